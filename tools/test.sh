@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds KVEL twice (warnings as errors, and with ASan + UBSan)
+# and runs the whole test suite in both builds.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/deps.sh"
+jobs=$(nproc)
+run() {
+  local dir=$1; shift
+  cmake -S "$top" -B "$top/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVEL_WERROR=ON "$@" >/dev/null
+  cmake --build "$top/$dir" -j "$jobs"
+  (cd "$top/$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 300)
+}
+run build
+run build-asan -DKVEL_SANITIZE=ON -DKVEL_BUILD_BENCH=OFF

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kvel {
+
+// The one place through which the program waits and lets the GUI handle pending
+// window messages. Tests install a VirtualClock so that dialogues with fixed waits
+// run in milliseconds and deterministically.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // A plain sleep of the calling (GUI) thread: nothing repaints or reacts meanwhile.
+  virtual void Wait(int ms) = 0;
+  // Runs the handlers of all pending window messages, nested inside the caller.
+  virtual void ProcessMessages() = 0;
+  // Monotonic milliseconds since an arbitrary origin.
+  virtual std::int64_t NowMs() = 0;
+};
+
+// The clock in force; the real clock unless a test has installed another.
+Clock& CurrentClock();
+// Installs `clock` (not owned); nullptr restores the real clock.
+void SetClock(Clock* clock);
+
+inline void Wait(int ms) { CurrentClock().Wait(ms); }
+inline void ProcessMessages() { CurrentClock().ProcessMessages(); }
+inline std::int64_t NowMs() { return CurrentClock().NowMs(); }
+
+}  // namespace kvel

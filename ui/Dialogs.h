@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace kvel {
+
+enum class MsgIcon { None, Information, Warning, Error, Question };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+struct MessageBoxRequest {
+  std::string text;
+  std::string caption;
+  MsgIcon icon = MsgIcon::None;
+  MsgButtons buttons = MsgButtons::Ok;
+};
+
+// Shows a modal message box (application-modal) and returns the button pressed.
+MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request);
+inline MsgResult ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+                                MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) {
+  return ShowMessageBox(parent, MessageBoxRequest{text, caption, icon, buttons});
+}
+
+// File choosers. `filter` is given in the classic form "Logfiles (*.LOG)|*.LOG"; its
+// patterns match both letter cases on Linux. Returns the chosen path, or nothing on cancel.
+struct FileDialogRequest {
+  bool save = false;
+  std::string fileName;  // preset
+  std::string filter;
+  std::string defaultExt;  // without the dot
+};
+std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request);
+
+// The system beep.
+void Beep();
+
+// Tests answer dialogs without a person: while a hook is set, it is called instead of
+// showing anything. Pass an empty function to show real dialogs again.
+void SetMessageBoxHook(std::function<MsgResult(const MessageBoxRequest&)> hook);
+void SetFileDialogHook(std::function<std::optional<std::string>(const FileDialogRequest&)> hook);
+void SetBeepHook(std::function<void()> hook);
+
+}  // namespace kvel
