@@ -1,0 +1,455 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "SerialDevice.h"
+
+enum TBaudRate {
+  brCustom,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
+};
+enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
+enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
+enum TSyncMethod { smThreadSync, smWindowSync, smNone };
+enum TComEvent {
+  evRxChar,
+  evTxEmpty,
+  evRxFlag,
+  evRing,
+  evBreak,
+  evCTS,
+  evDSR,
+  evError,
+  evRLSD,
+  evRx80Full
+};
+enum TModemSignal { msCTS, msDSR, msRing, msRLSD };
+enum TComError { erFrame, erRxParity, erOverrun, erBreak, erIO, erMode, erRxOver, erTxFull };
+enum TStoredProp { sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers };
+
+// A small set of enumeration values, one bit per value.
+template <typename E>
+class EnumSet {
+ public:
+  constexpr EnumSet() = default;
+  constexpr EnumSet(std::initializer_list<E> values) {
+    for (E v : values) Insert(v);
+  }
+  static constexpr EnumSet FromBits(std::uint32_t bits) {
+    EnumSet s;
+    s.bits_ = bits;
+    return s;
+  }
+  constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
+  constexpr void Insert(E v) { bits_ |= Bit(v); }
+  constexpr void Erase(E v) { bits_ &= ~Bit(v); }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr std::uint32_t Bits() const { return bits_; }
+  friend constexpr bool operator==(EnumSet a, EnumSet b) { return a.bits_ == b.bits_; }
+
+ private:
+  static constexpr std::uint32_t Bit(E v) { return 1u << static_cast<unsigned>(v); }
+  std::uint32_t bits_ = 0;
+};
+
+using TComEvents = EnumSet<TComEvent>;
+using TModemSignals = EnumSet<TModemSignal>;
+using TComErrors = EnumSet<TComError>;
+using TStoredProps = EnumSet<TStoredProp>;
+
+inline constexpr TComEvents kAllComEvents = TComEvents::FromBits(0x3FF);
+
+// The error of the whole serial layer: a fixed number (1..23), the platform code
+// (an errno value, -1 when there is none) and the message built from both.
+class EComPort : public std::runtime_error {
+ public:
+  EComPort(int errorNumber, int systemError);
+  explicit EComPort(int errorNumber);
+  // As with a platform code, followed by an explanation of what the user can do.
+  EComPort(int errorNumber, int systemError, const std::string& hint);
+
+  int ErrorNumber() const { return errorNumber_; }
+  int SystemError() const { return systemError_; }
+
+  // The table text of an error number ("" for a number outside 1..23).
+  static std::string Text(int errorNumber);
+
+ private:
+  int errorNumber_;
+  int systemError_;
+};
+
+class TCustomComPort;
+
+using TNotifyEvent = std::function<void(TCustomComPort&)>;
+using TRxCharEvent = std::function<void(TCustomComPort&, std::int32_t)>;
+using TRxBufEvent = std::function<void(TCustomComPort&, const std::uint8_t*, std::int32_t)>;
+using TComSignalEvent = std::function<void(TCustomComPort&, bool)>;
+using TComErrorEvent = std::function<void(TCustomComPort&, TComErrors)>;
+
+// The handler slots a control bound to a port fills in; the port calls them, it never owns them.
+class TComLink {
+ public:
+  TComSignalEvent ConnectionSignal;
+  TRxBufEvent RxBlock;
+  TRxBufEvent TxBlock;
+  TNotifyEvent TxEmptyNotice;
+  TNotifyEvent RxFlagNotice;
+  TComSignalEvent CTSSignal;
+  TComSignalEvent DSRSignal;
+  TComSignalEvent RLSDSignal;
+  TNotifyEvent RingNotice;
+  TComSignalEvent TxSignal;
+  TComSignalEvent RxSignal;
+};
+
+// Parity settings of a port; a change re-applies the owner's line settings.
+class TComParity {
+ public:
+  TComParity() = default;
+  TComParity(const TComParity& other);
+  TComParity& operator=(const TComParity& other);  // copies the fields, keeps the owner
+
+  TParityBits Bits() const { return bits_; }
+  void SetBits(TParityBits value);
+  bool Check() const { return check_; }
+  void SetCheck(bool value);
+  bool Replace() const { return replace_; }
+  void SetReplace(bool value);
+  std::uint8_t ReplaceChar() const { return replaceChar_; }
+  void SetReplaceChar(std::uint8_t value);
+
+ private:
+  friend class TCustomComPort;
+  void Changed();
+  TCustomComPort* owner_ = nullptr;
+  TParityBits bits_ = prNone;
+  bool check_ = false;
+  bool replace_ = false;
+  std::uint8_t replaceChar_ = 0;
+};
+
+// Flow-control settings of a port; a change re-applies the owner's line settings.
+class TComFlowControl {
+ public:
+  TComFlowControl() = default;
+  TComFlowControl(const TComFlowControl& other);
+  TComFlowControl& operator=(const TComFlowControl& other);
+
+  bool OutCTSFlow() const { return outCTSFlow_; }
+  void SetOutCTSFlow(bool value);
+  bool OutDSRFlow() const { return outDSRFlow_; }
+  void SetOutDSRFlow(bool value);
+  TDTRFlowControl ControlDTR() const { return controlDTR_; }
+  void SetControlDTR(TDTRFlowControl value);
+  TRTSFlowControl ControlRTS() const { return controlRTS_; }
+  void SetControlRTS(TRTSFlowControl value);
+  bool XonXoffOut() const { return xonXoffOut_; }
+  void SetXonXoffOut(bool value);
+  bool XonXoffIn() const { return xonXoffIn_; }
+  void SetXonXoffIn(bool value);
+  bool DSRSensitivity() const { return dsrSensitivity_; }
+  void SetDSRSensitivity(bool value);
+  bool TxContinueOnXoff() const { return txContinueOnXoff_; }
+  void SetTxContinueOnXoff(bool value);
+  std::uint8_t XonChar() const { return xonChar_; }
+  void SetXonChar(std::uint8_t value);
+  std::uint8_t XoffChar() const { return xoffChar_; }
+  void SetXoffChar(std::uint8_t value);
+  // The preset derived from RTS control, CTS output flow and XON/XOFF.
+  TFlowControl FlowControl() const;
+  void SetFlowControl(TFlowControl value);
+
+ private:
+  friend class TCustomComPort;
+  void Changed();
+  TCustomComPort* owner_ = nullptr;
+  bool outCTSFlow_ = false;
+  bool outDSRFlow_ = false;
+  TDTRFlowControl controlDTR_ = dtrDisable;
+  TRTSFlowControl controlRTS_ = rtsDisable;
+  bool xonXoffOut_ = false;
+  bool xonXoffIn_ = false;
+  bool dsrSensitivity_ = false;
+  bool txContinueOnXoff_ = false;
+  std::uint8_t xonChar_ = 17;
+  std::uint8_t xoffChar_ = 19;
+};
+
+// The five transfer timeouts of a port in milliseconds (-1 is the all-ones maximum).
+class TComTimeouts {
+ public:
+  TComTimeouts() = default;
+  TComTimeouts(const TComTimeouts& other);
+  TComTimeouts& operator=(const TComTimeouts& other);
+
+  std::int32_t ReadInterval() const { return readInterval_; }
+  void SetReadInterval(std::int32_t value);
+  std::int32_t ReadTotalMultiplier() const { return readTotalMultiplier_; }
+  void SetReadTotalMultiplier(std::int32_t value);
+  std::int32_t ReadTotalConstant() const { return readTotalConstant_; }
+  void SetReadTotalConstant(std::int32_t value);
+  std::int32_t WriteTotalMultiplier() const { return writeTotalMultiplier_; }
+  void SetWriteTotalMultiplier(std::int32_t value);
+  std::int32_t WriteTotalConstant() const { return writeTotalConstant_; }
+  void SetWriteTotalConstant(std::int32_t value);
+
+ private:
+  friend class TCustomComPort;
+  void Changed();
+  TCustomComPort* owner_ = nullptr;
+  std::int32_t readInterval_ = -1;
+  std::int32_t readTotalMultiplier_ = 0;
+  std::int32_t readTotalConstant_ = 0;
+  std::int32_t writeTotalMultiplier_ = 100;
+  std::int32_t writeTotalConstant_ = 1000;
+};
+
+// The driver's receive and transmit queue sizes of a port.
+class TComBuffer {
+ public:
+  TComBuffer() = default;
+  TComBuffer(const TComBuffer& other);
+  TComBuffer& operator=(const TComBuffer& other);
+
+  std::int32_t InputSize() const { return inputSize_; }
+  void SetInputSize(std::int32_t value);  // a positive odd size is stored one less
+  std::int32_t OutputSize() const { return outputSize_; }
+  void SetOutputSize(std::int32_t value);
+
+ private:
+  friend class TCustomComPort;
+  void Changed();
+  TCustomComPort* owner_ = nullptr;
+  std::int32_t inputSize_ = 1024;
+  std::int32_t outputSize_ = 1024;
+};
+
+// The serial port component: the line configuration, open and close, transfers, queue
+// counts, purging, modem lines and line errors, over a device named by `Port`.
+class TCustomComPort {
+ public:
+  TCustomComPort();
+  virtual ~TCustomComPort();  // closes the port
+  TCustomComPort(const TCustomComPort&) = delete;
+  TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+  void OpenPort();
+  void ClosePort();
+  std::int32_t SendText(const std::string& text);
+  std::int32_t ReceiveText(std::string& text, std::int32_t count);
+  std::int32_t ReadBlock(void* buffer, std::int32_t count);
+  std::int32_t PendingInput();
+  void PurgeBuffers(bool input, bool output);
+  TModemSignals ReadModemSignals();
+  TComErrors ReadLineErrors();
+  void BeginSettingsChange();
+  void EndSettingsChange();
+  void AttachLink(TComLink* link);
+  void DetachLink(TComLink* link);
+
+  bool Connected() const { return connected_; }
+  void SetConnected(bool value);
+  const std::string& Port() const { return port_; }
+  void SetPort(const std::string& value);
+  TBaudRate BaudRate() const { return baudRate_; }
+  void SetBaudRate(TBaudRate value);
+  std::int32_t CustomBaudRate() const { return customBaudRate_; }
+  void SetCustomBaudRate(std::int32_t value);
+  TDataBits DataBits() const { return dataBits_; }
+  void SetDataBits(TDataBits value);
+  TStopBits StopBits() const { return stopBits_; }
+  void SetStopBits(TStopBits value);
+  bool DiscardNull() const { return discardNull_; }
+  void SetDiscardNull(bool value);
+  std::uint8_t EventChar() const { return eventChar_; }
+  void SetEventChar(std::uint8_t value);
+  TComEvents Events() const { return events_; }
+  void SetEvents(TComEvents value) { events_ = value; }
+  TSyncMethod SyncMethod() const { return syncMethod_; }
+  void SetSyncMethod(TSyncMethod value);
+  TStoredProps StoredGroups() const { return storedGroups_; }
+  void SetStoredGroups(TStoredProps value) { storedGroups_ = value; }
+  TComParity& Parity() { return parity_; }
+  const TComParity& Parity() const { return parity_; }
+  void SetParity(const TComParity& value);
+  TComFlowControl& FlowControl() { return flowControl_; }
+  const TComFlowControl& FlowControl() const { return flowControl_; }
+  void SetFlowControl(const TComFlowControl& value);
+  TComTimeouts& Timeouts() { return timeouts_; }
+  const TComTimeouts& Timeouts() const { return timeouts_; }
+  void SetTimeouts(const TComTimeouts& value);
+  TComBuffer& Buffer() { return buffer_; }
+  const TComBuffer& Buffer() const { return buffer_; }
+  void SetBuffer(const TComBuffer& value);
+
+  // Component bookkeeping: the name (the section of stored settings) and the
+  // streaming states in which setters only store.
+  const std::string& Name() const { return name_; }
+  void SetName(const std::string& value) { name_ = value; }
+  bool Loading() const { return loading_; }
+  void SetLoading(bool value) { loading_ = value; }
+  bool Designing() const { return designing_; }
+  void SetDesigning(bool value) { designing_ = value; }
+  // End of streaming: a port streamed as connected is opened now. An error propagates
+  // for the caller to hand to the default error display.
+  void Loaded();
+
+  bool HasDataLink() const { return hasDataLink_; }
+  const std::vector<TComLink*>& Links() const { return links_; }
+
+  // The line-settings record the current settings make.
+  kvel::Dcb LineSettingsRecord() const;
+
+  TRxCharEvent OnRxChar;
+  TRxBufEvent OnRxBuf;
+  TNotifyEvent OnTxEmpty;
+  TNotifyEvent OnBreak;
+  TNotifyEvent OnRing;
+  TComSignalEvent OnCTSChange;
+  TComSignalEvent OnDSRChange;
+  TComSignalEvent OnRLSDChange;
+  TComErrorEvent OnError;
+  TNotifyEvent OnRxFlag;
+  TNotifyEvent OnAfterOpen;
+  TNotifyEvent OnAfterClose;
+  TNotifyEvent OnBeforeOpen;
+  TNotifyEvent OnBeforeClose;
+  TNotifyEvent OnRx80Full;
+
+ protected:
+  virtual void OpenDevice();
+  virtual void CloseDevice();
+  virtual void ApplyAllSettings();
+
+  virtual void DoAfterClose();
+  virtual void DoAfterOpen();
+  virtual void DoBeforeClose();
+  virtual void DoBeforeOpen();
+  virtual void DoRxChar(std::int32_t count);
+  virtual void DoRxBuf(const std::uint8_t* buffer, std::int32_t count);
+  virtual void DoTxEmpty();
+  virtual void DoBreak();
+  virtual void DoRing();
+  virtual void DoRxFlag();
+  virtual void DoCTSChange(bool onOff);
+  virtual void DoDSRChange(bool onOff);
+  virtual void DoError(TComErrors errors);
+  virtual void DoRLSDChange(bool onOff);
+  virtual void DoRx80Full();
+
+  virtual void ApplyLineSettings();
+  virtual void ApplyTimeoutSettings();
+  virtual void ApplyBufferSizes();
+
+  // Where the line-event thread starts (end of open, when `Events` is not empty) and
+  // stops (inside close, before the device goes). This component has none: without it
+  // no line event is raised.
+  virtual void StartEventThread() {}
+  virtual void StopEventThread() {}
+
+  // The open device, nullptr while closed.
+  kvel::SerialDevice* Device() const { return device_.get(); }
+
+  // The open- and close-time reports of CTS, DSR and RLSD to links and handlers.
+  void ReportSignalsOn();
+  void ReportSignalsOff();
+
+  template <typename Slot, typename... Args>
+  void CallLinks(Slot TComLink::*slot, Args... args) {
+    for (TComLink* link : links_) {
+      if (link->*slot) (link->*slot)(*this, args...);
+    }
+  }
+
+ private:
+  friend class TComParity;
+  friend class TComFlowControl;
+  friend class TComTimeouts;
+  friend class TComBuffer;
+
+  enum class TransferKind { WriteTransfer, ReadTransfer };
+  struct TransferRecord;
+
+  bool CanApply() const;
+  std::int32_t Read(std::uint8_t* data, std::int32_t count);
+  void RecomputeHasDataLink();
+
+  std::unique_ptr<kvel::SerialDevice> device_;
+  bool eventThreadCreated_ = false;
+  std::int32_t settingsChangeCount_ = 0;
+  std::vector<TComLink*> links_;
+  bool hasDataLink_ = false;
+  bool connected_ = false;
+  TBaudRate baudRate_ = br9600;
+  std::int32_t customBaudRate_ = 9600;
+  std::string port_ = "COM1";
+  TStopBits stopBits_ = sbOneStopBit;
+  TDataBits dataBits_ = dbEight;
+  bool discardNull_ = false;
+  std::uint8_t eventChar_ = 0;
+  TComEvents events_ = kAllComEvents;
+  TComBuffer buffer_;
+  TComParity parity_;
+  TComTimeouts timeouts_;
+  TComFlowControl flowControl_;
+  TSyncMethod syncMethod_ = smThreadSync;
+  TStoredProps storedGroups_{sgBasic};
+  std::string name_;
+  bool loading_ = false;
+  bool designing_ = false;
+};
+
+// The published component the application places on its main window.
+class TComPort : public TCustomComPort {
+ public:
+  using TCustomComPort::TCustomComPort;
+};
+
+// Text forms of the settings and their parsing (letter case ignored, unknown text
+// gives a fixed fallback).
+std::string BaudRateText(TBaudRate value);
+TBaudRate TextToBaudRate(const std::string& text);
+std::string StopBitsText(TStopBits value);
+TStopBits TextToStopBits(const std::string& text);
+std::string DataBitsText(TDataBits value);
+TDataBits TextToDataBits(const std::string& text);
+std::string ParityText(TParityBits value);
+TParityBits TextToParity(const std::string& text);
+std::string FlowControlText(TFlowControl value);
+TFlowControl TextToFlowControl(const std::string& text);
+std::string DTRText(TDTRFlowControl value);
+TDTRFlowControl TextToDTR(const std::string& text);
+std::string RTSText(TRTSFlowControl value);
+TRTSFlowControl TextToRTS(const std::string& text);
+
+// The line rate of a baud-rate setting (0 for brCustom, whose rate is the port's).
+std::int32_t BaudRateValue(TBaudRate value);
+
+// Replaces the list with the names of the serial ports this machine knows, sorted
+// without regard to letter case; raises EComPort 23 when they cannot be read.
+void ListSerialPorts(std::vector<std::string>& list);
