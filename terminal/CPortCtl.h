@@ -1,0 +1,239 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QFont>
+#include <QTimer>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CPortCtlBuffer.h"
+#include "CPortEsc.h"
+
+namespace kvel {
+
+class TComPort;
+
+enum TTermEmulation { teVT100orANSI, teVT52, teNone };
+enum TTermCaret { tcBlock, tcUnderline, tcNone };
+enum TArrowKeys { akTerminal, akWindows };
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+enum TBorderStyle { bsNone, bsSingle };
+
+// The character-cell terminal: keeps a TComTermBuffer, interprets written bytes through an
+// escape codec, paints the cells with a caret and pans a larger grid with its scroll bars.
+class TComTerminal : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  explicit TComTerminal(QWidget* parent = nullptr);
+  ~TComTerminal() override;
+
+  // ---- writing ----
+  void PutText(const std::string& text);
+  void PutBytes(const std::uint8_t* bytes, std::size_t count);
+  void PutChar(std::uint8_t ch);
+  void ClearScreen();
+  void MoveCursor(int col, int row);
+  void WriteScreenText(std::ostream& out) const;
+  // Carries out a decoded code; false when the code has no action. Queries replace `params`.
+  bool PerformAction(TEscapeCode code, TParamList* params);
+
+  // ---- sending (only to a bound, connected port; this terminal is never bound yet) ----
+  void SendChar(std::uint8_t ch);
+  void SendCode(TEscapeCode code, TParamList* params);
+  void SendReply(TEscapeCode code, TParamList* params);
+
+  // ---- properties ----
+  int Columns() const { return columns_; }
+  void SetColumns(int columns);
+  int Rows() const { return rows_; }
+  void SetRows(int rows);
+  TTermEmulation Emulation() const { return emulation_; }
+  void SetEmulation(TTermEmulation emulation);
+  TTermCaret Caret() const { return caret_; }
+  void SetCaret(TTermCaret caret);
+  TArrowKeys ArrowKeys() const { return arrowKeys_; }
+  void SetArrowKeys(TArrowKeys keys) { arrowKeys_ = keys; }
+  bool LocalEcho() const { return localEcho_; }
+  void SetLocalEcho(bool on) { localEcho_ = on; }
+  bool SendLF() const { return sendLF_; }
+  void SetSendLF(bool on) { sendLF_ = on; }
+  bool AppendLF() const { return appendLF_; }
+  void SetAppendLF(bool on) { appendLF_ = on; }
+  bool Force7Bit() const { return force7Bit_; }
+  void SetForce7Bit(bool on) { force7Bit_ = on; }
+  bool WrapLines() const { return wrapLines_; }
+  void SetWrapLines(bool on) { wrapLines_ = on; }
+  bool SmoothScroll() const { return smoothScroll_; }
+  void SetSmoothScroll(bool on);
+  bool WantTab() const { return wantTab_; }
+  void SetWantTab(bool on) { wantTab_ = on; }
+  QColor AltColor() const { return altColor_; }
+  void SetAltColor(const QColor& color) { altColor_ = color; }
+  TScrollStyle ScrollBars() const { return scrollBars_; }
+  void SetScrollBars(TScrollStyle style);
+  TBorderStyle BorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle style);
+  QColor Color() const { return color_; }
+  void SetColor(const QColor& color);
+  // The colour of unattributed text (a Qt font has no colour of its own).
+  QColor FontColor() const { return fontColor_; }
+  void SetFontColor(const QColor& color);
+  QFont TermFont() const { return font(); }
+  void SetTermFont(const QFont& font) { setFont(font); }
+  bool AutoSize() const { return autoSize_; }
+  void SetAutoSize(bool on);
+  TComPort* ComPort() const { return comPort_; }
+  bool Connected() const { return false; }
+  void SetConnected(bool) {}
+
+  // ---- state ----
+  int CursorCol() const { return cursorCol_; }
+  int CursorRow() const { return cursorRow_; }
+  int ViewCol() const { return viewCol_; }
+  int ViewRow() const { return viewRow_; }
+  int CellWidth() const { return cellWidth_; }
+  int CellHeight() const { return cellHeight_; }
+  bool AppCursorKeys() const { return appCursorKeys_; }
+  bool Bold() const { return bold_; }
+  bool Reverse() const { return reverse_; }
+  bool Underline() const { return underline_; }
+  const TComTermBuffer& Buffer() const { return buffer_; }
+  const TEscapeCodes* EscapeCodes() const { return codec_.get(); }
+  // Whether the caret currently exists (the control has the focus and Caret is not tcNone).
+  bool HasCaret() const { return caretExists_; }
+
+  void UpdateScrollBars();
+  QSize sizeHint() const override;
+
+  // ---- events ----
+  std::function<void(TComTerminal& sender, std::uint8_t ch)> OnChar;
+  std::function<void(TComTerminal& sender, std::unique_ptr<TEscapeCodes>& codes)> OnGetEscapeCodes;
+  std::function<void(TComTerminal& sender, std::string& text)> OnStrRecieved;
+  std::function<void(TComTerminal& sender, TEscapeCode code, const std::string& data)>
+      OnUnhandledCode;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void scrollContentsBy(int dx, int dy) override;
+  bool event(QEvent* event) override;
+
+ private:
+  class Batch;
+  friend class Batch;
+
+  void CreateCodec();
+  void Reallocate();
+  void MeasureFont();
+  void ApplyAutoSize();
+  void AdvanceCursor();
+  void CarriageReturn();
+  void LineFeed();
+  void ReverseLineFeed();
+  void Tab();
+  void Backspace();
+  void ScrollUp();
+  void ScrollDown();
+  void EraseLineFrom(int col, int row);
+  void EraseScreenFrom(int col, int row);
+  void FillScreen(std::uint8_t ch);
+  void SetAttributes(const TParamList* params);
+  void SetMode(const TParamList* params, bool on);
+  void SaveCursor(bool withAttributes);
+  void RestoreCursor(bool withAttributes);
+  void ClampCursors();
+  void ApplyScrollBarPolicy();
+  void HandleScrollAction(Qt::Orientation orientation, int action);
+
+  // Repaint bookkeeping: changes are collected per buffer row while a batch is open and
+  // turned into update() rectangles and at most one pixel scroll when it closes.
+  void MarkCells(int col1, int col2, int row);
+  void MarkRows(int row1, int row2);
+  void MarkAll();
+  void Flush();
+  QRect CellsRect(int col1, int col2, int row1, int row2) const;
+  QRect CaretRect() const;
+  void ShowCaret(bool on);
+  void CreateCaret();
+  void DestroyCaret();
+
+  struct DirtySpan {
+    int first = 0;  // 0 = clean
+    int last = 0;
+  };
+
+  TComTermBuffer buffer_;
+  std::unique_ptr<TEscapeCodes> codec_;
+  TComPort* comPort_ = nullptr;
+
+  int columns_ = 80;
+  int rows_ = 24;
+  TTermEmulation emulation_ = teVT100orANSI;
+  TTermCaret caret_ = tcBlock;
+  TArrowKeys arrowKeys_ = akTerminal;
+  bool localEcho_ = false;
+  bool sendLF_ = false;
+  bool appendLF_ = false;
+  bool force7Bit_ = false;
+  bool wrapLines_ = false;
+  bool smoothScroll_ = false;
+  bool wantTab_ = false;
+  bool autoSize_ = false;
+  QColor altColor_{166, 166, 166};
+  TScrollStyle scrollBars_ = ssBoth;
+  TBorderStyle borderStyle_ = bsSingle;
+  QColor color_{0, 0, 0};
+  QColor fontColor_{255, 255, 255};
+  TColor colorRgb_ = 0x000000;
+  TColor fontColorRgb_ = 0xFFFFFF;
+  TColor altColorRgb_ = 0xA6A6A6;
+
+  int cursorCol_ = 1;
+  int cursorRow_ = 1;
+  int viewCol_ = 1;
+  int viewRow_ = 1;
+  int cellWidth_ = 8;
+  int cellHeight_ = 16;
+  int fontAscent_ = 12;
+  bool uniformAdvance_ = true;
+  bool reverse_ = false;
+  bool bold_ = false;
+  bool underline_ = false;
+  int savedCol_ = 0;
+  int savedRow_ = 0;
+  bool savedReverse_ = false;
+  bool savedBold_ = false;
+  bool savedUnderline_ = false;
+  bool appCursorKeys_ = false;
+
+  bool caretExists_ = false;
+  int caretHeight_ = 0;
+  bool caretShown_ = false;
+  bool caretBlinkOn_ = true;
+  QRect caretPainted_;
+  QTimer caretTimer_;
+
+  int batchDepth_ = 0;
+  std::vector<DirtySpan> dirty_;
+  int pendingScroll_ = 0;  // net rows scrolled up in the open batch
+  bool scrollMixed_ = false;
+  bool dirtyAll_ = false;
+  bool unpaintedUpdates_ = false;
+  bool updatingScrollBars_ = false;
+  bool measuring_ = false;
+};
+
+}  // namespace kvel
