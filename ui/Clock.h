@@ -22,9 +22,17 @@ class Clock {
 Clock& CurrentClock();
 // Installs `clock` (not owned); nullptr restores the real clock.
 void SetClock(Clock* clock);
+// The real clock: sleeps the thread, pumps the Qt event loop, reads the steady clock.
+Clock& SystemClock();
 
-inline void Wait(int ms) { CurrentClock().Wait(ms); }
-inline void ProcessMessages() { CurrentClock().ProcessMessages(); }
-inline std::int64_t NowMs() { return CurrentClock().NowMs(); }
+inline void Wait(int ms) {
+  CurrentClock().Wait(ms);
+}
+inline void ProcessMessages() {
+  CurrentClock().ProcessMessages();
+}
+inline std::int64_t NowMs() {
+  return CurrentClock().NowMs();
+}
 
 }  // namespace kvel

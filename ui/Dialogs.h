@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -21,8 +22,9 @@ struct MessageBoxRequest {
 
 // Shows a modal message box (application-modal) and returns the button pressed.
 MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request);
-inline MsgResult ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
-                                MsgIcon icon, MsgButtons buttons = MsgButtons::Ok) {
+inline MsgResult ShowMessageBox(QWidget* parent, const std::string& text,
+                                const std::string& caption, MsgIcon icon,
+                                MsgButtons buttons = MsgButtons::Ok) {
   return ShowMessageBox(parent, MessageBoxRequest{text, caption, icon, buttons});
 }
 
@@ -35,6 +37,10 @@ struct FileDialogRequest {
   std::string defaultExt;  // without the dot
 };
 std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request);
+// The classic filter as Qt name filters, one per description: each keeps its description
+// for display and lists its patterns in both letter cases
+// ("Logfiles (*.LOG)|*.LOG" gives "Logfiles (*.LOG) (*.LOG *.log)").
+std::vector<std::string> ConvertFileFilter(const std::string& classicFilter);
 
 // The system beep.
 void Beep();

@@ -23,7 +23,7 @@ class HelpViewer {
 
   void SetPages(std::map<int, HelpPage> pages, int contentsContext);
   void ShowContents(QWidget* parent);
-  void ShowIndex(QWidget* parent);       // the index with the search field focused
+  void ShowIndex(QWidget* parent);                 // the index with the search field focused
   void ShowContext(QWidget* parent, int context);  // unknown contexts show the contents
 
   // What the viewer was asked to show last ("contents", "index" or "context N"); tests read it.
@@ -31,6 +31,10 @@ class HelpViewer {
   // While set, requests are only recorded, nothing is shown.
   void SetHeadless(bool on) { headless_ = on; }
   const std::map<int, HelpPage>& Pages() const { return pages_; }
+  // The viewer's window while it exists (created by the first request that shows it).
+  QWidget* Window() const { return window_; }
+  // Closes and destroys the window; the next request creates it again.
+  void CloseWindow();
 
  private:
   std::map<int, HelpPage> pages_;

@@ -12,7 +12,7 @@ class RegistryKey {
   const std::string& KeyPath() const { return keyPath_; }
   bool ValueExists(const std::string& name) const;
   std::string ReadString(const std::string& name) const;  // missing: empty text
-  int ReadInteger(const std::string& name) const;          // missing: throws std::runtime_error
+  int ReadInteger(const std::string& name) const;         // missing: throws std::runtime_error
   void WriteString(const std::string& name, const std::string& value);
   void WriteInteger(const std::string& name, int value);
 

@@ -1,0 +1,194 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <stdexcept>
+#include <utility>
+
+namespace kvel {
+namespace {
+
+std::function<MsgResult(const MessageBoxRequest&)>& MessageBoxHook() {
+  static std::function<MsgResult(const MessageBoxRequest&)> hook;
+  return hook;
+}
+std::function<std::optional<std::string>(const FileDialogRequest&)>& FileDialogHook() {
+  static std::function<std::optional<std::string>(const FileDialogRequest&)> hook;
+  return hook;
+}
+std::function<void()>& BeepHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// Texts of the program are byte strings; Latin-1 shows every byte as one character.
+QString Text(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+void RequireApplication(const char* what) {
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    throw std::logic_error(std::string("No application object to show ") + what);
+  }
+}
+
+QMessageBox::Icon IconOf(MsgIcon icon) {
+  switch (icon) {
+    case MsgIcon::Information:
+      return QMessageBox::Information;
+    case MsgIcon::Warning:
+      return QMessageBox::Warning;
+    case MsgIcon::Error:
+      return QMessageBox::Critical;
+    case MsgIcon::Question:
+      return QMessageBox::Question;
+    case MsgIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separators) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t at = text.find_first_of(separators, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return parts;
+    start = at + 1;
+  }
+}
+
+std::string CaseVariant(std::string s, bool upper) {
+  for (char& c : s) {
+    if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+}  // namespace
+
+MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request) {
+  // A copy, so that a hook may replace itself while it answers.
+  if (const auto hook = MessageBoxHook()) return hook(request);
+  RequireApplication("a message box");
+  QMessageBox box(IconOf(request.icon), Text(request.caption), Text(request.text),
+                  QMessageBox::NoButton, parent);
+  box.setWindowModality(Qt::ApplicationModal);
+  QMessageBox::StandardButtons buttons;
+  QMessageBox::StandardButton first = QMessageBox::Ok;
+  QMessageBox::StandardButton escape = QMessageBox::Ok;
+  switch (request.buttons) {
+    case MsgButtons::Ok:
+      buttons = QMessageBox::Ok;
+      break;
+    case MsgButtons::OkCancel:
+      buttons = QMessageBox::Ok | QMessageBox::Cancel;
+      escape = QMessageBox::Cancel;
+      break;
+    case MsgButtons::YesNo:
+      buttons = QMessageBox::Yes | QMessageBox::No;
+      first = QMessageBox::Yes;
+      escape = QMessageBox::No;
+      break;
+    case MsgButtons::YesNoCancel:
+      buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+      first = QMessageBox::Yes;
+      escape = QMessageBox::Cancel;
+      break;
+  }
+  box.setStandardButtons(buttons);
+  box.setDefaultButton(first);
+  box.setEscapeButton(escape);
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  switch (clicked != nullptr ? box.standardButton(clicked) : escape) {
+    case QMessageBox::Yes:
+      return MsgResult::Yes;
+    case QMessageBox::No:
+      return MsgResult::No;
+    case QMessageBox::Cancel:
+      return MsgResult::Cancel;
+    default:
+      return MsgResult::Ok;
+  }
+}
+
+std::vector<std::string> ConvertFileFilter(const std::string& classicFilter) {
+  std::vector<std::string> filters;
+  if (classicFilter.empty()) return filters;
+  const std::vector<std::string> parts = Split(classicFilter, "|");
+  for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+    std::vector<std::string> patterns;
+    auto add = [&patterns](const std::string& p) {
+      for (const std::string& known : patterns) {
+        if (known == p) return;
+      }
+      patterns.push_back(p);
+    };
+    for (const std::string& pattern : Split(parts[i + 1], "; ")) {
+      if (pattern.empty()) continue;
+      add(pattern);
+      add(CaseVariant(pattern, false));
+      add(CaseVariant(pattern, true));
+    }
+    if (patterns.empty()) continue;
+    std::string filter = parts[i] + " (";
+    for (std::size_t k = 0; k < patterns.size(); ++k) filter += (k ? " " : "") + patterns[k];
+    filters.push_back(filter + ")");
+  }
+  return filters;
+}
+
+std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request) {
+  if (const auto hook = FileDialogHook()) return hook(request);
+  RequireApplication("a file dialog");
+  QFileDialog dialog(parent);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  // The filter list shows the descriptions alone; the two-case pattern lists stay hidden.
+  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+  // Like the classic save dialog: choosing an existing file is not questioned, since the
+  // program may append to it (the terminal log).
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  QStringList filters;
+  for (const std::string& f : ConvertFileFilter(request.filter)) filters << Text(f);
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  if (!request.defaultExt.empty()) dialog.setDefaultSuffix(Text(request.defaultExt));
+  if (!request.fileName.empty()) {
+    const QFileInfo preset(QFile::decodeName(request.fileName.c_str()));
+    if (request.fileName.find('/') != std::string::npos) dialog.setDirectory(preset.absolutePath());
+    dialog.selectFile(preset.fileName());
+  }
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return QFile::encodeName(chosen.first()).toStdString();
+}
+
+void Beep() {
+  if (const auto hook = BeepHook()) {
+    hook();
+    return;
+  }
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) QApplication::beep();
+}
+
+void SetMessageBoxHook(std::function<MsgResult(const MessageBoxRequest&)> hook) {
+  MessageBoxHook() = std::move(hook);
+}
+void SetFileDialogHook(std::function<std::optional<std::string>(const FileDialogRequest&)> hook) {
+  FileDialogHook() = std::move(hook);
+}
+void SetBeepHook(std::function<void()> hook) {
+  BeepHook() = std::move(hook);
+}
+
+}  // namespace kvel

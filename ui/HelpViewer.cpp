@@ -1,0 +1,213 @@
+#include "HelpViewer.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <stdexcept>
+#include <utility>
+
+namespace kvel {
+namespace {
+
+QString Text(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+constexpr int kContextRole = Qt::UserRole;
+
+// The help window: contents and index tabs beside the page view.
+class HelpWindow : public QWidget {
+ public:
+  HelpWindow(QWidget* owner, const std::map<int, HelpPage>* pages)
+      : QWidget(owner, Qt::Window), pages_(pages) {
+    setObjectName(QStringLiteral("helpWindow"));
+    setWindowTitle(QStringLiteral("KVEL Help"));
+    resize(760, 520);
+    auto* tabs = new QTabWidget;
+    tabs_ = tabs;
+    contents_ = new QListWidget;
+    contents_->setObjectName(QStringLiteral("helpContents"));
+    tabs->addTab(contents_, QStringLiteral("Contents"));
+    auto* indexPage = new QWidget;
+    auto* indexLayout = new QVBoxLayout(indexPage);
+    search_ = new QLineEdit;
+    search_->setObjectName(QStringLiteral("helpIndexSearch"));
+    search_->setPlaceholderText(QStringLiteral("Type the words to find"));
+    index_ = new QListWidget;
+    index_->setObjectName(QStringLiteral("helpIndexList"));
+    indexLayout->addWidget(search_);
+    indexLayout->addWidget(index_);
+    tabs->addTab(indexPage, QStringLiteral("Index"));
+    page_ = new QTextBrowser;
+    page_->setObjectName(QStringLiteral("helpPage"));
+    page_->setOpenLinks(false);
+    auto* splitter = new QSplitter;
+    splitter->addWidget(tabs);
+    splitter->addWidget(page_);
+    splitter->setStretchFactor(1, 3);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(splitter);
+
+    auto open = [this](QListWidgetItem* item) {
+      if (item != nullptr) ShowPage(item->data(kContextRole).toInt());
+    };
+    connect(contents_, &QListWidget::itemActivated, this, open);
+    connect(contents_, &QListWidget::itemClicked, this, open);
+    connect(index_, &QListWidget::itemActivated, this, open);
+    connect(index_, &QListWidget::itemClicked, this, open);
+    connect(search_, &QLineEdit::textChanged, this, [this] { FillIndex(); });
+    connect(search_, &QLineEdit::returnPressed, this, [this, open] { open(index_->item(0)); });
+    connect(page_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { Follow(url); });
+    Refill();
+  }
+
+  void Refill() {
+    contents_->clear();
+    words_.clear();
+    for (const auto& [context, page] : *pages_) {
+      auto* item = new QListWidgetItem(Text(page.title), contents_);
+      item->setData(kContextRole, context);
+      QTextDocument document;
+      document.setHtml(Text(page.html));
+      words_[context] = (Text(page.title) + u' ' + document.toPlainText()).toCaseFolded();
+    }
+    FillIndex();
+  }
+
+  // The page of `context`; false when there is none.
+  bool ShowPage(int context) {
+    const auto found = pages_->find(context);
+    if (found == pages_->end()) return false;
+    page_->setHtml(Text(found->second.html));
+    return true;
+  }
+
+  void ShowContentsTab(int contentsContext) {
+    tabs_->setCurrentIndex(0);
+    if (!ShowPage(contentsContext)) {
+      QString list = QStringLiteral("<h2>Contents</h2><ul>");
+      for (const auto& [context, page] : *pages_) {
+        list += QStringLiteral("<li><a href=\"ctx:%1\">%2</a></li>")
+                    .arg(context)
+                    .arg(Text(page.title).toHtmlEscaped());
+      }
+      page_->setHtml(list + QStringLiteral("</ul>"));
+    }
+  }
+
+  void ShowIndexTab() {
+    tabs_->setCurrentIndex(1);
+    search_->setFocus();
+    search_->selectAll();
+  }
+
+  void Present() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+  }
+
+ private:
+  // Index entries: the pages whose title or text holds every word typed.
+  void FillIndex() {
+    index_->clear();
+    const QStringList wanted = search_->text().toCaseFolded().split(u' ', Qt::SkipEmptyParts);
+    for (const auto& [context, page] : *pages_) {
+      const QString& haystack = words_[context];
+      bool all = true;
+      for (const QString& word : wanted) all = all && haystack.contains(word);
+      if (!all) continue;
+      auto* item = new QListWidgetItem(Text(page.title), index_);
+      item->setData(kContextRole, context);
+    }
+  }
+
+  void Follow(const QUrl& url) {
+    if (url.scheme() == QStringLiteral("ctx")) {
+      bool ok = false;
+      const int context = url.path().toInt(&ok);
+      if (ok) ShowPage(context);
+    }
+  }
+
+  const std::map<int, HelpPage>* pages_;
+  std::map<int, QString> words_;
+  QTabWidget* tabs_ = nullptr;
+  QListWidget* contents_ = nullptr;
+  QLineEdit* search_ = nullptr;
+  QListWidget* index_ = nullptr;
+  QTextBrowser* page_ = nullptr;
+};
+
+}  // namespace
+
+HelpViewer& HelpViewer::Instance() {
+  static HelpViewer viewer;
+  return viewer;
+}
+
+void HelpViewer::SetPages(std::map<int, HelpPage> pages, int contentsContext) {
+  pages_ = std::move(pages);
+  contents_ = contentsContext;
+  if (window_ != nullptr) static_cast<HelpWindow*>(window_)->Refill();
+}
+
+void HelpViewer::CloseWindow() {
+  delete window_;
+  window_ = nullptr;
+}
+
+namespace {
+
+// One window for the whole run, owned by the caller's top-level window so that it goes
+// with it; a window without owner is destroyed when the application quits.
+HelpWindow* EnsureWindow(QWidget*& window, QWidget* parent, const std::map<int, HelpPage>* pages) {
+  if (window != nullptr) return static_cast<HelpWindow*>(window);
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    throw std::logic_error("No application object to show the help");
+  }
+  auto* created = new HelpWindow(parent != nullptr ? parent->window() : nullptr, pages);
+  window = created;
+  QObject::connect(created, &QObject::destroyed, [&window] { window = nullptr; });
+  if (created->parent() == nullptr) {
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, created, &QObject::deleteLater);
+  }
+  return created;
+}
+
+}  // namespace
+
+void HelpViewer::ShowContents(QWidget* parent) {
+  lastRequest_ = "contents";
+  if (headless_) return;
+  HelpWindow* window = EnsureWindow(window_, parent, &pages_);
+  window->ShowContentsTab(contents_);
+  window->Present();
+}
+
+void HelpViewer::ShowIndex(QWidget* parent) {
+  lastRequest_ = "index";
+  if (headless_) return;
+  HelpWindow* window = EnsureWindow(window_, parent, &pages_);
+  window->Present();
+  window->ShowIndexTab();
+}
+
+void HelpViewer::ShowContext(QWidget* parent, int context) {
+  lastRequest_ = "context " + std::to_string(context);
+  if (headless_) return;
+  HelpWindow* window = EnsureWindow(window_, parent, &pages_);
+  if (!window->ShowPage(context)) window->ShowContentsTab(contents_);
+  window->Present();
+}
+
+}  // namespace kvel

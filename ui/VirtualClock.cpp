@@ -1,0 +1,54 @@
+#include "VirtualClock.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <utility>
+
+namespace kvel {
+
+VirtualClock::VirtualClock() = default;
+
+VirtualClock::~VirtualClock() {
+  if (&CurrentClock() == this) SetClock(nullptr);
+}
+
+void VirtualClock::Wait(int ms) {
+  calls_.push_back(ms);
+  Advance(ms);
+}
+
+void VirtualClock::ProcessMessages() {
+  calls_.push_back(-1);
+  if (processQtEvents_ && QCoreApplication::instance() != nullptr) {
+    QCoreApplication::processEvents();
+  }
+  // By index and by copy: a hook may add hooks while it runs.
+  for (std::size_t i = 0; i < hooks_.size(); ++i) {
+    auto hook = hooks_[i];
+    hook();
+  }
+}
+
+void VirtualClock::ScheduleAt(std::int64_t atMs, std::function<void()> action) {
+  scheduled_.emplace(atMs, std::move(action));
+}
+
+void VirtualClock::AddMessageHook(std::function<void()> hook) {
+  hooks_.push_back(std::move(hook));
+}
+
+void VirtualClock::Advance(std::int64_t ms) {
+  const std::int64_t target = now_ + std::max<std::int64_t>(ms, 0);
+  // An action may schedule more actions or wait itself (a nested Advance); time never
+  // goes back, and entries due at the same time run in the order they were scheduled.
+  while (!scheduled_.empty() && scheduled_.begin()->first <= target) {
+    auto entry = scheduled_.begin();
+    now_ = std::max(now_, entry->first);
+    auto action = std::move(entry->second);
+    scheduled_.erase(entry);
+    action();
+  }
+  now_ = std::max(now_, target);
+}
+
+}  // namespace kvel
