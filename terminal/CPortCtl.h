@@ -112,6 +112,10 @@ class TComTerminal : public QAbstractScrollArea {
   void UpdateScrollBars();
   QSize sizeHint() const override;
 
+  // The font every terminal starts with, and whose face replaces a font that is not
+  // fixed-pitch: the platform's fixed-width system font at 9 points.
+  static QFont DefaultTermFont();
+
   // ---- events ----
   std::function<void(TComTerminal& sender, std::uint8_t ch)> OnChar;
   std::function<void(TComTerminal& sender, std::unique_ptr<TEscapeCodes>& codes)> OnGetEscapeCodes;
@@ -129,7 +133,6 @@ class TComTerminal : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
   void scrollContentsBy(int dx, int dy) override;
-  bool event(QEvent* event) override;
 
  private:
   class Batch;

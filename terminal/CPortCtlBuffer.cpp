@@ -22,7 +22,9 @@ void TComTermBuffer::SetTabStop(int col, bool on) {
   if (col >= 1 && col <= columns_) tabs_[static_cast<std::size_t>(col - 1)] = on;
 }
 
-void TComTermBuffer::ClearAllTabStops() { std::fill(tabs_.begin(), tabs_.end(), false); }
+void TComTermBuffer::ClearAllTabStops() {
+  std::fill(tabs_.begin(), tabs_.end(), false);
+}
 
 int TComTermBuffer::NextTab(int col) const {
   for (int c = std::max(col, 1); c <= columns_; ++c) {
@@ -62,7 +64,9 @@ void TComTermBuffer::EraseScreenFrom(int col, int row) {
   for (int r = row + 1; r <= rows_; ++r) BlankRow(r);
 }
 
-void TComTermBuffer::Fill(const TTermCell& cell) { std::fill(cells_.begin(), cells_.end(), cell); }
+void TComTermBuffer::Fill(const TTermCell& cell) {
+  std::fill(cells_.begin(), cells_.end(), cell);
+}
 
 int TComTermBuffer::LineLength(int row) const {
   for (int c = columns_; c >= 1; --c) {

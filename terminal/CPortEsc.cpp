@@ -6,9 +6,13 @@ namespace kvel {
 
 namespace {
 
-std::string Esc(const char* rest) { return std::string("\033") + rest; }
+std::string Esc(const char* rest) {
+  return std::string("\033") + rest;
+}
 
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 }  // namespace
 

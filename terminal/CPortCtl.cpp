@@ -1,0 +1,961 @@
+#include "CPortCtl.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cstdlib>
+#include <ostream>
+
+namespace kvel {
+
+namespace {
+
+constexpr int kMinColumns = 2;
+constexpr int kMaxColumns = 256;
+constexpr int kMinRows = 2;
+constexpr int kMaxRows = 100;
+
+TColor ToRgb(const QColor& color) {
+  return color.rgb() & 0xFFFFFFu;
+}
+
+QColor FromRgb(TColor rgb) {
+  return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                static_cast<int>(rgb & 0xFF));
+}
+
+}  // namespace
+
+// Keeps repaint requests and the caret out of the way while a block is written: the caret
+// is hidden once for the whole block and the changed cells become update rectangles when
+// the outermost batch closes, also when it is left by an exception.
+class TComTerminal::Batch {
+ public:
+  explicit Batch(TComTerminal& terminal) : terminal_(terminal) { ++terminal_.batchDepth_; }
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+  ~Batch() {
+    if (--terminal_.batchDepth_ == 0) terminal_.Flush();
+  }
+
+ private:
+  TComTerminal& terminal_;
+};
+
+QFont TComTerminal::DefaultTermFont() {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSize(9);
+  return font;
+}
+
+TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_InputMethodEnabled, false);
+  viewport()->setAutoFillBackground(true);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent, false);
+  resize(400, 250);
+
+  horizontalScrollBar()->setSingleStep(1);
+  verticalScrollBar()->setSingleStep(1);
+  horizontalScrollBar()->setTracking(smoothScroll_);
+  verticalScrollBar()->setTracking(smoothScroll_);
+  connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
+          [this](int action) { HandleScrollAction(Qt::Horizontal, action); });
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+          [this](int action) { HandleScrollAction(Qt::Vertical, action); });
+
+  const int flash = QApplication::cursorFlashTime();
+  caretTimer_.setInterval(flash > 0 ? flash / 2 : 500);
+  connect(&caretTimer_, &QTimer::timeout, this, [this] {
+    caretBlinkOn_ = !caretBlinkOn_;
+    viewport()->update(CaretRect());
+    unpaintedUpdates_ = true;
+  });
+
+  SetColor(color_);
+  SetBorderStyle(borderStyle_);
+  ApplyScrollBarPolicy();
+  setFont(DefaultTermFont());
+  MeasureFont();
+
+  // A widget has no separate loading phase: the stored values are in place now.
+  CreateCodec();
+  Reallocate();
+  UpdateScrollBars();
+}
+
+TComTerminal::~TComTerminal() = default;
+
+// ---- writing ---------------------------------------------------------------------------
+
+void TComTerminal::PutText(const std::string& text) {
+  PutBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
+  Batch batch(*this);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!codec_) {
+      PutChar(bytes[i]);
+      continue;
+    }
+    switch (codec_->FeedByte(bytes[i])) {
+      case frCharacter:
+        PutChar(codec_->Character());
+        break;
+      case frCode: {
+        const TEscapeCode code = codec_->Code();
+        if (!PerformAction(code, &codec_->Params()) && OnUnhandledCode) {
+          // A copy: the handler may replace the codec that owns the text.
+          const std::string text = codec_->Data();
+          OnUnhandledCode(*this, code, text);
+        }
+        if (codec_) codec_->Params().clear();
+        break;
+      }
+      case frAbsorbed:
+        break;
+    }
+  }
+}
+
+void TComTerminal::PutChar(std::uint8_t ch) {
+  Batch batch(*this);
+  switch (ch) {
+    case 8:
+      Backspace();
+      break;
+    case 9:
+      Tab();
+      break;
+    case 10:
+    case 12:
+      LineFeed();
+      break;
+    case 13:
+      CarriageReturn();
+      break;
+    default:
+      if (ch >= 32) {
+        TTermCell& cell = buffer_.Cell(cursorCol_, cursorRow_);
+        cell.Ch = ch;
+        cell.Fore = bold_ ? altColorRgb_ : (reverse_ ? colorRgb_ : fontColorRgb_);
+        cell.Back = reverse_ ? fontColorRgb_ : colorRgb_;
+        cell.Underline = underline_;
+        MarkCells(cursorCol_, cursorCol_, cursorRow_);
+        AdvanceCursor();
+      }
+      break;
+  }
+  if (OnChar) OnChar(*this, ch);
+}
+
+void TComTerminal::ClearScreen() {
+  Batch batch(*this);
+  Reallocate();
+  MoveCursor(1, 1);
+  MarkAll();
+}
+
+void TComTerminal::MoveCursor(int col, int row) {
+  Batch batch(*this);
+  cursorCol_ = std::clamp(col, 1, columns_);
+  cursorRow_ = std::clamp(row, 1, rows_);
+}
+
+void TComTerminal::WriteScreenText(std::ostream& out) const {
+  buffer_.WriteText(out);
+}
+
+bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
+  Batch batch(*this);
+  auto p = [params](int n) { return TEscapeCodes::GetParam(n, params); };
+  TParamList reply;
+  switch (code) {
+    case ecUp:
+    case ecAppUp:
+      MoveCursor(cursorCol_, cursorRow_ - p(1));
+      return true;
+    case ecDown:
+    case ecAppDown:
+      MoveCursor(cursorCol_, cursorRow_ + p(1));
+      return true;
+    case ecLeft:
+    case ecAppLeft:
+      MoveCursor(cursorCol_ - p(1), cursorRow_);
+      return true;
+    case ecRight:
+    case ecAppRight:
+      MoveCursor(cursorCol_ + p(1), cursorRow_);
+      return true;
+    case ecHome:
+    case ecGoto:
+      MoveCursor(p(2), p(1));
+      return true;
+    case ecReverseIndex:
+      ReverseLineFeed();
+      return true;
+    case ecClearToLineEnd:
+      EraseLineFrom(cursorCol_, cursorRow_);
+      return true;
+    case ecClearToScreenEnd:
+      EraseScreenFrom(cursorCol_, cursorRow_);
+      return true;
+    case ecClearLine:
+      EraseLineFrom(1, cursorRow_);
+      MoveCursor(1, cursorRow_);
+      return true;
+    case ecClearScreen:
+      EraseScreenFrom(1, 1);
+      MoveCursor(1, 1);
+      return true;
+    case ecTabSet:
+      buffer_.SetTabStop(cursorCol_, true);
+      return true;
+    case ecTabClear:
+      buffer_.SetTabStop(cursorCol_, false);
+      return true;
+    case ecTabClearAll:
+      buffer_.ClearAllTabStops();
+      return true;
+    case ecIdentifyQuery: {
+      TParamList& list = params != nullptr ? *params : reply;
+      list = {"2"};
+      SendReply(ecIdentifyReply, &list);
+      return true;
+    }
+    case ecStatusQuery:
+      SendReply(ecStatusOk, nullptr);
+      return true;
+    case ecPositionQuery: {
+      TParamList& list = params != nullptr ? *params : reply;
+      list = {std::to_string(cursorRow_), std::to_string(cursorCol_)};
+      SendReply(ecPositionReport, &list);
+      return true;
+    }
+    case ecCharAttributes:
+      SetAttributes(params);
+      return true;
+    case ecModeSet:
+      SetMode(params, true);
+      return true;
+    case ecModeReset:
+      SetMode(params, false);
+      return true;
+    case ecResetTerminal: {
+      const TParamList reset{"0"};
+      SetAttributes(&reset);
+      return true;
+    }
+    case ecSaveCursorAttr:
+      SaveCursor(true);
+      return true;
+    case ecRestoreCursorAttr:
+      RestoreCursor(true);
+      return true;
+    case ecSaveCursor:
+      SaveCursor(false);
+      return true;
+    case ecRestoreCursor:
+      RestoreCursor(false);
+      return true;
+    case ecAlignmentTest:
+      FillScreen('E');
+      return true;
+    case ecUnrecognised:
+    case ecIncomplete:
+    case ecIdentifyReply:
+    case ecStatusOk:
+    case ecStatusFault:
+    case ecPositionReport:
+      return false;
+  }
+  return false;
+}
+
+// ---- sending ---------------------------------------------------------------------------
+// The terminal is not bound to a port in this program, so nothing is sent and, as on a
+// closed port, nothing is echoed.
+
+void TComTerminal::SendChar(std::uint8_t) {
+  if (comPort_ == nullptr || !Connected()) return;
+}
+
+void TComTerminal::SendCode(TEscapeCode, TParamList*) {
+  if (comPort_ == nullptr || !Connected() || !codec_) return;
+}
+
+void TComTerminal::SendReply(TEscapeCode, TParamList*) {
+  if (comPort_ == nullptr || !Connected() || !codec_) return;
+}
+
+// ---- cursor movements -------------------------------------------------------------------
+
+void TComTerminal::AdvanceCursor() {
+  if (cursorCol_ < columns_) {
+    ++cursorCol_;
+  } else if (wrapLines_) {
+    cursorCol_ = 1;
+    if (cursorRow_ == rows_) {
+      ScrollUp();
+    } else {
+      ++cursorRow_;
+    }
+  }
+}
+
+void TComTerminal::CarriageReturn() {
+  cursorCol_ = 1;
+}
+
+void TComTerminal::LineFeed() {
+  if (cursorRow_ >= rows_) {
+    ScrollUp();
+  } else {
+    ++cursorRow_;
+  }
+}
+
+void TComTerminal::ReverseLineFeed() {
+  if (cursorRow_ <= 1) {
+    ScrollDown();
+  } else {
+    --cursorRow_;
+  }
+}
+
+void TComTerminal::Tab() {
+  const int t = buffer_.NextTab(cursorCol_ + 1);
+  if (t != 0) cursorCol_ = t;
+}
+
+void TComTerminal::Backspace() {
+  cursorCol_ = std::max(cursorCol_ - 1, 1);
+}
+
+// ---- buffer changes ---------------------------------------------------------------------
+
+void TComTerminal::ScrollUp() {
+  buffer_.ScrollUp();
+  if (dirtyAll_) return;
+  if (pendingScroll_ < 0 || pendingScroll_ + 1 >= rows_) {
+    MarkAll();
+    return;
+  }
+  ++pendingScroll_;
+  std::rotate(dirty_.begin(), dirty_.begin() + 1, dirty_.end());
+  dirty_.back() = DirtySpan{};
+  MarkCells(1, columns_, rows_);
+}
+
+void TComTerminal::ScrollDown() {
+  buffer_.ScrollDown();
+  if (dirtyAll_) return;
+  if (pendingScroll_ > 0 || pendingScroll_ - 1 <= -rows_) {
+    MarkAll();
+    return;
+  }
+  --pendingScroll_;
+  std::rotate(dirty_.rbegin(), dirty_.rbegin() + 1, dirty_.rend());
+  dirty_.front() = DirtySpan{};
+  MarkCells(1, columns_, 1);
+}
+
+void TComTerminal::EraseLineFrom(int col, int row) {
+  buffer_.EraseLineFrom(col, row);
+  MarkCells(col, columns_, row);
+}
+
+void TComTerminal::EraseScreenFrom(int col, int row) {
+  buffer_.EraseScreenFrom(col, row);
+  MarkCells(col, columns_, row);
+  MarkRows(row + 1, rows_);
+}
+
+void TComTerminal::FillScreen(std::uint8_t ch) {
+  buffer_.Fill(TTermCell{ch, fontColorRgb_, colorRgb_, false});
+  MarkAll();
+}
+
+void TComTerminal::SetAttributes(const TParamList* params) {
+  if (params == nullptr || params->empty()) {
+    reverse_ = bold_ = underline_ = false;
+    return;
+  }
+  const int count = static_cast<int>(params->size());
+  for (int n = 1; n <= count; ++n) {
+    switch (TEscapeCodes::GetParam(n, params)) {
+      case 0:
+        reverse_ = bold_ = underline_ = false;
+        break;
+      case 1:
+        bold_ = true;
+        break;
+      case 4:
+        underline_ = true;
+        break;
+      case 7:
+        reverse_ = true;
+        break;
+      case 21:
+        bold_ = false;
+        break;
+      case 24:
+        underline_ = false;
+        break;
+      case 27:
+        reverse_ = false;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void TComTerminal::SetMode(const TParamList* params, bool on) {
+  if (params == nullptr || params->empty()) return;
+  const std::string& mode = params->front();
+  if (mode == "?1") {
+    appCursorKeys_ = on;
+  } else if (mode == "7") {
+    wrapLines_ = on;
+  } else if (mode == "?3") {
+    SetColumns(on ? 132 : 80);
+  }
+}
+
+void TComTerminal::SaveCursor(bool withAttributes) {
+  savedCol_ = cursorCol_;
+  savedRow_ = cursorRow_;
+  if (withAttributes) {
+    savedReverse_ = reverse_;
+    savedBold_ = bold_;
+    savedUnderline_ = underline_;
+  }
+}
+
+void TComTerminal::RestoreCursor(bool withAttributes) {
+  MoveCursor(savedCol_, savedRow_);
+  if (withAttributes) {
+    reverse_ = savedReverse_;
+    bold_ = savedBold_;
+    underline_ = savedUnderline_;
+  }
+}
+
+// A shrunken grid must not leave the cursor, or the position it returns to, outside it.
+void TComTerminal::ClampCursors() {
+  cursorCol_ = std::clamp(cursorCol_, 1, columns_);
+  cursorRow_ = std::clamp(cursorRow_, 1, rows_);
+  savedCol_ = std::min(savedCol_, columns_);
+  savedRow_ = std::min(savedRow_, rows_);
+}
+
+void TComTerminal::Reallocate() {
+  buffer_.Allocate(columns_, rows_);
+  dirty_.assign(static_cast<std::size_t>(rows_), DirtySpan{});
+  pendingScroll_ = 0;
+  ClampCursors();
+  MarkAll();
+}
+
+void TComTerminal::CreateCodec() {
+  codec_.reset();
+  switch (emulation_) {
+    case teVT100orANSI:
+      codec_ = std::make_unique<TEscapeCodesVT100>();
+      break;
+    case teVT52:
+      codec_ = std::make_unique<TEscapeCodesVT52>();
+      break;
+    case teNone: {
+      std::unique_ptr<TEscapeCodes> supplied;
+      if (OnGetEscapeCodes) OnGetEscapeCodes(*this, supplied);
+      codec_ = std::move(supplied);
+      break;
+    }
+  }
+}
+
+// ---- properties -------------------------------------------------------------------------
+
+void TComTerminal::SetColumns(int columns) {
+  columns = std::clamp(columns, kMinColumns, kMaxColumns);
+  if (columns == columns_) return;
+  Batch batch(*this);
+  columns_ = columns;
+  Reallocate();
+  ApplyAutoSize();
+  UpdateScrollBars();
+}
+
+void TComTerminal::SetRows(int rows) {
+  rows = std::clamp(rows, kMinRows, kMaxRows);
+  if (rows == rows_) return;
+  Batch batch(*this);
+  rows_ = rows;
+  Reallocate();
+  ApplyAutoSize();
+  UpdateScrollBars();
+}
+
+void TComTerminal::SetEmulation(TTermEmulation emulation) {
+  if (emulation == emulation_) return;
+  emulation_ = emulation;
+  CreateCodec();
+}
+
+void TComTerminal::SetCaret(TTermCaret caret) {
+  if (caret == caret_) return;
+  const bool recreate = caretExists_ || hasFocus();
+  if (recreate) DestroyCaret();
+  caret_ = caret;
+  if (recreate) CreateCaret();
+}
+
+void TComTerminal::SetSmoothScroll(bool on) {
+  smoothScroll_ = on;
+  horizontalScrollBar()->setTracking(on);
+  verticalScrollBar()->setTracking(on);
+}
+
+void TComTerminal::SetScrollBars(TScrollStyle style) {
+  scrollBars_ = style;
+  ApplyScrollBarPolicy();
+  UpdateScrollBars();
+}
+
+void TComTerminal::ApplyScrollBarPolicy() {
+  const bool horizontal = scrollBars_ == ssHorizontal || scrollBars_ == ssBoth;
+  const bool vertical = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
+  setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  // A bar that goes away must not leave the view panned with no way back.
+  if (!horizontal) horizontalScrollBar()->setRange(0, 0);
+  if (!vertical) verticalScrollBar()->setRange(0, 0);
+}
+
+void TComTerminal::SetBorderStyle(TBorderStyle style) {
+  borderStyle_ = style;
+  if (style == bsSingle) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  } else {
+    setFrameStyle(QFrame::NoFrame);
+  }
+  ApplyAutoSize();
+  UpdateScrollBars();
+}
+
+void TComTerminal::SetColor(const QColor& color) {
+  color_ = color;
+  colorRgb_ = ToRgb(color);
+  QPalette palette = viewport()->palette();
+  palette.setColor(QPalette::Base, color);
+  palette.setColor(QPalette::Window, color);
+  viewport()->setPalette(palette);
+  viewport()->update();
+  unpaintedUpdates_ = true;
+}
+
+void TComTerminal::SetFontColor(const QColor& color) {
+  fontColor_ = color;
+  fontColorRgb_ = ToRgb(color);
+}
+
+void TComTerminal::SetAutoSize(bool on) {
+  autoSize_ = on;
+  ApplyAutoSize();
+}
+
+QSize TComTerminal::sizeHint() const {
+  const int border = 2 * frameWidth();
+  return {columns_ * cellWidth_ + border, rows_ * cellHeight_ + border};
+}
+
+// A terminal placed by a layout (as the main window's is) keeps the size it is given.
+void TComTerminal::ApplyAutoSize() {
+  updateGeometry();
+  if (!autoSize_) return;
+  if (!isWindow() && parentWidget() != nullptr && parentWidget()->layout() != nullptr) return;
+  resize(sizeHint());
+}
+
+// ---- font -------------------------------------------------------------------------------
+
+void TComTerminal::MeasureFont() {
+  if (measuring_) return;
+  QFont wanted = font();
+  if (wanted.underline()) wanted.setUnderline(false);
+  if (!QFontInfo(wanted).fixedPitch()) {
+    const QFont fallback = DefaultTermFont();
+    wanted.setFamilies({fallback.family()});
+    wanted.setFamily(fallback.family());
+  }
+  if (wanted != font()) {
+    measuring_ = true;
+    setFont(wanted);
+    measuring_ = false;
+  }
+  const QFontMetrics metrics(font());
+  cellHeight_ = std::max(metrics.height(), 1);
+  cellWidth_ = std::max(metrics.maxWidth(), 1);
+  fontAscent_ = metrics.ascent();
+  // Runs of text may be drawn in one call only when every glyph advances by a whole cell.
+  uniformAdvance_ = metrics.horizontalAdvance(QLatin1Char('W')) == cellWidth_ &&
+                    metrics.horizontalAdvance(QLatin1Char('i')) == cellWidth_ &&
+                    metrics.horizontalAdvance(QChar(0xE9)) == cellWidth_;
+  if (caretExists_) caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
+}
+
+void TComTerminal::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange && !measuring_) {
+    Batch batch(*this);
+    MeasureFont();
+    ApplyAutoSize();
+    UpdateScrollBars();
+    MarkAll();
+  }
+}
+
+// ---- scroll bars ------------------------------------------------------------------------
+
+void TComTerminal::UpdateScrollBars() {
+  if (scrollBars_ == ssNone || updatingScrollBars_) return;
+  updatingScrollBars_ = true;
+  QScrollBar* hbar = horizontalScrollBar();
+  QScrollBar* vbar = verticalScrollBar();
+  const bool hasH = scrollBars_ == ssHorizontal || scrollBars_ == ssBoth;
+  const bool hasV = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
+  const int hExtent = hbar->sizeHint().height();
+  const int vExtent = vbar->sizeHint().width();
+  // The client area as it would be without bars.
+  const QSize full = maximumViewportSize();
+
+  // Qt shows and hides the bars later, so the client size each bar leaves is worked out here.
+  auto hRangeFor = [&](int width) {
+    const int visible = width / cellWidth_;
+    return std::pair{visible, visible < columns_ ? columns_ - visible : 0};
+  };
+  int clientWidth = full.width();
+  int clientHeight = full.height();
+  auto [hVisible, hMax] = hRangeFor(clientWidth);
+  if (hasH && hMax > 0) clientHeight -= hExtent;
+  if (hasV) {
+    const int vVisible = clientHeight / cellHeight_;
+    const int vMax = vVisible < rows_ ? rows_ - vVisible : 0;
+    vbar->setRange(0, vMax);
+    vbar->setPageStep(std::max(vVisible, 1));
+    if (vMax > 0) clientWidth -= vExtent;
+  }
+  if (hasH) {
+    if (clientWidth != full.width()) std::tie(hVisible, hMax) = hRangeFor(clientWidth);
+    hbar->setRange(0, hMax);
+    hbar->setPageStep(std::max(hVisible, 1));
+  }
+  if (hasH) viewCol_ = hbar->value() + 1;
+  if (hasV) viewRow_ = vbar->value() + 1;
+  updatingScrollBars_ = false;
+}
+
+void TComTerminal::HandleScrollAction(Qt::Orientation orientation, int action) {
+  QScrollBar* bar = orientation == Qt::Horizontal ? horizontalScrollBar() : verticalScrollBar();
+  if (action == QAbstractSlider::SliderToMinimum || action == QAbstractSlider::SliderToMaximum) {
+    bar->setSliderPosition(bar->value());
+  }
+}
+
+void TComTerminal::scrollContentsBy(int dx, int dy) {
+  const int oldCol = viewCol_;
+  const int oldRow = viewRow_;
+  if (scrollBars_ == ssHorizontal || scrollBars_ == ssBoth) {
+    viewCol_ = horizontalScrollBar()->value() + 1;
+  }
+  if (scrollBars_ == ssVertical || scrollBars_ == ssBoth) {
+    viewRow_ = verticalScrollBar()->value() + 1;
+  }
+  dx = (oldCol - viewCol_) * cellWidth_;
+  dy = (oldRow - viewRow_) * cellHeight_;
+  if (dx == 0 && dy == 0) return;
+  if (batchDepth_ > 0 || unpaintedUpdates_) {
+    MarkAll();
+    if (batchDepth_ == 0) Flush();
+    return;
+  }
+  viewport()->scroll(dx, dy);
+  viewport()->update(caretPainted_.translated(dx, dy));
+  viewport()->update(CaretRect());
+  caretPainted_ = CaretRect();
+  unpaintedUpdates_ = true;
+}
+
+// ---- repaint bookkeeping ----------------------------------------------------------------
+
+void TComTerminal::MarkCells(int col1, int col2, int row) {
+  if (dirtyAll_ || row < 1 || row > rows_) return;
+  DirtySpan& span = dirty_[static_cast<std::size_t>(row - 1)];
+  if (span.first == 0) {
+    span = {col1, col2};
+  } else {
+    span.first = std::min(span.first, col1);
+    span.last = std::max(span.last, col2);
+  }
+}
+
+void TComTerminal::MarkRows(int row1, int row2) {
+  for (int r = row1; r <= row2; ++r) MarkCells(1, columns_, r);
+}
+
+void TComTerminal::MarkAll() {
+  dirtyAll_ = true;
+}
+
+QRect TComTerminal::CellsRect(int col1, int col2, int row1, int row2) const {
+  const int left = std::max((col1 - viewCol_) * cellWidth_, 0);
+  const int right = std::max((col2 - viewCol_ + 1) * cellWidth_, 0);
+  const int top = std::max((row1 - viewRow_) * cellHeight_, 0);
+  const int bottom = std::max((row2 - viewRow_ + 1) * cellHeight_, 0);
+  return {QPoint(left, top), QPoint(right - 1, bottom - 1)};
+}
+
+QRect TComTerminal::CaretRect() const {
+  if (!caretExists_) return {};
+  return {(cursorCol_ - viewCol_) * cellWidth_,
+          (cursorRow_ - viewRow_) * cellHeight_ + cellHeight_ - caretHeight_, cellWidth_,
+          caretHeight_};
+}
+
+void TComTerminal::Flush() {
+  QWidget* view = viewport();
+  const int visibleRows = std::max(view->height() / cellHeight_, 1);
+  if (pendingScroll_ != 0 && (unpaintedUpdates_ || std::abs(pendingScroll_) >= visibleRows)) {
+    // Pixels that have not been painted yet cannot be moved; a long scroll redraws anyway.
+    dirtyAll_ = true;
+  }
+  if (dirtyAll_) {
+    view->update();
+  } else {
+    if (pendingScroll_ != 0) {
+      const int dy = -pendingScroll_ * cellHeight_;
+      const QRect area(0, 0, std::min(view->width(), columns_ * cellWidth_),
+                       std::min(view->height(), rows_ * cellHeight_));
+      view->scroll(0, dy, area);
+      view->update(caretPainted_.translated(0, dy));
+    }
+    // Rows with the same changed span are merged into one rectangle.
+    for (int r = 1; r <= rows_;) {
+      const DirtySpan span = dirty_[static_cast<std::size_t>(r - 1)];
+      if (span.first == 0) {
+        ++r;
+        continue;
+      }
+      int last = r;
+      while (last < rows_) {
+        const DirtySpan next = dirty_[static_cast<std::size_t>(last)];
+        if (next.first != span.first || next.last != span.last) break;
+        ++last;
+      }
+      view->update(CellsRect(span.first, span.last, r, last));
+      r = last + 1;
+    }
+    view->update(caretPainted_);
+    view->update(CaretRect());
+  }
+  caretPainted_ = CaretRect();
+  if (caretExists_) {
+    // Writing restarts the blink with the caret on, as a text caret does while typing.
+    caretBlinkOn_ = true;
+    caretTimer_.start();
+  }
+  std::fill(dirty_.begin(), dirty_.end(), DirtySpan{});
+  pendingScroll_ = 0;
+  dirtyAll_ = false;
+  unpaintedUpdates_ = true;
+}
+
+// ---- painting ---------------------------------------------------------------------------
+
+void TComTerminal::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  painter.setFont(font());
+  const QRect area = event->rect();
+  const int firstCol = area.left() / cellWidth_ + 1;
+  int lastCol = std::min(area.right() / cellWidth_ + 1, columns_);
+  const int firstRow = area.top() / cellHeight_ + 1;
+  int lastRow = std::min(area.bottom() / cellHeight_ + 1, rows_);
+  lastCol = std::min(lastCol, columns_ - viewCol_ + 1);
+  lastRow = std::min(lastRow, rows_ - viewRow_ + 1);
+
+  QString run;
+  for (int r = firstRow; r <= lastRow; ++r) {
+    const int row = r + viewRow_ - 1;
+    const int y = (r - 1) * cellHeight_;
+    int c = firstCol;
+    while (c <= lastCol) {
+      const TTermCell& cell = buffer_.Cell(c + viewCol_ - 1, row);
+      if (cell.Ch == 0) {
+        ++c;
+        continue;
+      }
+      // A run of cells that share colours and underline.
+      const int start = c;
+      run.clear();
+      while (c <= lastCol) {
+        const TTermCell& next = buffer_.Cell(c + viewCol_ - 1, row);
+        if (next.Ch == 0 || next.Fore != cell.Fore || next.Back != cell.Back ||
+            next.Underline != cell.Underline) {
+          break;
+        }
+        run.append(QChar(static_cast<char16_t>(next.Ch)));
+        ++c;
+      }
+      const int x = (start - 1) * cellWidth_;
+      const int length = c - start;
+      painter.fillRect(x, y, length * cellWidth_, cellHeight_, FromRgb(cell.Back));
+      painter.setPen(FromRgb(cell.Fore));
+      if (uniformAdvance_) {
+        painter.drawText(x, y + fontAscent_, run);
+      } else {
+        for (int i = 0; i < length; ++i) {
+          painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(run[i]));
+        }
+      }
+      if (cell.Underline) {
+        const int underlineY = y + fontAscent_ + 1;
+        painter.drawLine(x, underlineY, x + length * cellWidth_ - 1, underlineY);
+      }
+    }
+  }
+
+  if (caretExists_ && caretBlinkOn_) {
+    const QRect caret = CaretRect();
+    if (caret.intersects(area)) {
+      painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+      painter.fillRect(caret, Qt::white);
+    }
+  }
+  unpaintedUpdates_ = false;
+}
+
+void TComTerminal::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
+}
+
+// ---- focus, caret and keyboard ----------------------------------------------------------
+
+void TComTerminal::CreateCaret() {
+  if (caret_ == tcNone) return;
+  caretExists_ = true;
+  caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
+  caretBlinkOn_ = true;
+  caretTimer_.start();
+  caretPainted_ = CaretRect();
+  viewport()->update(caretPainted_);
+  unpaintedUpdates_ = true;
+}
+
+void TComTerminal::DestroyCaret() {
+  if (!caretExists_) return;
+  caretExists_ = false;
+  caretTimer_.stop();
+  viewport()->update(caretPainted_);
+  caretPainted_ = QRect();
+  unpaintedUpdates_ = true;
+}
+
+void TComTerminal::ShowCaret(bool on) {
+  if (on) {
+    CreateCaret();
+  } else {
+    DestroyCaret();
+  }
+}
+
+void TComTerminal::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  ShowCaret(true);
+}
+
+void TComTerminal::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  ShowCaret(false);
+}
+
+void TComTerminal::mousePressEvent(QMouseEvent* event) {
+  if ((focusPolicy() & Qt::ClickFocus) != 0 && isEnabled()) setFocus(Qt::MouseFocusReason);
+  QAbstractScrollArea::mousePressEvent(event);
+}
+
+bool TComTerminal::focusNextPrevChild(bool next) {
+  if (wantTab_) return false;
+  return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TComTerminal::keyPressEvent(QKeyEvent* event) {
+  TEscapeCode code = ecUnrecognised;
+  switch (event->key()) {
+    case Qt::Key_Home:
+      code = ecHome;
+      break;
+    case Qt::Key_Left:
+      code = ecLeft;
+      break;
+    case Qt::Key_Up:
+      code = ecUp;
+      break;
+    case Qt::Key_Right:
+      code = ecRight;
+      break;
+    case Qt::Key_Down:
+      code = ecDown;
+      break;
+    default:
+      break;
+  }
+  if (code != ecUnrecognised) {
+    if (appCursorKeys_) {
+      switch (code) {
+        case ecUp:
+          SendCode(ecAppUp, nullptr);
+          break;
+        case ecDown:
+          SendCode(ecAppDown, nullptr);
+          break;
+        case ecLeft:
+          SendCode(ecAppLeft, nullptr);
+          break;
+        case ecRight:
+          SendCode(ecAppRight, nullptr);
+          break;
+        default:
+          break;
+      }
+    } else if (arrowKeys_ == akTerminal) {
+      SendCode(code, nullptr);
+    } else {
+      PerformAction(code, nullptr);
+    }
+    event->accept();
+    return;
+  }
+  const QString text = event->text();
+  if (text.isEmpty()) {
+    event->ignore();
+    return;
+  }
+  for (QChar ch : text) {
+    if (ch.unicode() <= 0xFF) SendChar(static_cast<std::uint8_t>(ch.unicode()));
+  }
+  event->accept();
+}
+
+}  // namespace kvel
