@@ -1,0 +1,562 @@
+#include "KVELUnit1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "KVEL_Help.h"
+#include "KVEL_Var.h"
+#include "terminal/CPortCtl.h"
+#include "ui/Clock.h"
+#include "ui/Convert.h"
+#include "ui/Dialogs.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/HelpViewer.h"
+#include "ui/IniFile.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 657;
+constexpr int kClientHeight = 412;
+constexpr int kGridColumns = 3;
+constexpr int kGridRows = 17;
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString Text(const char* text) {
+  return QString::fromLatin1(text);
+}
+
+void Log(const char* text) {
+  DiagLog(kErrorLogName, text, true);
+}
+
+// Runs a handler of the window; an exception it raises goes to the default error display.
+template <typename Handler>
+auto Guard(TForm1* form, Handler handler) {
+  return [form, handler] { kvel::Guarded([form, handler] { (form->*handler)(); }); };
+}
+
+QAction* AddItem(QWidget* owner, const char* name, const char* caption,
+                 const QKeySequence& shortcut, int helpContext) {
+  auto* action = new QAction(Text(caption), owner);
+  action->setObjectName(Text(name));
+  if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+  if (helpContext != 0) action->setProperty(kHelpContextProperty, helpContext);
+  owner->addAction(action);
+  return action;
+}
+
+QMenu* AddMenu(QMenuBar* bar, const char* name, const char* title, int helpContext) {
+  QMenu* menu = bar->addMenu(Text(title));
+  menu->setObjectName(Text(name));
+  if (helpContext != 0) menu->menuAction()->setProperty(kHelpContextProperty, helpContext);
+  return menu;
+}
+
+QToolButton* AddButton(QToolBar* bar, const char* name, const char* caption) {
+  auto* button = new QToolButton(bar);
+  button->setObjectName(Text(name));
+  button->setText(Text(caption));
+  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  bar->addWidget(button);
+  return button;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint) {
+  Form1 = this;
+  setObjectName(Text("Form1"));
+  setWindowTitle(Text("KVEL"));
+  QFont windowFont = font();
+  windowFont.setFamily(Text("Arial"));
+  setFont(windowFont);
+
+  ComPort1.SetPort("COM1");
+  ComPort1.SetBaudRate(br9600);
+  ComPort1.SetDataBits(dbEight);
+  ComPort1.Parity().SetBits(prNone);
+  ComPort1.SetStopBits(sbOneStopBit);
+  ComPort1.Buffer().SetInputSize(2048);
+  TComFlowControl& flow = ComPort1.FlowControl();
+  flow.SetOutCTSFlow(false);
+  flow.SetOutDSRFlow(false);
+  flow.SetControlDTR(dtrDisable);
+  flow.SetControlRTS(rtsDisable);
+  flow.SetXonXoffOut(false);
+  flow.SetXonXoffIn(false);
+  ComPort1.SetEvents(kAllComEvents);
+
+  CreateMenus();
+  CreateToolBar();
+  CreateClientArea();
+  CreateStatusBar();
+  RegisterHelpPages();
+
+  setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  if (const QScreen* desktop = screen()) {
+    const QRect area = desktop->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+  }
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(Text("Timer1"));
+  Timer1->setInterval(1000);
+  Timer1->start();
+
+  kvel::Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateMenus() {
+  QMenuBar* bar = menuBar();
+
+  Exit1 = AddItem(this, "Exit1", "Exit", QKeySequence(Qt::ALT | Qt::Key_X), 1000);
+  bar->addAction(Exit1);
+  connect(Exit1, &QAction::triggered, this, Guard(this, &TForm1::Exit1Click));
+
+  Edit1 = AddMenu(bar, "Edit1", "Edit", 1100);
+  Copy1 = AddItem(Edit1, "Copy1", "Copy to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C), 1100);
+  // Both "Clear screen" items show Alt+C; a shortcut owned twice fires neither in Qt, so only
+  // the item of the "Commands" menu owns it.
+  Clearscreen1 = AddItem(Edit1, "Clearscreen1", "Clear screen\tAlt+C", {}, 1100);
+  connect(Clearscreen1, &QAction::triggered, this, Guard(this, &TForm1::Clearscreen2Click));
+
+  Setup1 = AddMenu(bar, "Setup1", "Setup", 1200);
+  Editmacros1 =
+      AddItem(Setup1, "Editmacros1", "Unit setup", QKeySequence(Qt::ALT | Qt::Key_M), 1210);
+  RepSetup = AddItem(Setup1, "RepSetup", "Repeat Setup", QKeySequence(Qt::ALT | Qt::Key_W), 1220);
+  Terminal1 = AddItem(Setup1, "Terminal1", "Terminal", {}, 1230);
+  SetCom1 = AddItem(Setup1, "SetCom1", "Communication", QKeySequence(Qt::Key_F2), 1240);
+
+  UnitSelect1 = AddMenu(bar, "UnitSelect1", "Unit Select", 1300);
+  const std::array<QAction**, kUnitTypeCount> unitItems{
+      &RQMKQB11, &RQMKQB21, &HLVX1, &QN4100I1, &MUXMU1, &GRV1, &ZorvDrive1, &Ostrav24Emulator1};
+  const std::array<const char*, kUnitTypeCount> unitCaptions{
+      "RQM / KQB&1", "RQM / KQB&2", "&HLVX",      "&QN4100I",
+      "&MU / XMU",   "&GRV",        "&ZorvDrive", "&Ostrav24 Emulator"};
+  for (std::size_t i = 0; i < unitItems.size(); ++i) {
+    const UnitTypeInfo* info = FindUnitType(static_cast<int>(i) + 1);
+    QAction* item = AddItem(UnitSelect1, info->menuItem, unitCaptions[i], {}, 0);
+    item->setCheckable(true);
+    *unitItems[i] = item;
+  }
+  HLVX1->setEnabled(false);
+  Ostrav24Emulator1->setEnabled(false);
+  connect(RQMKQB11, &QAction::triggered, this, Guard(this, &TForm1::RQMKQB11Click));
+  connect(RQMKQB21, &QAction::triggered, this, Guard(this, &TForm1::RQMKQB21Click));
+  connect(HLVX1, &QAction::triggered, this, Guard(this, &TForm1::HLVX1Click));
+  connect(QN4100I1, &QAction::triggered, this, Guard(this, &TForm1::QN4100I1Click));
+  connect(MUXMU1, &QAction::triggered, this, Guard(this, &TForm1::MUXMU1Click));
+  connect(GRV1, &QAction::triggered, this, Guard(this, &TForm1::GRV1Click));
+  connect(ZorvDrive1, &QAction::triggered, this, Guard(this, &TForm1::ZorvDrive1Click));
+  // F9 opens the "Unit Select" menu.
+  QAction* unitSelectKey =
+      AddItem(this, "UnitSelectKey", "Unit Select", QKeySequence(Qt::Key_F9), 0);
+  connect(unitSelectKey, &QAction::triggered, this,
+          [this] { menuBar()->setActiveAction(UnitSelect1->menuAction()); });
+
+  Commands1 = AddMenu(bar, "Commands1", "Commands", 1400);
+  HEXMode1 = AddItem(Commands1, "HEXMode1", "&HEX Mode", QKeySequence(Qt::ALT | Qt::Key_H), 1400);
+  HEXMode1->setCheckable(true);
+  Clearscreen2 =
+      AddItem(Commands1, "Clearscreen2", "&Clear screen", QKeySequence(Qt::ALT | Qt::Key_C), 1400);
+  connect(Clearscreen2, &QAction::triggered, this, Guard(this, &TForm1::Clearscreen2Click));
+  Scanforindexer1 = AddItem(Commands1, "Scanforindexer1", "Scan for indexer",
+                            QKeySequence(Qt::ALT | Qt::Key_S), 1410);
+  IDXtpoPC = Commands1->addMenu(Text("IDX tpoPC"));
+  IDXtpoPC->setObjectName(Text("IDXtpoPC"));
+  ReadLParameters1 =
+      AddItem(IDXtpoPC, "ReadLParameters1", "Parameters", QKeySequence(Qt::Key_F4), 1420);
+  IDXtpoPC1 = AddItem(IDXtpoPC, "IDXtpoPC1", "Program", {}, 1430);
+  ProgPar1 = AddItem(IDXtpoPC, "ProgPar1", "Prog + Par", QKeySequence(Qt::Key_F6), 1440);
+  KVEL1 = AddItem(Commands1, "KVEL1", "Send Program", QKeySequence(Qt::Key_F5), 0);
+  Viewlogfile1 =
+      AddItem(Commands1, "Viewlogfile1", "View log file", QKeySequence(Qt::ALT | Qt::Key_V), 1460);
+
+  Help1 = AddMenu(bar, "Help1", "Help", 0);
+  Contents1 = AddItem(Help1, "Contents1", "&Contents", {}, 0);
+  helpIndex1 = AddItem(Help1, "helpIndex1", "&Index", {}, 0);
+  About1 = AddItem(Help1, "About1", "&About", {}, 0);
+  connect(Contents1, &QAction::triggered, this, Guard(this, &TForm1::Contents1Click));
+  connect(helpIndex1, &QAction::triggered, this, Guard(this, &TForm1::helpIndex1Click));
+  connect(About1, &QAction::triggered, this, Guard(this, &TForm1::About1Click));
+
+  // Never shown; Qt fires no shortcut of an invisible action, so these stay visible on the
+  // window itself and out of every menu.
+  for (std::size_t n = 0; n < MacroItems.size(); ++n) {
+    const std::string name = "N" + std::to_string(n) + "1";
+    const std::string caption = std::to_string(n);
+    QAction* item =
+        AddItem(this, name.c_str(), caption.c_str(),
+                QKeySequence(Qt::ALT | static_cast<Qt::Key>(Qt::Key_0 + static_cast<int>(n))), 0);
+    item->setData(static_cast<int>(n));
+    MacroItems[n] = item;
+  }
+  N101 = AddItem(this, "N101", "10", QKeySequence(Qt::ALT | Qt::Key_T), 0);
+  Autorepeat1 =
+      AddItem(this, "Autorepeat1", "Auto repeat", QKeySequence(Qt::ALT | Qt::Key_Q), 1450);
+  Repeat1 = AddItem(this, "Repeat1", "Repeat", QKeySequence(Qt::ALT | Qt::Key_R), 1400);
+
+  QAction* helpKey = AddItem(this, "HelpKey", "Help", QKeySequence(Qt::Key_F1), 0);
+  connect(helpKey, &QAction::triggered, this, Guard(this, &TForm1::Contents1Click));
+
+  for (QMenu* menu : {Edit1, Setup1, UnitSelect1, Commands1, IDXtpoPC, Help1}) {
+    menu->installEventFilter(this);
+  }
+}
+
+void TForm1::CreateToolBar() {
+  ToolBar1 = new QToolBar(this);
+  ToolBar1->setObjectName(Text("ToolBar1"));
+  ToolBar1->setMovable(false);
+  ToolBar1->setFloatable(false);
+  ToolBar1->toggleViewAction()->setEnabled(false);
+  setContextMenuPolicy(Qt::NoContextMenu);
+  addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+  SpeedButton1 = AddButton(ToolBar1, "SpeedButton1", "Parameters");
+  connect(SpeedButton1, &QToolButton::clicked, this, Guard(this, &TForm1::SpeedButton1Click));
+  IOButton2 = AddButton(ToolBar1, "IOButton2", "I / O Test");
+  SpeedButton3 = AddButton(ToolBar1, "SpeedButton3", "Log is OFF");
+  SpeedButton3->setToolTip(Text("Log file = KVEL.LOG"));
+
+  ComboBox1 = new QComboBox(ToolBar1);
+  ComboBox1->setObjectName(Text("ComboBox1"));
+  ComboBox1->setEditable(true);
+  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox1->setMaxVisibleItems(16);
+  ComboBox1->setMinimumWidth(150);
+  QFont bufferFont = ComboBox1->font();
+  bufferFont.setFamily(Text("Courier New"));
+  ComboBox1->setFont(bufferFont);
+  ComboBox1->setEditText(Text("Command buffer"));
+  ComboBox1->setToolTip(Text("Command buffer"));
+  ToolBar1->addWidget(ComboBox1);
+
+  RepeatButton4 = AddButton(ToolBar1, "RepeatButton4", "R");
+  RepeatButton4->setToolTip(Text("Repeat last command"));
+  QFont repeatFont = RepeatButton4->font();
+  repeatFont.setBold(true);
+  repeatFont.setItalic(true);
+  RepeatButton4->setFont(repeatFont);
+  SpeedButton5 = AddButton(ToolBar1, "SpeedButton5", "H23");
+  SpeedButton6 = AddButton(ToolBar1, "SpeedButton6", "");
+  SpeedButton6->setMinimumWidth(23);
+
+  ComboBox2 = new QComboBox(ToolBar1);
+  ComboBox2->setObjectName(Text("ComboBox2"));
+  ComboBox2->setMaxVisibleItems(16);
+  ComboBox2->setMinimumWidth(150);
+  ComboBox2->setPlaceholderText(Text("Units "));
+  ToolBar1->addWidget(ComboBox2);
+}
+
+void TForm1::CreateClientArea() {
+  auto* area = new QWidget(this);
+  area->setObjectName(Text("ClientArea"));
+  setCentralWidget(area);
+
+  // The grid and its labels lie beneath the terminal and show when it is hidden.
+  Label1 = new QLabel(Text("L Parameters "), area);
+  Label1->setObjectName(Text("Label1"));
+  Label1->setGeometry(8, 4, 600, 16);
+  Label1->hide();
+  StringGrid1 = new QTableWidget(kGridRows, kGridColumns, area);
+  StringGrid1->setObjectName(Text("StringGrid1"));
+  StringGrid1->horizontalHeader()->hide();
+  StringGrid1->verticalHeader()->hide();
+  StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
+  StringGrid1->verticalHeader()->setMinimumSectionSize(1);
+  for (int col = 0; col < kGridColumns; ++col) StringGrid1->setColumnWidth(col, 200);
+  for (int row = 0; row < kGridRows; ++row) StringGrid1->setRowHeight(row, 16);
+  StringGrid1->setGeometry(8, 22, 3 * 200 + 4, kGridRows * 16 + 4);
+  StringGrid1->hide();
+  Label2 = new QLabel(Text("Info : "), area);
+  Label2->setObjectName(Text("Label2"));
+  Label2->setGeometry(8, 22 + kGridRows * 16 + 8, 600, 16);
+
+  ComTerminal1 = new kvel::TComTerminal(area);
+  ComTerminal1->setObjectName(Text("ComTerminal1"));
+  ComTerminal1->SetColor(Qt::white);
+  ComTerminal1->SetFontColor(QColor(0, 0, 128));
+  QFont terminalFont(Text("Courier New"));
+  terminalFont.setPixelSize(12);
+  ComTerminal1->SetTermFont(terminalFont);
+  ComTerminal1->SetScrollBars(kvel::ssBoth);
+  auto* layout = new QVBoxLayout(area);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(ComTerminal1);
+}
+
+void TForm1::CreateStatusBar() {
+  StatusBar1 = statusBar();
+  StatusBar1->setObjectName(Text("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  const std::array<int, 3> widths{115, 70, 300};
+  const std::array<const char*, 3> texts{" COM1 9600 8 None 1", " EXT *.PGM", ""};
+  for (std::size_t i = 0; i < Panels.size(); ++i) {
+    auto* panel = new QLabel(Text(texts[i]), StatusBar1);
+    panel->setObjectName(Text(("StatusPanel" + std::to_string(i)).c_str()));
+    panel->setFixedWidth(widths[i]);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(panel);
+    Panels[i] = panel;
+  }
+}
+
+void TForm1::FormCreate() {
+  Log(" ");
+  DiagLog(kErrorLogName, "KVEL Startup : " + kvel::DateTimeStamp(), true);
+  Log("form create start");
+  LogOn = false;
+  AutoRepeat = false;
+  ComTerminal1->SetLocalEcho(true);
+  ComTerminal1->SetWrapLines(true);
+  ComTerminal1->SetEmulation(kvel::teNone);
+  IniPath = ResolveIniPath(QCoreApplication::applicationDirPath().toStdString());
+  UnitType = kvel::StrToInt(kvel::IniFile(IniPath).ReadString(kMainSection, kControlTypeKey, "4"));
+  SelectedUnit = 100;
+  Log("form create end");
+}
+
+void TForm1::FormShow() {
+  Log("form show start");
+  Clearscreen2Click();
+  kvel::Wait(100);
+  ListSerialPorts(PortList);
+  std::string ports = "COM Ports: ";
+  for (const std::string& name : PortList) ports += name + " ";
+  ComTerminal1->PutText(ports);
+  Panels[2]->setText(Latin1(ports));
+  CaptionPrefix = " KVEL    ";
+  PutContrSpec();
+  SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  Log("form show end");
+}
+
+void TForm1::PutContrSpec() {
+  if (ParamView) SpeedButton1Click();
+  Log("Procedure TForm1.PutContrSpec");
+  for (int type = 1; type <= kUnitTypeCount; ++type) UnitItem(type)->setChecked(false);
+  SpeedButton1->setEnabled(false);
+  if (const UnitTypeInfo* info = FindUnitType(UnitType)) {
+    ProgramExt = info->programExt;
+    if (UnitType != 8) UnitItem(UnitType)->setChecked(true);
+    UnitCaption = info->caption;
+    IOButton2->setEnabled(info->ioTest);
+    SpeedButton1->setEnabled(info->parameters);
+  }
+  ConfigSection.clear();
+  for (const char c : UnitCaption) {
+    if (c != ' ') ConfigSection += c;
+  }
+  ReadConfig();
+  Panels[1]->setText(Latin1(" EXT " + ProgramExt));
+  setWindowTitle(Latin1(CaptionPrefix + UnitCaption));
+  if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
+}
+
+void TForm1::ReadConfig() {
+  {
+    const kvel::IniFile ini(IniPath);
+    ReadConfigValues(ini, ConfigSection);
+  }
+  SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  Log("rest OK");
+  ApplyPortSettings();
+  Log("comport updated, end of INI file");
+}
+
+void TForm1::WriteConfig() {
+  {
+    kvel::IniFile ini(IniPath);
+    WriteConfigValues(ini, ConfigSection);
+  }
+  SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  ApplyPortSettings();
+}
+
+void TForm1::ApplyPortSettings() {
+  ComPort1.ClosePort();
+  ComPort1.SetPort("COM" + std::to_string(ComPortNumber));
+  ComPort1.SetBaudRate(TextToBaudRate(std::to_string(BaudValue)));
+  ComPort1.OpenPort();
+  Panels[0]->setText(Latin1(PortSettingsText()));
+}
+
+std::string TForm1::PortSettingsText() const {
+  return " " + ComPort1.Port() + " " + BaudRateText(ComPort1.BaudRate()) + " " +
+         DataBitsText(ComPort1.DataBits()) + " " + ParityText(ComPort1.Parity().Bits()) + " " +
+         StopBitsText(ComPort1.StopBits());
+}
+
+void TForm1::FormCloseQuery() {
+  RunFlag = 0;
+  // Whatever the save of the section meets (a port that no longer opens, a file that cannot
+  // be written), the port is closed and the unit type stored before the error is shown.
+  std::exception_ptr failure;
+  try {
+    WriteConfig();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (ComPort1.Connected()) ComPort1.ClosePort();
+  try {
+    kvel::IniFile(IniPath).WriteString(kMainSection, kControlTypeKey, std::to_string(UnitType));
+  } catch (const std::exception&) {
+    if (!failure) throw;
+    kvel::Guarded([&failure] { std::rethrow_exception(failure); });
+    throw;
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TForm1::FormClose() {
+  DiagLog(kErrorLogName, "KVEL closing : " + kvel::DateTimeStamp(), true);
+  Log(" ");
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_ || event->spontaneous()) return;
+  shown_ = true;
+  kvel::Guarded([this] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (closed_) return;
+  closed_ = true;
+  kvel::Guarded([this] { FormCloseQuery(); });
+  kvel::Guarded([this] { FormClose(); });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // F1 on a highlighted menu item opens the help page of that item (or of its menu).
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+    if (auto* menu = qobject_cast<QMenu*>(watched)) {
+      const QAction* item = menu->activeAction();
+      QVariant context = item != nullptr ? item->property(kHelpContextProperty) : QVariant();
+      if (!context.isValid()) context = menu->menuAction()->property(kHelpContextProperty);
+      menu->close();
+      if (context.isValid()) {
+        kvel::HelpViewer::Instance().ShowContext(this, context.toInt());
+      } else {
+        kvel::HelpViewer::Instance().ShowContents(this);
+      }
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::Exit1Click() {
+  const kvel::MsgResult answer =
+      kvel::ShowMessageBox(this, "You want really stop this program ?", "Stop this program",
+                           kvel::MsgIcon::Question, kvel::MsgButtons::OkCancel);
+  if (answer != kvel::MsgResult::Ok) return;
+  RunFlag = 0;
+  kvel::Wait(50);
+  ComPort1.ClosePort();
+  close();
+}
+
+void TForm1::Contents1Click() {
+  kvel::HelpViewer::Instance().ShowContents(this);
+}
+
+void TForm1::helpIndex1Click() {
+  kvel::HelpViewer::Instance().ShowIndex(this);
+}
+
+void TForm1::About1Click() {
+  kvel::HelpViewer::Instance().ShowContext(this, kAboutHelpContext);
+}
+
+void TForm1::SelectUnitType(int type) {
+  UnitType = type;
+  PutContrSpec();
+}
+
+void TForm1::RQMKQB11Click() {
+  SelectUnitType(1);
+}
+void TForm1::RQMKQB21Click() {
+  SelectUnitType(2);
+}
+void TForm1::HLVX1Click() {
+  SelectUnitType(3);
+}
+void TForm1::QN4100I1Click() {
+  SelectUnitType(4);
+}
+void TForm1::MUXMU1Click() {
+  SelectUnitType(5);
+}
+void TForm1::GRV1Click() {
+  SelectUnitType(6);
+}
+void TForm1::ZorvDrive1Click() {
+  SelectUnitType(7);
+}
+
+QAction* TForm1::UnitItem(int type) const {
+  const std::array<QAction*, kUnitTypeCount> items{
+      RQMKQB11, RQMKQB21, HLVX1, QN4100I1, MUXMU1, GRV1, ZorvDrive1, Ostrav24Emulator1};
+  return items[static_cast<std::size_t>(type - 1)];
+}
+
+void TForm1::SpeedButton1Click() {
+  ParamView = !ParamView;
+  StringGrid1->setVisible(ParamView);
+  Label1->setVisible(ParamView);
+  if (ParamView) {
+    ComTerminal1->hide();
+    SpeedButton1->setText(Text("Terminal"));
+  } else {
+    ComTerminal1->show();
+    ComTerminal1->setFocus();
+    SpeedButton1->setText(Text("Parameters"));
+  }
+}
+
+void TForm1::Clearscreen2Click() {
+  ComTerminal1->ClearScreen();
+  ComTerminal1->MoveCursor(1, ComTerminal1->Rows());
+}
+
+bool TForm1::RaiseForOtherStart() {
+  const bool minimised = isMinimized();
+  if (minimised) showNormal();
+  raise();
+  activateWindow();
+  return minimised;
+}

@@ -1,0 +1,177 @@
+#include "KVEL_Var.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "ui/Convert.h"
+#include "ui/IniFile.h"
+#include "ui/Registry.h"
+
+namespace {
+
+constexpr std::array<UnitTypeInfo, kUnitTypeCount> kUnitTypes{{
+    {"RQMKQB11", "  KQB1 / RQM1", "PRG", false, false, false},
+    {"RQMKQB21", "  KQB2 / RQM2", "PRG", false, false, false},
+    {"HLVX1", "  HLVX", "SC", false, false, false},
+    {"QN4100I1", "  QN4100I", "PGM", true, true, true},
+    {"MUXMU1", "  MU / XMU Indexers", "PGM", true, true, true},
+    {"GRV1", "  GRV", "DMC", true, false, true},
+    {"ZorvDrive1", "  Zorvdrive", "DMC", true, false, true},
+    {"Ostrav24Emulator1", "  Ostrav 24 Emulator", "   ", false, false, false},
+}};
+
+const std::string kDefaultEditor = " Choose editor";
+const std::string kDefaultLogFile = "KVEL.LOG";
+
+// Closes the descriptor it holds.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string MacroKey(std::size_t n) {
+  return "Alt" + std::to_string(n) + " Macro";
+}
+std::string MacroDefault(std::size_t n) {
+  return "Alt" + std::to_string(n);
+}
+
+std::array<std::string, 10> DefaultMacros() {
+  std::array<std::string, 10> macros;
+  for (std::size_t n = 0; n < macros.size(); ++n) macros[n] = MacroDefault(n);
+  return macros;
+}
+
+}  // namespace
+
+int UnitType = 0;
+std::string UnitCaption;
+std::string ConfigSection;
+std::string ProgramExt;
+std::string IniPath;
+std::string CaptionPrefix;
+
+int ComPortNumber = 1;
+int BaudValue = 9600;
+std::array<std::string, 10> MacroText = DefaultMacros();
+std::uint16_t RepeatDelay = 1000;
+int EmulationIndex = 1;
+std::string EditorPath = kDefaultEditor;
+std::string LogFileName = kDefaultLogFile;
+
+std::uint8_t RunFlag = 0;
+// "None" from the start, so that a start whose unit type could not be read selects no indexer.
+int SelectedUnit = 100;
+std::string UnitIdText;
+std::int32_t RxCount = 0;
+std::vector<std::string> PortList;
+std::vector<std::string> LParamList;
+
+const UnitTypeInfo* FindUnitType(int type) {
+  if (type < 1 || type > kUnitTypeCount) return nullptr;
+  return &kUnitTypes[static_cast<std::size_t>(type - 1)];
+}
+
+void ResetProcessState() {
+  UnitType = 0;
+  UnitCaption.clear();
+  ConfigSection.clear();
+  ProgramExt.clear();
+  IniPath.clear();
+  CaptionPrefix.clear();
+  ComPortNumber = 1;
+  BaudValue = 9600;
+  MacroText = DefaultMacros();
+  RepeatDelay = 1000;
+  EmulationIndex = 1;
+  EditorPath = kDefaultEditor;
+  LogFileName = kDefaultLogFile;
+  RunFlag = 0;
+  SelectedUnit = 100;
+  UnitIdText.clear();
+  RxCount = 0;
+  PortList.clear();
+  LParamList.clear();
+}
+
+void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd) {
+  // O_APPEND puts every write at the current end, also when another process appends meanwhile.
+  const FileDescriptor file(
+      ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  if (file.Get() < 0) return;
+  if (!WriteAll(file.Get(), text)) return;
+  if (appendLineEnd) WriteAll(file.Get(), "\r\n");
+}
+
+void ReadConfigValues(const kvel::IniFile& ini, const std::string& section) {
+  DiagLog(kErrorLogName, "INI file created", true);
+  ComPortNumber = kvel::StrToInt(ini.ReadString(section, "COMPort", "1"));
+  DiagLog(kErrorLogName, "Comport read OK", true);
+  BaudValue = kvel::StrToInt(ini.ReadString(section, "Baudrate", "9600"));
+  DiagLog(kErrorLogName, "Baudrate  read OK", true);
+  DiagLog(kErrorLogName, "comport settings ", true);
+  for (std::size_t n = 0; n < MacroText.size(); ++n) {
+    MacroText[n] = ini.ReadString(section, MacroKey(n), MacroDefault(n));
+  }
+  DiagLog(kErrorLogName, "macro settings", true);
+  // The delay is held in 16 bits: larger values keep their low 16 bits.
+  RepeatDelay =
+      static_cast<std::uint16_t>(kvel::StrToInt(ini.ReadString(section, "Repeat delay", "1000")));
+  EmulationIndex = kvel::StrToInt(ini.ReadString(section, "Terminal Emulation", "1"));
+  EditorPath = ini.ReadString(section, "Editor", kDefaultEditor);
+  LogFileName = ini.ReadString(section, "Terminal Log File", kDefaultLogFile);
+}
+
+void WriteConfigValues(kvel::IniFile& ini, const std::string& section) {
+  ini.WriteString(section, "COMPort", std::to_string(ComPortNumber));
+  ini.WriteString(section, "Baudrate", std::to_string(BaudValue));
+  for (std::size_t n = 0; n < MacroText.size(); ++n)
+    ini.WriteString(section, MacroKey(n), MacroText[n]);
+  ini.WriteString(section, "Repeat delay", std::to_string(static_cast<unsigned>(RepeatDelay)));
+  ini.WriteString(section, "Terminal Emulation", std::to_string(EmulationIndex));
+  ini.WriteString(section, "Editor", EditorPath);
+  ini.WriteString(section, "Terminal Log File", LogFileName);
+}
+
+std::string ResolveIniPath(const std::string& exeFolder) {
+  if (const char* dir = std::getenv("KVEL_INI_DIR"); dir != nullptr && *dir != '\0') {
+    return JoinPath(dir, kIniFileName);
+  }
+  // The file is replaced through a temporary file beside it, so the folder must be writable too.
+  const std::string beside = JoinPath(exeFolder, kIniFileName);
+  const bool folderWritable = ::access(exeFolder.c_str(), W_OK) == 0;
+  const bool fileUsable =
+      ::access(beside.c_str(), F_OK) != 0 || ::access(beside.c_str(), W_OK) == 0;
+  if (folderWritable && fileUsable) return beside;
+  return JoinPath(kvel::UserConfigFolder(), kIniFileName);
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kvel {
+class IniFile;
+}
+
+// The process-wide state of the shell: the selected unit type, the configuration values of
+// that type, and the flags and lists that the main window and the dialogues share.
+
+// One row of the unit-type table: how the window looks and behaves for a unit type.
+struct UnitTypeInfo {
+  const char* menuItem;  // object name of its "Unit Select" item
+  const char* caption;   // UnitCaption
+  const char* programExt;
+  bool ioTest;      // "I / O Test" enabled
+  bool parameters;  // "Parameters" enabled
+  bool keysSent;    // typed keys go to the port
+};
+
+inline constexpr int kUnitTypeCount = 8;
+// The row of unit type 1 ... 8; nullptr for any other value.
+const UnitTypeInfo* FindUnitType(int type);
+
+inline constexpr const char* kErrorLogName = "error.log";
+inline constexpr const char* kIniFileName = "KVEL_32.INI";
+inline constexpr const char* kMainSection = "MainSection";
+inline constexpr const char* kControlTypeKey = "Control Type ";
+
+// Selected unit type (0 = none) and what follows from it.
+extern int UnitType;
+extern std::string UnitCaption;
+extern std::string ConfigSection;
+extern std::string ProgramExt;
+extern std::string IniPath;
+extern std::string CaptionPrefix;
+
+// Configuration values of the current unit type.
+extern int ComPortNumber;
+extern int BaudValue;
+extern std::array<std::string, 10> MacroText;
+extern std::uint16_t RepeatDelay;
+extern int EmulationIndex;
+extern std::string EditorPath;
+extern std::string LogFileName;
+
+// Shared between the receive poll and the dialogues.
+extern std::uint8_t RunFlag;
+extern int SelectedUnit;  // 1 ... 99, 100 = none
+extern std::string UnitIdText;
+extern std::int32_t RxCount;
+extern std::vector<std::string> PortList;
+extern std::vector<std::string> LParamList;
+
+// Puts every value above back to its state at program start (tests create the window often).
+void ResetProcessState();
+
+// Appends `text` (and CR LF when asked) to `fileName`, opening and closing the file on every
+// call. Never reports a failure: a file that cannot be opened receives nothing.
+void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd);
+
+// Loads the configuration values from `section`, logging each step to "error.log". A value
+// that is not an integer raises the conversion error; values read before it keep their new value.
+void ReadConfigValues(const kvel::IniFile& ini, const std::string& section);
+// Stores the configuration values into `section`, key by key.
+void WriteConfigValues(kvel::IniFile& ini, const std::string& section);
+
+// Where "KVEL_32.INI" lives: $KVEL_INI_DIR when set; else next to the executable when that
+// file or folder can be written; else in the user's configuration folder.
+std::string ResolveIniPath(const std::string& exeFolder);
