@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SerialDevice.h"
 
@@ -33,6 +34,7 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
   // Far-end side.
   // Bytes arriving at the program's driver queue. What does not fit in the queue
   // (the SetupComm input size) is dropped and flagged as an input overflow, as a UART does.
+  // While no handle is open there is no queue and the bytes are lost.
   void Send(const std::string& bytes);
   // Everything the program has written since the last call.
   std::string TakeReceived();
@@ -60,9 +62,11 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
   std::shared_ptr<State> state_;
 };
 
-// Port names ("COM7") that open an in-memory line instead of a real device.
+// Port names ("COM7", any letter case) that open an in-memory line instead of a real device.
 void RegisterMemoryLine(const std::string& portName, std::shared_ptr<MemoryLine> line);
 void UnregisterMemoryLine(const std::string& portName);
 std::shared_ptr<MemoryLine> FindMemoryLine(const std::string& portName);
+// The registered names, in upper case.
+std::vector<std::string> MemoryLineNames();
 
 }  // namespace kvel

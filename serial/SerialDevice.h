@@ -37,7 +37,8 @@ inline constexpr std::uint32_t kDcbOutX = 0x0100;
 inline constexpr std::uint32_t kDcbInX = 0x0200;
 inline constexpr std::uint32_t kDcbErrorChar = 0x0400;
 inline constexpr std::uint32_t kDcbNull = 0x0800;
-inline constexpr std::uint32_t kDcbRtsControlMask = 0x3000;  // 0x0000 off, 0x1000 on, 0x2000 handshake, 0x3000 toggle
+inline constexpr std::uint32_t kDcbRtsControlMask =
+    0x3000;  // 0x0000 off, 0x1000 on, 0x2000 handshake, 0x3000 toggle
 
 // The five timeouts, in milliseconds, unsigned as the platform takes them.
 struct CommTimeouts {

@@ -1,0 +1,677 @@
+#include "CPort.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+
+#include "ComError.h"
+#include "MemoryLine.h"
+#include "PortMap.h"
+#include "TermiosDevice.h"
+
+namespace {
+
+constexpr const char* kErrorTexts[] = {
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+
+std::string WithCode(int errorNumber, int systemError) {
+  char code[48];
+  std::snprintf(code, sizeof code, " (win error code: %d)", systemError);
+  return EComPort::Text(errorNumber) + code;
+}
+
+// A closed port has no device; its calls fail as on an invalid handle.
+constexpr int kNoDevice = EBADF;
+
+std::int32_t ToInt32(std::size_t n) {
+  return n > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())
+             ? std::numeric_limits<std::int32_t>::max()
+             : static_cast<std::int32_t>(n);
+}
+
+}  // namespace
+
+// ---- errors ----
+
+EComPort::EComPort(int errorNumber, int systemError)
+    : std::runtime_error(WithCode(errorNumber, systemError)),
+      errorNumber_(errorNumber),
+      systemError_(systemError) {}
+
+EComPort::EComPort(int errorNumber)
+    : std::runtime_error(Text(errorNumber)), errorNumber_(errorNumber), systemError_(-1) {}
+
+EComPort::EComPort(int errorNumber, int systemError, const std::string& hint)
+    : std::runtime_error(WithCode(errorNumber, systemError) + hint),
+      errorNumber_(errorNumber),
+      systemError_(systemError) {}
+
+std::string EComPort::Text(int errorNumber) {
+  if (errorNumber < 1 || errorNumber > static_cast<int>(std::size(kErrorTexts))) return {};
+  return kErrorTexts[errorNumber - 1];
+}
+
+void kvel::RaiseComError(int errorNumber, int code, const std::string& devicePath) {
+  if (code == EACCES && !devicePath.empty())
+    throw EComPort(errorNumber, code, PermissionHint(devicePath));
+  throw EComPort(errorNumber, code);
+}
+
+bool kvel::IsDeviceGone(int code) {
+  return code == EIO || code == ENXIO || code == ENODEV;
+}
+
+// ---- settings sub-objects ----
+
+TComParity::TComParity(const TComParity& other)
+    : bits_(other.bits_),
+      check_(other.check_),
+      replace_(other.replace_),
+      replaceChar_(other.replaceChar_) {}
+
+TComParity& TComParity::operator=(const TComParity& other) {
+  bits_ = other.bits_;
+  check_ = other.check_;
+  replace_ = other.replace_;
+  replaceChar_ = other.replaceChar_;
+  return *this;
+}
+
+void TComParity::Changed() {
+  if (owner_ != nullptr) owner_->ApplyLineSettings();
+}
+
+template <typename T>
+static bool Store(T& field, T value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
+void TComParity::SetBits(TParityBits value) {
+  if (Store(bits_, value)) Changed();
+}
+void TComParity::SetCheck(bool value) {
+  if (Store(check_, value)) Changed();
+}
+void TComParity::SetReplace(bool value) {
+  if (Store(replace_, value)) Changed();
+}
+void TComParity::SetReplaceChar(std::uint8_t value) {
+  if (Store(replaceChar_, value)) Changed();
+}
+
+TComFlowControl::TComFlowControl(const TComFlowControl& other) {
+  *this = other;
+}
+
+TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
+  outCTSFlow_ = other.outCTSFlow_;
+  outDSRFlow_ = other.outDSRFlow_;
+  controlDTR_ = other.controlDTR_;
+  controlRTS_ = other.controlRTS_;
+  xonXoffOut_ = other.xonXoffOut_;
+  xonXoffIn_ = other.xonXoffIn_;
+  dsrSensitivity_ = other.dsrSensitivity_;
+  txContinueOnXoff_ = other.txContinueOnXoff_;
+  xonChar_ = other.xonChar_;
+  xoffChar_ = other.xoffChar_;
+  return *this;
+}
+
+void TComFlowControl::Changed() {
+  if (owner_ != nullptr) owner_->ApplyLineSettings();
+}
+
+void TComFlowControl::SetOutCTSFlow(bool value) {
+  if (Store(outCTSFlow_, value)) Changed();
+}
+void TComFlowControl::SetOutDSRFlow(bool value) {
+  if (Store(outDSRFlow_, value)) Changed();
+}
+void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
+  if (Store(controlDTR_, value)) Changed();
+}
+void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
+  if (Store(controlRTS_, value)) Changed();
+}
+void TComFlowControl::SetXonXoffOut(bool value) {
+  if (Store(xonXoffOut_, value)) Changed();
+}
+void TComFlowControl::SetXonXoffIn(bool value) {
+  if (Store(xonXoffIn_, value)) Changed();
+}
+void TComFlowControl::SetDSRSensitivity(bool value) {
+  if (Store(dsrSensitivity_, value)) Changed();
+}
+void TComFlowControl::SetTxContinueOnXoff(bool value) {
+  if (Store(txContinueOnXoff_, value)) Changed();
+}
+void TComFlowControl::SetXonChar(std::uint8_t value) {
+  if (Store(xonChar_, value)) Changed();
+}
+void TComFlowControl::SetXoffChar(std::uint8_t value) {
+  if (Store(xoffChar_, value)) Changed();
+}
+
+TFlowControl TComFlowControl::FlowControl() const {
+  if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcHardware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_) return fcSoftware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcNone;
+  return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl value) {
+  if (value != fcCustom) {
+    controlRTS_ = rtsDisable;
+    outCTSFlow_ = false;
+    xonXoffIn_ = false;
+    xonXoffOut_ = false;
+    if (value == fcHardware) {
+      controlRTS_ = rtsHandshake;
+      outCTSFlow_ = true;
+    } else if (value == fcSoftware) {
+      xonXoffIn_ = true;
+      xonXoffOut_ = true;
+    }
+  }
+  Changed();
+}
+
+TComTimeouts::TComTimeouts(const TComTimeouts& other) {
+  *this = other;
+}
+
+TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
+  readInterval_ = other.readInterval_;
+  readTotalMultiplier_ = other.readTotalMultiplier_;
+  readTotalConstant_ = other.readTotalConstant_;
+  writeTotalMultiplier_ = other.writeTotalMultiplier_;
+  writeTotalConstant_ = other.writeTotalConstant_;
+  return *this;
+}
+
+void TComTimeouts::Changed() {
+  if (owner_ != nullptr) owner_->ApplyTimeoutSettings();
+}
+
+void TComTimeouts::SetReadInterval(std::int32_t value) {
+  if (Store(readInterval_, value)) Changed();
+}
+void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
+  if (Store(readTotalMultiplier_, value)) Changed();
+}
+void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
+  if (Store(readTotalConstant_, value)) Changed();
+}
+void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
+  if (Store(writeTotalMultiplier_, value)) Changed();
+}
+void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
+  if (Store(writeTotalConstant_, value)) Changed();
+}
+
+TComBuffer::TComBuffer(const TComBuffer& other)
+    : inputSize_(other.inputSize_), outputSize_(other.outputSize_) {}
+
+TComBuffer& TComBuffer::operator=(const TComBuffer& other) {
+  inputSize_ = other.inputSize_;
+  outputSize_ = other.outputSize_;
+  return *this;
+}
+
+void TComBuffer::Changed() {
+  if (owner_ != nullptr) owner_->ApplyBufferSizes();
+}
+
+// Driver queues have even sizes.
+static std::int32_t EvenSize(std::int32_t value) {
+  return value > 0 && value % 2 == 1 ? value - 1 : value;
+}
+
+void TComBuffer::SetInputSize(std::int32_t value) {
+  if (Store(inputSize_, EvenSize(value))) Changed();
+}
+void TComBuffer::SetOutputSize(std::int32_t value) {
+  if (Store(outputSize_, EvenSize(value))) Changed();
+}
+
+// ---- the port ----
+
+struct TCustomComPort::TransferRecord {
+  TransferKind kind = TransferKind::WriteTransfer;
+  std::vector<std::uint8_t> data;  // the bytes being written
+  std::size_t count = 0;           // bytes transferred
+};
+
+TCustomComPort::TCustomComPort() {
+  buffer_.owner_ = this;
+  parity_.owner_ = this;
+  timeouts_.owner_ = this;
+  flowControl_.owner_ = this;
+}
+
+TCustomComPort::~TCustomComPort() {
+  // A destructor cannot report: a close that fails (or a handler that raises) still
+  // releases the device.
+  try {
+    ClosePort();
+  } catch (...) {
+  }
+  device_.reset();
+}
+
+bool TCustomComPort::CanApply() const {
+  return connected_ && device_ != nullptr && settingsChangeCount_ == 0 && !loading_ && !designing_;
+}
+
+kvel::Dcb TCustomComPort::LineSettingsRecord() const {
+  kvel::Dcb dcb;
+  dcb.baudRate = static_cast<std::uint32_t>(baudRate_ == brCustom ? customBaudRate_
+                                                                  : BaudRateValue(baudRate_));
+  std::uint32_t flags = kvel::kDcbBinary;
+  if (parity_.Check()) flags |= kvel::kDcbParity;
+  if (flowControl_.OutCTSFlow()) flags |= kvel::kDcbOutxCtsFlow;
+  if (flowControl_.OutDSRFlow()) flags |= kvel::kDcbOutxDsrFlow;
+  flags |= static_cast<std::uint32_t>(flowControl_.ControlDTR()) << 4;
+  if (flowControl_.DSRSensitivity()) flags |= kvel::kDcbDsrSensitivity;
+  if (flowControl_.TxContinueOnXoff()) flags |= kvel::kDcbTxContinueOnXoff;
+  if (flowControl_.XonXoffOut()) flags |= kvel::kDcbOutX;
+  if (flowControl_.XonXoffIn()) flags |= kvel::kDcbInX;
+  const bool errorChar = parity_.Check() && parity_.Replace();
+  if (errorChar) flags |= kvel::kDcbErrorChar;
+  if (discardNull_) flags |= kvel::kDcbNull;
+  flags |= static_cast<std::uint32_t>(flowControl_.ControlRTS()) << 12;
+  dcb.flags = flags;
+  const auto limit = static_cast<std::uint16_t>(buffer_.InputSize() / 4);
+  dcb.xonLim = limit;
+  dcb.xoffLim = limit;
+  dcb.byteSize = static_cast<std::uint8_t>(5 + static_cast<int>(dataBits_));
+  dcb.parity = static_cast<std::uint8_t>(parity_.Bits());
+  dcb.stopBits = static_cast<std::uint8_t>(stopBits_);
+  dcb.xonChar = flowControl_.XonChar();
+  dcb.xoffChar = flowControl_.XoffChar();
+  dcb.errorChar = errorChar ? parity_.ReplaceChar() : 0;
+  dcb.eofChar = 0;
+  dcb.evtChar = eventChar_;
+  return dcb;
+}
+
+void TCustomComPort::ApplyLineSettings() {
+  if (!CanApply()) return;
+  if (const int rc = device_->SetCommState(LineSettingsRecord()); rc != 0)
+    kvel::RaiseComError(7, rc);
+}
+
+void TCustomComPort::ApplyTimeoutSettings() {
+  if (!CanApply()) return;
+  kvel::CommTimeouts t;
+  t.readInterval = static_cast<std::uint32_t>(timeouts_.ReadInterval());
+  t.readTotalMultiplier = static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier());
+  t.readTotalConstant = static_cast<std::uint32_t>(timeouts_.ReadTotalConstant());
+  t.writeTotalMultiplier = static_cast<std::uint32_t>(timeouts_.WriteTotalMultiplier());
+  t.writeTotalConstant = static_cast<std::uint32_t>(timeouts_.WriteTotalConstant());
+  if (const int rc = device_->SetCommTimeouts(t); rc != 0) kvel::RaiseComError(8, rc);
+}
+
+void TCustomComPort::ApplyBufferSizes() {
+  if (!CanApply()) return;
+  if (const int rc = device_->SetupComm(static_cast<std::uint32_t>(buffer_.InputSize()),
+                                        static_cast<std::uint32_t>(buffer_.OutputSize()));
+      rc != 0)
+    kvel::RaiseComError(9, rc);
+}
+
+void TCustomComPort::ApplyAllSettings() {
+  ApplyBufferSizes();
+  ApplyLineSettings();
+  ApplyTimeoutSettings();
+}
+
+void TCustomComPort::BeginSettingsChange() {
+  ++settingsChangeCount_;
+}
+
+void TCustomComPort::EndSettingsChange() {
+  if (settingsChangeCount_ < 1) return;
+  if (--settingsChangeCount_ == 0) ApplyAllSettings();
+}
+
+void TCustomComPort::OpenDevice() {
+  if (auto line = kvel::FindMemoryLine(port_)) {
+    if (const int rc = line->Open(&device_); rc != 0) kvel::RaiseComError(1, rc);
+    return;
+  }
+  std::string path;
+  if (const int rc = kvel::ResolvePortDevice(kvel::PortMapSources::System(), port_, &path); rc != 0)
+    kvel::RaiseComError(1, rc);
+  if (path.empty()) kvel::RaiseComError(1, ENOENT);
+  if (const int rc = kvel::TermiosDevice::Open(path, &device_); rc != 0)
+    kvel::RaiseComError(1, rc, path);
+}
+
+void TCustomComPort::CloseDevice() {
+  device_.reset();
+}
+
+void TCustomComPort::OpenPort() {
+  if (connected_ || designing_) return;
+  DoBeforeOpen();
+  OpenDevice();
+  connected_ = true;
+  try {
+    ApplyAllSettings();
+  } catch (...) {
+    CloseDevice();
+    connected_ = false;
+    throw;
+  }
+  if (!events_.Empty()) {
+    StartEventThread();
+    eventThreadCreated_ = true;
+  }
+  CallLinks(&TComLink::ConnectionSignal, true);
+  DoAfterOpen();
+  ReportSignalsOn();
+}
+
+void TCustomComPort::ClosePort() {
+  if (!connected_ || designing_) return;
+  ReportSignalsOff();
+  DoBeforeClose();
+  if (device_ != nullptr) {
+    const int rc = device_->Purge(kvel::kPurgeTxAbort | kvel::kPurgeRxAbort);
+    // A device that has gone has nothing left to abort; the close must still release it.
+    if (rc != 0 && !kvel::IsDeviceGone(rc)) kvel::RaiseComError(5, rc);
+  }
+  if (eventThreadCreated_) {
+    StopEventThread();
+    eventThreadCreated_ = false;
+  }
+  CloseDevice();
+  connected_ = false;
+  CallLinks(&TComLink::ConnectionSignal, false);
+  DoAfterClose();
+}
+
+void TCustomComPort::ReportSignalsOn() {
+  const TModemSignals cts = ReadModemSignals();
+  CallLinks(&TComLink::CTSSignal, cts.Contains(msCTS));
+  DoCTSChange(cts.Contains(msCTS));
+  const TModemSignals dsr = ReadModemSignals();
+  CallLinks(&TComLink::DSRSignal, dsr.Contains(msDSR));
+  DoDSRChange(dsr.Contains(msDSR));
+  const TModemSignals rlsd = ReadModemSignals();
+  CallLinks(&TComLink::RLSDSignal, rlsd.Contains(msRLSD));
+  DoRLSDChange(rlsd.Contains(msRLSD));
+}
+
+void TCustomComPort::ReportSignalsOff() {
+  CallLinks(&TComLink::CTSSignal, false);
+  CallLinks(&TComLink::DSRSignal, false);
+  CallLinks(&TComLink::RLSDSignal, false);
+  DoCTSChange(false);
+  DoDSRChange(false);
+  DoRLSDChange(false);
+}
+
+std::int32_t TCustomComPort::SendText(const std::string& text) {
+  TransferRecord record;
+  if (!text.empty()) {
+    record.kind = TransferKind::WriteTransfer;
+    record.data.assign(text.begin(), text.end());
+    if (device_ == nullptr) kvel::RaiseComError(2, kNoDevice);
+    if (const int rc = device_->Write(record.data.data(), record.data.size(), &record.count);
+        rc != 0)
+      kvel::RaiseComError(2, rc);
+    CallLinks(&TComLink::TxSignal, true);
+    CallLinks(&TComLink::TxBlock, static_cast<const std::uint8_t*>(record.data.data()),
+              ToInt32(record.data.size()));
+  }
+  return ToInt32(record.count);
+}
+
+std::int32_t TCustomComPort::Read(std::uint8_t* data, std::int32_t count) {
+  if (count <= 0) return 0;
+  TransferRecord record;
+  record.kind = TransferKind::ReadTransfer;
+  if (device_ == nullptr) kvel::RaiseComError(3, kNoDevice);
+  if (const int rc = device_->Read(data, static_cast<std::size_t>(count), &record.count); rc != 0)
+    kvel::RaiseComError(3, rc);
+  // Only links learn that the queue ran empty; without any, asking would needlessly
+  // clear the device's error flags.
+  if (!links_.empty() && PendingInput() == 0) CallLinks(&TComLink::RxSignal, false);
+  return ToInt32(record.count);
+}
+
+std::int32_t TCustomComPort::ReceiveText(std::string& text, std::int32_t count) {
+  if (count <= 0) {
+    text.clear();
+    return 0;
+  }
+  text.resize(static_cast<std::size_t>(count));
+  std::int32_t n = 0;
+  try {
+    n = Read(reinterpret_cast<std::uint8_t*>(text.data()), count);
+  } catch (...) {
+    text.clear();
+    throw;
+  }
+  text.resize(static_cast<std::size_t>(n));
+  return n;
+}
+
+std::int32_t TCustomComPort::ReadBlock(void* buffer, std::int32_t count) {
+  return Read(static_cast<std::uint8_t*>(buffer), count);
+}
+
+std::int32_t TCustomComPort::PendingInput() {
+  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  std::uint32_t errors = 0;
+  kvel::ComStat stat;
+  if (const int rc = device_->ClearCommError(&errors, &stat); rc != 0) kvel::RaiseComError(10, rc);
+  return ToInt32(stat.inQue);
+}
+
+void TCustomComPort::PurgeBuffers(bool input, bool output) {
+  std::uint32_t flags = 0;
+  if (input) flags |= kvel::kPurgeRxClear;
+  if (output) flags |= kvel::kPurgeTxClear;
+  if (device_ == nullptr) kvel::RaiseComError(5, kNoDevice);
+  if (const int rc = device_->Purge(flags); rc != 0) kvel::RaiseComError(5, rc);
+}
+
+TModemSignals TCustomComPort::ReadModemSignals() {
+  if (device_ == nullptr) kvel::RaiseComError(11, kNoDevice);
+  std::uint32_t status = 0;
+  if (const int rc = device_->GetModemStatus(&status); rc != 0) kvel::RaiseComError(11, rc);
+  TModemSignals signals;
+  if ((status & kvel::kMsCtsOn) != 0) signals.Insert(msCTS);
+  if ((status & kvel::kMsDsrOn) != 0) signals.Insert(msDSR);
+  if ((status & kvel::kMsRingOn) != 0) signals.Insert(msRing);
+  if ((status & kvel::kMsRlsdOn) != 0) signals.Insert(msRLSD);
+  return signals;
+}
+
+TComErrors TCustomComPort::ReadLineErrors() {
+  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  std::uint32_t word = 0;
+  kvel::ComStat stat;
+  if (const int rc = device_->ClearCommError(&word, &stat); rc != 0) kvel::RaiseComError(10, rc);
+  TComErrors errors;
+  if ((word & kvel::kCeFrame) != 0) errors.Insert(erFrame);
+  if ((word & kvel::kCeRxParity) != 0 && parity_.Check()) errors.Insert(erRxParity);
+  if ((word & kvel::kCeOverrun) != 0) errors.Insert(erOverrun);
+  if ((word & kvel::kCeBreak) != 0) errors.Insert(erBreak);
+  if ((word & kvel::kCeIoe) != 0) errors.Insert(erIO);
+  if ((word & kvel::kCeMode) != 0) errors.Insert(erMode);
+  if ((word & kvel::kCeRxOver) != 0) errors.Insert(erRxOver);
+  if ((word & kvel::kCeTxFull) != 0) errors.Insert(erTxFull);
+  return errors;
+}
+
+void TCustomComPort::AttachLink(TComLink* link) {
+  if (link == nullptr || std::find(links_.begin(), links_.end(), link) != links_.end())
+    throw EComPort(18);
+  links_.push_back(link);
+  RecomputeHasDataLink();
+}
+
+void TCustomComPort::DetachLink(TComLink* link) {
+  const auto it = std::find(links_.begin(), links_.end(), link);
+  if (it == links_.end()) throw EComPort(18);
+  links_.erase(it);
+  RecomputeHasDataLink();
+}
+
+void TCustomComPort::RecomputeHasDataLink() {
+  hasDataLink_ = false;
+  for (const TComLink* link : links_) {
+    if (link->RxBlock) hasDataLink_ = true;
+  }
+}
+
+// ---- properties ----
+
+void TCustomComPort::SetConnected(bool value) {
+  if (loading_ || designing_) {
+    connected_ = value;
+    return;
+  }
+  if (value == connected_) return;
+  if (value) {
+    OpenPort();
+  } else {
+    ClosePort();
+  }
+}
+
+void TCustomComPort::Loaded() {
+  loading_ = false;
+  if (connected_ && !designing_) {
+    connected_ = false;
+    OpenPort();
+  }
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (value == port_) return;
+  port_ = value;
+  if (connected_ && !loading_ && !designing_) {
+    ClosePort();
+    OpenPort();
+  }
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+  if (Store(baudRate_, value)) ApplyLineSettings();
+}
+void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
+  if (Store(customBaudRate_, value)) ApplyLineSettings();
+}
+void TCustomComPort::SetDataBits(TDataBits value) {
+  if (Store(dataBits_, value)) ApplyLineSettings();
+}
+void TCustomComPort::SetStopBits(TStopBits value) {
+  if (Store(stopBits_, value)) ApplyLineSettings();
+}
+void TCustomComPort::SetDiscardNull(bool value) {
+  if (Store(discardNull_, value)) ApplyLineSettings();
+}
+void TCustomComPort::SetEventChar(std::uint8_t value) {
+  if (Store(eventChar_, value)) ApplyLineSettings();
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+  if (value == syncMethod_) return;
+  if (connected_ && !loading_ && !designing_) throw EComPort(14);
+  syncMethod_ = value;
+}
+
+void TCustomComPort::SetParity(const TComParity& value) {
+  parity_ = value;
+  ApplyLineSettings();
+}
+void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
+  flowControl_ = value;
+  ApplyLineSettings();
+}
+void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
+  timeouts_ = value;
+  ApplyTimeoutSettings();
+}
+void TCustomComPort::SetBuffer(const TComBuffer& value) {
+  buffer_ = value;
+  ApplyBufferSizes();
+}
+
+// ---- event raisers ----
+
+void TCustomComPort::DoAfterClose() {
+  if (OnAfterClose) OnAfterClose(*this);
+}
+void TCustomComPort::DoAfterOpen() {
+  if (OnAfterOpen) OnAfterOpen(*this);
+}
+void TCustomComPort::DoBeforeClose() {
+  if (OnBeforeClose) OnBeforeClose(*this);
+}
+void TCustomComPort::DoBeforeOpen() {
+  if (OnBeforeOpen) OnBeforeOpen(*this);
+}
+void TCustomComPort::DoRxChar(std::int32_t count) {
+  if (OnRxChar) OnRxChar(*this, count);
+}
+void TCustomComPort::DoRxBuf(const std::uint8_t* buffer, std::int32_t count) {
+  if (OnRxBuf) OnRxBuf(*this, buffer, count);
+}
+void TCustomComPort::DoTxEmpty() {
+  if (OnTxEmpty) OnTxEmpty(*this);
+}
+void TCustomComPort::DoBreak() {
+  if (OnBreak) OnBreak(*this);
+}
+void TCustomComPort::DoRing() {
+  if (OnRing) OnRing(*this);
+}
+void TCustomComPort::DoRxFlag() {
+  if (OnRxFlag) OnRxFlag(*this);
+}
+void TCustomComPort::DoCTSChange(bool onOff) {
+  if (OnCTSChange) OnCTSChange(*this, onOff);
+}
+void TCustomComPort::DoDSRChange(bool onOff) {
+  if (OnDSRChange) OnDSRChange(*this, onOff);
+}
+void TCustomComPort::DoError(TComErrors errors) {
+  if (OnError) OnError(*this, errors);
+}
+void TCustomComPort::DoRLSDChange(bool onOff) {
+  if (OnRLSDChange) OnRLSDChange(*this, onOff);
+}
+void TCustomComPort::DoRx80Full() {
+  if (OnRx80Full) OnRx80Full(*this);
+}

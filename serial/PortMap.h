@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvel {
+
+// Where the port map looks for serial devices and for the user's map file.
+struct PortMapSources {
+  std::string sysClassTty = "/sys/class/tty";
+  std::string devDir = "/dev";
+  std::string mapFile;  // empty: no map file
+  bool useEnvironment = true;
+
+  // The machine's own: sysfs, /dev, $XDG_CONFIG_HOME/kvel/ports.map (or ~/.config/...).
+  static PortMapSources System();
+};
+
+struct PortMapEntry {
+  std::string name;    // "COM3"
+  std::string device;  // "/dev/ttyUSB0"
+};
+
+// The number of a port name "COM<n>" (any letter case), 0 when it is not one.
+int ComNumber(const std::string& name);
+
+// Every COM name the map knows with its device: KVEL_COM<n> variables first, then the
+// map file, then the serial devices present (real ttyS ports, then USB and ACM adapters
+// by their stable by-id names) on the lowest numbers still free. Returns 0 or an errno
+// value when the sources cannot be read.
+int ReadPortMap(const PortMapSources& sources, std::vector<PortMapEntry>* entries);
+
+// The device behind a port name, "" when the map does not know it. An absolute path
+// names its device itself. Returns 0 or an errno value.
+int ResolvePortDevice(const PortMapSources& sources, const std::string& portName,
+                      std::string* device);
+
+// The sorted names of ListSerialPorts from the given sources (the in-memory lines
+// included); raises EComPort 23 when they cannot be read.
+void ListSerialPortsFrom(const PortMapSources& sources, std::vector<std::string>& list);
+
+}  // namespace kvel

@@ -1,0 +1,588 @@
+#include "TermiosDevice.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+
+#include "Termios2.h"
+
+namespace kvel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
+constexpr int kTickMs = 10;
+// Rates a driver may round to; further off, the line would not talk to the far end.
+constexpr double kRateTolerance = 0.03;
+
+bool Unsupported(int code) {
+  return code == ENOTTY || code == EINVAL;
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+}
+
+int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return errno;
+  const std::string real = resolved;
+  std::free(resolved);
+
+  std::unique_ptr<TermiosDevice> dev(new TermiosDevice());
+  if (const int rc = dev->lock_.Acquire(real); rc != 0) return rc;
+  dev->fd_.Reset(open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!dev->fd_.Valid()) return errno;
+  const int fd = dev->fd_.Get();
+  // flock binds root as well; a holder elsewhere (or a second open here) means "in use".
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
+  // Against programs that neither lock nor flock; does not stop root.
+  ioctl(fd, TIOCEXCL);
+  if (isatty(fd) == 0) return ENOTTY;
+
+  // Raw at once, keeping the driver's rate and frame until the settings are applied, so
+  // nothing is echoed or line-edited meanwhile.
+  TermiosSettings t;
+  if (const int rc = GetTermios2(fd, &t); rc != 0) return rc;
+  t.iflag = PARMRK;
+  t.oflag = 0;
+  t.lflag = 0;
+  t.cflag |= CREAD | CLOCAL;
+  t.cc[VMIN] = 1;
+  t.cc[VTIME] = 0;
+  if (const int rc = SetTermios2(fd, t); rc != 0) return rc;
+
+  dev->wakeFd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!dev->wakeFd_.Valid()) return errno;
+  TermiosDevice* raw = dev.get();
+  dev->reader_ = std::thread([raw] { raw->ReaderLoop(); });
+  *device = std::move(dev);
+  return 0;
+}
+
+TermiosDevice::~TermiosDevice() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    ++waitGeneration_;
+  }
+  eventCv_.notify_all();
+  dataCv_.notify_all();
+  if (reader_.joinable()) {
+    Wake();
+    reader_.join();
+  }
+}
+
+void TermiosDevice::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(wakeFd_.Get(), &one, sizeof one);
+}
+
+void TermiosDevice::MarkLost(int code) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ == 0) lost_ = code;
+  }
+  dataCv_.notify_all();
+  eventCv_.notify_all();
+}
+
+bool TermiosDevice::NeedsTick() const {
+  constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing | kEvErr | kEvBreak;
+  return txPending_ || ((mask_ & kLineEvents) != 0 && !(modemUnsupported_ && countersUnsupported_));
+}
+
+bool TermiosDevice::InputThrottled() const {
+  // With input flow control the far end is held off by not reading; without it a full
+  // queue drops what arrives, as a UART does.
+  const bool flowIn = planSet_ && ((plan_.termios.iflag & IXOFF) != 0 || plan_.rtsByKernel);
+  return flowIn && rx_.size() >= std::max(inputSize_, kMinQueue);
+}
+
+void TermiosDevice::ReaderLoop() {
+  std::uint8_t buffer[4096];
+  for (;;) {
+    bool throttled = false;
+    int timeout = -1;
+    {
+      std::lock_guard lock(mutex_);
+      if (stop_ || lost_ != 0) return;
+      throttled = InputThrottled();
+      if (NeedsTick()) timeout = kTickMs;
+    }
+    pollfd fds[2] = {{wakeFd_.Get(), POLLIN, 0}, {fd_.Get(), POLLIN, 0}};
+    const int r = poll(fds, throttled ? 1 : 2, timeout);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      MarkLost(errno);
+      return;
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
+    }
+    if (!throttled && fds[1].revents != 0) {
+      bool gotData = false;
+      for (;;) {
+        std::uint64_t generation = 0;
+        {
+          std::lock_guard lock(mutex_);
+          generation = purgeGeneration_;
+        }
+        const ssize_t n = read(fd_.Get(), buffer, sizeof buffer);
+        if (n > 0) {
+          gotData = true;
+          {
+            std::lock_guard lock(mutex_);
+            if (generation == purgeGeneration_) Deliver(buffer, static_cast<std::size_t>(n));
+            throttled = InputThrottled();
+          }
+          dataCv_.notify_all();
+          eventCv_.notify_all();
+          if (throttled) break;
+          continue;
+        }
+        if (n == 0) {  // hung up: the far end or the adapter has gone
+          MarkLost(EIO);
+          return;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) break;
+        MarkLost(errno);
+        return;
+      }
+      if (!gotData && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        MarkLost(EIO);
+        return;
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      PollLines();
+    }
+    eventCv_.notify_all();
+  }
+}
+
+void TermiosDevice::Queue(std::uint8_t byte, bool filterable) {
+  if (filterable && plan_.discardNull && byte == 0) return;
+  if (rx_.size() >= std::max(inputSize_, kMinQueue)) {
+    errors_ |= kCeRxOver;
+    return;
+  }
+  rx_.push_back(byte);
+  std::uint32_t ev = kEvRxChar;
+  if (byte == plan_.eventChar) ev |= kEvRxFlag;
+  if (rx_.size() == (inputSize_ * 4 + 4) / 5) ev |= kEvRx80Full;
+  events_ |= ev & mask_;
+}
+
+void TermiosDevice::Deliver(const std::uint8_t* data, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t c = data[i];
+    switch (markState_) {
+      case 0:
+        if (c == 0xFF) {
+          markState_ = 1;
+        } else {
+          Queue(c, true);
+        }
+        break;
+      case 1:
+        if (c == 0xFF) {
+          Queue(c, true);
+          markState_ = 0;
+        } else if (c == 0) {
+          markState_ = 2;
+        } else {
+          Queue(0xFF, true);
+          Queue(c, true);
+          markState_ = 0;
+        }
+        break;
+      default:
+        markState_ = 0;
+        if (c == 0) {  // break: the UART reads a NUL, delivered even when NULs are dropped
+          errors_ |= kCeBreak;
+          events_ |= kEvBreak & mask_;
+          Queue(0, false);
+        } else {
+          // Parity or framing error, told apart by the counters where the driver has them.
+          if (countersUnsupported_) errors_ |= kCeRxParity;
+          events_ |= kEvErr & mask_;
+          Queue(plan_.replaceErrors ? plan_.errorChar : c, !plan_.replaceErrors);
+        }
+        break;
+    }
+  }
+}
+
+bool TermiosDevice::ModemLine(int bit, bool* on) {
+  int status = 0;
+  if (ioctl(fd_.Get(), TIOCMGET, &status) != 0) return false;
+  *on = (status & bit) != 0;
+  return true;
+}
+
+void TermiosDevice::PollCounters() {
+  if (countersUnsupported_) return;
+  serial_icounter_struct ic{};
+  if (ioctl(fd_.Get(), TIOCGICOUNT, &ic) != 0) {
+    if (Unsupported(errno)) countersUnsupported_ = true;
+    return;
+  }
+  const std::uint32_t now[6] = {
+      static_cast<std::uint32_t>(ic.frame),       static_cast<std::uint32_t>(ic.overrun),
+      static_cast<std::uint32_t>(ic.parity),      static_cast<std::uint32_t>(ic.brk),
+      static_cast<std::uint32_t>(ic.buf_overrun), static_cast<std::uint32_t>(ic.rng)};
+  if (countersValid_) {
+    const std::uint32_t bits[6] = {kCeFrame, kCeOverrun, kCeRxParity, kCeBreak, kCeRxOver, 0};
+    for (int i = 0; i < 5; ++i) {
+      if (now[i] != lastCounters_[i]) errors_ |= bits[i];
+    }
+    if (now[0] != lastCounters_[0] || now[1] != lastCounters_[1] || now[2] != lastCounters_[2])
+      events_ |= kEvErr & mask_;
+    if (now[3] != lastCounters_[3]) events_ |= kEvBreak & mask_;
+    if (now[5] != lastCounters_[5]) events_ |= kEvRing & mask_;
+  }
+  std::copy(std::begin(now), std::end(now), lastCounters_);
+  countersValid_ = true;
+}
+
+void TermiosDevice::PollLines() {
+  if (lost_ != 0) return;
+  if (txPending_) {
+    int queued = 0;
+    if (ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0 || queued == 0) {
+      txPending_ = false;
+      events_ |= kEvTxEmpty & mask_;
+    }
+  }
+  if ((mask_ & (kEvErr | kEvBreak | kEvRing)) != 0) PollCounters();
+  if ((mask_ & (kEvCts | kEvDsr | kEvRlsd | kEvRing)) != 0 && !modemUnsupported_) {
+    int status = 0;
+    if (ioctl(fd_.Get(), TIOCMGET, &status) != 0) {
+      if (Unsupported(errno)) modemUnsupported_ = true;
+      return;
+    }
+    const auto now = static_cast<std::uint32_t>(status);
+    const std::uint32_t changed = now ^ lastModem_;
+    if ((changed & TIOCM_CTS) != 0) events_ |= kEvCts & mask_;
+    if ((changed & TIOCM_DSR) != 0) events_ |= kEvDsr & mask_;
+    if ((changed & TIOCM_CAR) != 0) events_ |= kEvRlsd & mask_;
+    if ((changed & now & TIOCM_RNG) != 0) events_ |= kEvRing & mask_;
+    lastModem_ = now;
+  }
+}
+
+int TermiosDevice::SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) {
+  std::lock_guard lock(mutex_);
+  if (lost_ != 0) return lost_;
+  if (inputSize > INT32_MAX || outputSize > INT32_MAX) return EINVAL;
+  inputSize_ = inputSize;
+  return 0;
+}
+
+int TermiosDevice::SetCommState(const Dcb& dcb) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+  }
+  LineSettingsPlan plan;
+  if (const int rc = PlanLineSettings(dcb, &plan); rc != 0) return rc;
+  const int fd = fd_.Get();
+  TermiosSettings before;
+  if (const int rc = GetTermios2(fd, &before); rc != 0) return rc;
+  if (const int rc = SetTermios2(fd, plan.termios); rc != 0) return rc;
+  TermiosSettings after;
+  if (const int rc = GetTermios2(fd, &after); rc != 0) return rc;
+  const double rate = static_cast<double>(dcb.baudRate);
+  if (std::abs(static_cast<double>(after.speed) - rate) > rate * kRateTolerance) {
+    SetTermios2(fd, before);
+    return EINVAL;
+  }
+  // DTR and RTS levels; a pty has no modem lines and refuses these.
+  int dtr = TIOCM_DTR;
+  if (ioctl(fd, plan.dtr == LineLevel::kOn ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && !Unsupported(errno))
+    return errno;
+  int rts = TIOCM_RTS;
+  if (ioctl(fd, plan.rts == LineLevel::kOn ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !Unsupported(errno))
+    return errno;
+  std::lock_guard lock(mutex_);
+  plan_ = plan;
+  planSet_ = true;
+  return 0;
+}
+
+int TermiosDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
+  std::lock_guard lock(mutex_);
+  if (lost_ != 0) return lost_;
+  timeouts_ = timeouts;
+  return 0;
+}
+
+int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_t* written) {
+  *written = 0;
+  CommTimeouts timeouts;
+  LineSettingsPlan plan;
+  std::uint64_t abortGeneration = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+    timeouts = timeouts_;
+    plan = plan_;
+    abortGeneration = writeAbortGeneration_;
+  }
+  const std::uint64_t budget = static_cast<std::uint64_t>(timeouts.writeTotalMultiplier) * count +
+                               timeouts.writeTotalConstant;
+  const bool bounded = timeouts.writeTotalMultiplier != 0 || timeouts.writeTotalConstant != 0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? budget : 0);
+  const int fd = fd_.Get();
+  int rtsBit = TIOCM_RTS;
+  if (plan.rtsToggle) ioctl(fd, TIOCMBIS, &rtsBit);
+
+  int result = 0;
+  std::size_t done = 0;
+  while (done < count) {
+    {
+      std::lock_guard lock(mutex_);
+      if (lost_ != 0) {
+        result = lost_;
+        break;
+      }
+      if (writeAbortGeneration_ != abortGeneration) {
+        result = ECANCELED;
+        break;
+      }
+    }
+    int waitMs = 50;
+    if (bounded) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;  // expired: complete with what went out
+      waitMs = static_cast<int>(std::min<long long>(left, 50));
+    }
+    bool dsrOn = true;
+    if (plan.dsrGatesOutput && ModemLine(TIOCM_DSR, &dsrOn) && !dsrOn) {
+      usleep(static_cast<useconds_t>(std::min(waitMs, kTickMs)) * 1000u);
+      continue;
+    }
+    const ssize_t n = ::write(fd, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      result = errno;
+      if (result == EIO || result == ENXIO || result == ENODEV) MarkLost(result);
+      break;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    const int r = poll(&p, 1, waitMs);
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR)) != 0 && (p.revents & POLLOUT) == 0) {
+      result = EIO;
+      MarkLost(EIO);
+      break;
+    }
+  }
+  if (plan.rtsToggle) {
+    tcdrain(fd);
+    ioctl(fd, TIOCMBIC, &rtsBit);
+  }
+  *written = done;
+  if (done > 0) {
+    {
+      std::lock_guard lock(mutex_);
+      txPending_ = true;
+    }
+    Wake();
+  }
+  return result;
+}
+
+int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got) {
+  *got = 0;
+  std::unique_lock lock(mutex_);
+  if (lost_ != 0) return lost_;
+  const CommTimeouts t = timeouts_;
+  const std::uint64_t abortGeneration = readAbortGeneration_;
+  const bool wasThrottled = InputThrottled();
+  auto take = [&] {
+    while (*got < count && !rx_.empty()) {
+      data[(*got)++] = rx_.front();
+      rx_.pop_front();
+    }
+  };
+  auto finish = [&](int rc) {
+    const bool resume = wasThrottled && !InputThrottled();
+    lock.unlock();
+    if (resume) Wake();
+    return rc;
+  };
+
+  take();
+  if (*got == count) return finish(0);
+  // Interval all ones with no totals: what is queued, at once.
+  if (t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0)
+    return finish(0);
+
+  const auto start = Clock::now();
+  Clock::time_point totalDeadline = Clock::time_point::max();
+  bool anyByteReturns = false;
+  if (t.readInterval == kMaxDword && t.readTotalMultiplier == kMaxDword &&
+      t.readTotalConstant != 0 && t.readTotalConstant != kMaxDword) {
+    // Wait up to the constant for a first byte, then return what is there.
+    if (*got > 0) return finish(0);
+    anyByteReturns = true;
+    totalDeadline = start + std::chrono::milliseconds(t.readTotalConstant);
+  } else if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0) {
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
+    totalDeadline = start + std::chrono::milliseconds(total);
+  }
+  const bool useInterval = t.readInterval != 0 && t.readInterval != kMaxDword;
+  auto lastByte = start;
+  for (;;) {
+    if (lost_ != 0) return finish(lost_);
+    if (readAbortGeneration_ != abortGeneration || stop_) return finish(ECANCELED);
+    Clock::time_point deadline = totalDeadline;
+    if (useInterval && *got > 0)
+      deadline = std::min(deadline, lastByte + std::chrono::milliseconds(t.readInterval));
+    if (deadline == Clock::time_point::max()) {
+      dataCv_.wait(lock);
+    } else if (dataCv_.wait_until(lock, deadline) == std::cv_status::timeout && rx_.empty()) {
+      return finish(0);
+    }
+    const std::size_t before = *got;
+    take();
+    if (*got > before) lastByte = Clock::now();
+    if (*got == count || (anyByteReturns && *got > 0)) return finish(0);
+  }
+}
+
+int TermiosDevice::Purge(std::uint32_t flags) {
+  std::unique_lock lock(mutex_);
+  if (lost_ != 0) return lost_;
+  const bool wasThrottled = InputThrottled();
+  if ((flags & kPurgeRxAbort) != 0) ++readAbortGeneration_;
+  if ((flags & kPurgeTxAbort) != 0) ++writeAbortGeneration_;
+  if ((flags & kPurgeRxClear) != 0) {
+    if (tcflush(fd_.Get(), TCIFLUSH) != 0) return errno;
+    rx_.clear();
+    markState_ = 0;
+    ++purgeGeneration_;
+  }
+  if ((flags & kPurgeTxClear) != 0 && tcflush(fd_.Get(), TCOFLUSH) != 0) return errno;
+  const bool resume = wasThrottled && !InputThrottled();
+  lock.unlock();
+  dataCv_.notify_all();
+  if (resume) Wake();
+  return 0;
+}
+
+int TermiosDevice::ClearCommError(std::uint32_t* errors, ComStat* stat) {
+  std::lock_guard lock(mutex_);
+  if (lost_ != 0) return lost_;
+  PollCounters();
+  *errors = errors_;
+  errors_ = 0;
+  stat->inQue = static_cast<std::uint32_t>(rx_.size());
+  int queued = 0;
+  stat->outQue = ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 ? static_cast<std::uint32_t>(queued) : 0;
+  return 0;
+}
+
+int TermiosDevice::GetModemStatus(std::uint32_t* status) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+  }
+  *status = 0;
+  int bits = 0;
+  if (ioctl(fd_.Get(), TIOCMGET, &bits) != 0) return Unsupported(errno) ? 0 : errno;
+  if ((bits & TIOCM_CTS) != 0) *status |= kMsCtsOn;
+  if ((bits & TIOCM_DSR) != 0) *status |= kMsDsrOn;
+  if ((bits & TIOCM_RNG) != 0) *status |= kMsRingOn;
+  if ((bits & TIOCM_CAR) != 0) *status |= kMsRlsdOn;
+  return 0;
+}
+
+int TermiosDevice::SetCommMask(std::uint32_t mask) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+    mask_ = mask;
+    events_ = 0;
+    ++waitGeneration_;
+    int status = 0;
+    if (ioctl(fd_.Get(), TIOCMGET, &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);
+    countersValid_ = false;
+    PollCounters();
+  }
+  eventCv_.notify_all();
+  Wake();
+  return 0;
+}
+
+int TermiosDevice::WaitCommEvent(std::uint32_t* events) {
+  *events = 0;
+  std::unique_lock lock(mutex_);
+  const std::uint64_t generation = waitGeneration_;
+  eventCv_.wait(
+      lock, [&] { return lost_ != 0 || (events_ & mask_) != 0 || waitGeneration_ != generation; });
+  if (waitGeneration_ != generation) return 0;
+  if ((events_ & mask_) != 0) {
+    *events = events_ & mask_;
+    events_ = 0;
+    return 0;
+  }
+  return lost_;
+}
+
+void TermiosDevice::CancelWait() {
+  {
+    std::lock_guard lock(mutex_);
+    ++waitGeneration_;
+  }
+  eventCv_.notify_all();
+}
+
+std::string PermissionHint(const std::string& devicePath) {
+  struct stat st {};
+  std::string name = "dialout";
+  if (stat(devicePath.c_str(), &st) == 0) {
+    if (const struct group* g = getgrgid(st.st_gid); g != nullptr) {
+      name = g->gr_name;
+    } else {
+      name = std::to_string(st.st_gid);
+    }
+  }
+  return " \u2014 no permission on " + devicePath + "; add yourself to the group " + name +
+         " (sudo usermod -aG " + name + " $USER) and log in again";
+}
+
+}  // namespace kvel

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "DeviceLock.h"
+#include "SerialDevice.h"
+#include "TermiosSettings.h"
+
+namespace kvel {
+
+// A file descriptor that closes itself.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// A serial device behind a Linux tty, with the behaviour of a classic serial driver:
+// a reader thread drains the tty into a receive queue of its own as bytes arrive,
+// decodes marked errors and breaks, and records line events and modem-line changes.
+class TermiosDevice final : public SerialDevice {
+ public:
+  // Opens `path` exclusively (UUCP lock file and flock); returns 0 or an errno value
+  // (EBUSY when the device is in use).
+  static int Open(const std::string& path, std::unique_ptr<SerialDevice>* device);
+  ~TermiosDevice() override;
+
+  int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;
+  int SetCommState(const Dcb& dcb) override;
+  int SetCommTimeouts(const CommTimeouts& timeouts) override;
+  int Write(const std::uint8_t* data, std::size_t count, std::size_t* written) override;
+  int Read(std::uint8_t* data, std::size_t count, std::size_t* got) override;
+  int Purge(std::uint32_t flags) override;
+  int ClearCommError(std::uint32_t* errors, ComStat* stat) override;
+  int GetModemStatus(std::uint32_t* status) override;
+  int SetCommMask(std::uint32_t mask) override;
+  int WaitCommEvent(std::uint32_t* events) override;
+  void CancelWait() override;
+
+  // The receive queue never holds less than this, whatever SetupComm asks: 100 ms
+  // of input at 921600 baud with room to spare.
+  static constexpr std::size_t kMinQueue = 64 * 1024;
+
+ private:
+  TermiosDevice() = default;
+  void ReaderLoop();
+  void Wake();
+  void Deliver(const std::uint8_t* data, std::size_t count);  // mutex held
+  void Queue(std::uint8_t byte, bool filterable);             // mutex held
+  void MarkLost(int code);
+  void PollLines();             // mutex held
+  void PollCounters();          // mutex held
+  bool NeedsTick() const;       // mutex held
+  bool InputThrottled() const;  // mutex held
+  bool ModemLine(int bit, bool* on);
+
+  UniqueFd fd_;
+  UniqueFd wakeFd_;
+  DeviceLock lock_;
+  std::thread reader_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable dataCv_;
+  std::condition_variable eventCv_;
+  bool stop_ = false;
+  int lost_ = 0;
+  std::deque<std::uint8_t> rx_;
+  std::size_t inputSize_ = 4096;
+  std::uint64_t purgeGeneration_ = 0;
+  std::uint64_t readAbortGeneration_ = 0;
+  std::uint64_t writeAbortGeneration_ = 0;
+  int markState_ = 0;
+  std::uint32_t errors_ = 0;
+  std::uint32_t mask_ = 0;
+  std::uint32_t events_ = 0;
+  std::uint64_t waitGeneration_ = 0;
+  LineSettingsPlan plan_;
+  bool planSet_ = false;
+  CommTimeouts timeouts_;
+  bool modemUnsupported_ = false;
+  std::uint32_t lastModem_ = 0;
+  bool countersUnsupported_ = false;
+  bool countersValid_ = false;
+  std::uint32_t lastCounters_[6] = {};
+  bool txPending_ = false;
+};
+
+// Why a device could not be opened for lack of permission, and what the user can do.
+std::string PermissionHint(const std::string& devicePath);
+
+}  // namespace kvel
