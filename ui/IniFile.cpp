@@ -186,7 +186,9 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   std::size_t insertAt = header + 1;
   for (std::size_t i = header + 1; i < end; ++i) {
     if (IsKeyLine(doc.lines[i].text, key)) {
-      doc.lines[i].text = entry;
+      // The key keeps the letter case it has in the file; only the value changes.
+      std::string& text = doc.lines[i].text;
+      text = text.substr(0, text.find('=') + 1) + value;
       if (doc.lines[i].end.empty()) doc.lines[i].end = doc.eol;
       Save(path_, doc);
       return;

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Dialogs.h"
+#include "ModalAnswer.h"
+
+namespace kvel {
+namespace {
+
+struct FilterRow {
+  std::string classic;
+  std::vector<std::string> qt;
+};
+void PrintTo(const FilterRow& row, std::ostream* out) {
+  *out << '"' << row.classic << '"';
+}
+
+class FilterConversion : public testing::TestWithParam<FilterRow> {};
+
+TEST_P(FilterConversion, KeepsDescriptionsAndMatchesBothCases) {
+  EXPECT_EQ(ConvertFileFilter(GetParam().classic), GetParam().qt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FilterConversion,
+    testing::Values(FilterRow{"Logfiles (*.LOG)|*.LOG", {"Logfiles (*.LOG) (*.LOG *.log)"}},
+                    FilterRow{"Program files|*.Pgm", {"Program files (*.Pgm *.pgm *.PGM)"}},
+                    FilterRow{"Text (*.txt)|*.txt|All files (*.*)|*.*",
+                              {"Text (*.txt) (*.txt *.TXT)", "All files (*.*) (*.*)"}},
+                    FilterRow{"Programs|*.PRG;*.DMC", {"Programs (*.PRG *.prg *.DMC *.dmc)"}},
+                    FilterRow{"", {}}, FilterRow{"Only a description", {}},
+                    FilterRow{"Empty patterns||Logs|*.LOG", {"Logs (*.LOG *.log)"}}));
+
+using test::WhenModal;
+
+struct BoxRow {
+  MsgButtons buttons;
+  QMessageBox::StandardButton press;
+  MsgResult result;
+};
+void PrintTo(const BoxRow& row, std::ostream* out) {
+  *out << "buttons " << static_cast<int>(row.buttons) << " press " << row.press;
+}
+
+class MessageBoxButtons : public testing::TestWithParam<BoxRow> {};
+
+TEST_P(MessageBoxButtons, ShowsTheRequestAndReportsThePressedButton) {
+  QMessageBox::StandardButtons shown;
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  Qt::WindowModality modality = Qt::NonModal;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr) return false;
+    shown = box->standardButtons();
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    modality = box->windowModality();
+    box->button(GetParam().press)->click();
+    return true;
+  });
+  const MsgResult result =
+      ShowMessageBox(nullptr, "You want really stop this program ?", "Stop this program",
+                     MsgIcon::Question, GetParam().buttons);
+  EXPECT_EQ(result, GetParam().result);
+  EXPECT_EQ(title, QStringLiteral("Stop this program"));
+  EXPECT_EQ(text, QStringLiteral("You want really stop this program ?"));
+  EXPECT_EQ(icon, QMessageBox::Question);
+  EXPECT_EQ(modality, Qt::ApplicationModal);
+  EXPECT_TRUE(shown.testFlag(GetParam().press));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MessageBoxButtons,
+    testing::Values(BoxRow{MsgButtons::Ok, QMessageBox::Ok, MsgResult::Ok},
+                    BoxRow{MsgButtons::OkCancel, QMessageBox::Ok, MsgResult::Ok},
+                    BoxRow{MsgButtons::OkCancel, QMessageBox::Cancel, MsgResult::Cancel},
+                    BoxRow{MsgButtons::YesNo, QMessageBox::No, MsgResult::No},
+                    BoxRow{MsgButtons::YesNoCancel, QMessageBox::Yes, MsgResult::Yes},
+                    BoxRow{MsgButtons::YesNoCancel, QMessageBox::Cancel, MsgResult::Cancel}));
+
+TEST(Dialogs, HooksAnswerInsteadOfShowing) {
+  std::vector<MessageBoxRequest> boxes;
+  SetMessageBoxHook([&](const MessageBoxRequest& request) {
+    boxes.push_back(request);
+    return MsgResult::Cancel;
+  });
+  EXPECT_EQ(ShowMessageBox(nullptr, "text", "caption", MsgIcon::Warning, MsgButtons::OkCancel),
+            MsgResult::Cancel);
+  SetMessageBoxHook({});
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "caption");
+  EXPECT_EQ(boxes[0].icon, MsgIcon::Warning);
+
+  int beeps = 0;
+  SetBeepHook([&] { ++beeps; });
+  Beep();
+  SetBeepHook({});
+  EXPECT_EQ(beeps, 1);
+
+  SetFileDialogHook([](const FileDialogRequest& request) -> std::optional<std::string> {
+    if (request.save) return std::nullopt;
+    return "/tmp/" + request.fileName;
+  });
+  EXPECT_EQ(RunFileDialog(nullptr, {false, "A.PGM", "", "PGM"}), "/tmp/A.PGM");
+  EXPECT_EQ(RunFileDialog(nullptr, {true, "A.PGM", "", "PGM"}), std::nullopt);
+  SetFileDialogHook({});
+}
+
+TEST(Dialogs, SaveDialogPresetsNameFilterAndSuffix) {
+  QTemporaryDir dir;
+  const std::string folder = dir.path().toStdString();
+  QStringList filters;
+  QString preset;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr) return false;
+    filters = dialog->nameFilters();
+    preset = dialog->selectedFiles().value(0);
+    dialog->selectFile(QStringLiteral("session"));
+    static_cast<QDialog*>(dialog)->accept();  // public in QDialog, runs QFileDialog's
+    return true;
+  });
+  const auto chosen =
+      RunFileDialog(nullptr, {true, folder + "/KVEL.LOG", "Logfiles (*.LOG)|*.LOG", "LOG"});
+  EXPECT_EQ(filters, QStringList{QStringLiteral("Logfiles (*.LOG) (*.LOG *.log)")});
+  EXPECT_EQ(preset, QString::fromStdString(folder + "/KVEL.LOG"));
+  EXPECT_EQ(chosen, folder + "/session.LOG");
+}
+
+}  // namespace
+}  // namespace kvel

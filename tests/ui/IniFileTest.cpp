@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include <unistd.h>
+
+#include "Convert.h"
+#include "IniFile.h"
+
+namespace kvel {
+namespace {
+
+class IniFileTest : public testing::Test {
+ protected:
+  std::string PathOf(const std::string& name) const {
+    return dir_.path().toStdString() + "/" + name;
+  }
+  std::string Content() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  void SetContent(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
+  bool Exists() const { return std::ifstream(path_).good(); }
+
+  QTemporaryDir dir_;
+  std::string path_ = PathOf("KVEL_32.INI");
+  IniFile ini_{path_};
+};
+
+TEST_F(IniFileTest, NoFileUntilTheFirstWriteAndDefaultsMeanwhile) {
+  EXPECT_EQ(ini_.ReadString("MainSection", "Control Type ", "4"), "4");
+  EXPECT_EQ(ini_.ReadInteger("MainSection", "Control Type ", 4), 4);
+  EXPECT_FALSE(ini_.SectionExists("MainSection"));
+  EXPECT_FALSE(Exists());
+  ini_.WriteInteger("MainSection", "Control Type ", 5);
+  EXPECT_EQ(Content(), "[MainSection]\r\nControl Type =5\r\n");
+}
+
+TEST_F(IniFileTest, SectionsAndKeysIgnoreCaseButKeepTheirExactText) {
+  ini_.WriteString("MainSection", "Control Type ", "5");
+  EXPECT_EQ(ini_.ReadString("MAINSECTION", "control type ", "x"), "5");
+  EXPECT_TRUE(ini_.SectionExists("mainsection"));
+  // Without its trailing blank it is another key.
+  EXPECT_EQ(ini_.ReadString("MainSection", "Control Type", "none"), "none");
+  ini_.WriteString("MainSection", "Control Type", "7");
+  EXPECT_EQ(ini_.ReadString("MainSection", "Control Type ", "x"), "5");
+  EXPECT_EQ(ini_.ReadString("MainSection", "Control Type", "x"), "7");
+  // Rewriting with other letter cases updates the one entry in place.
+  ini_.WriteString("mainSECTION", "CONTROL TYPE ", "6");
+  EXPECT_EQ(Content(), "[MainSection]\r\nControl Type =6\r\nControl Type=7\r\n");
+  ini_.WriteString("MainSection", "CONTROL TYPE", "");
+  EXPECT_EQ(ini_.ReadString("MainSection", "Control Type", "x"), "");
+}
+
+TEST_F(IniFileTest, ValuesAreNeitherTrimmedNorUnquoted) {
+  const std::string values[] = {" Choose editor", "trailing  ", "\"quoted\"", "a=b", "", "  "};
+  int n = 0;
+  for (const std::string& value : values) {
+    ini_.WriteString("Zorvdrive", "Key" + std::to_string(n++), value);
+  }
+  IniFile reopened(path_);
+  n = 0;
+  for (const std::string& value : values) {
+    EXPECT_EQ(reopened.ReadString("Zorvdrive", "Key" + std::to_string(n++), "default"), value);
+  }
+}
+
+TEST_F(IniFileTest, ReadsCrLfAndLfFilesAndKeepsTheirStyle) {
+  SetContent("[A]\r\nx=1\r\n[B]\r\ny= 2 \r\n");
+  EXPECT_EQ(ini_.ReadString("B", "y", ""), " 2 ");
+  ini_.WriteString("B", "z", "3");
+  EXPECT_EQ(Content(), "[A]\r\nx=1\r\n[B]\r\ny= 2 \r\nz=3\r\n");
+
+  SetContent("[A]\nx=1\n[B]\ny=2");
+  EXPECT_EQ(ini_.ReadString("B", "y", ""), "2");
+  ini_.WriteString("A", "x", "9");
+  ini_.WriteString("C", "w", "4");
+  EXPECT_EQ(Content(), "[A]\nx=9\n[B]\ny=2\n\n[C]\nw=4\n");
+}
+
+TEST_F(IniFileTest, WritesLeaveOtherLinesAndSectionsUntouched) {
+  const std::string before =
+      "; written by hand\r\n"
+      "[MainSection]\r\n"
+      "Control Type =5\r\n"
+      "junk line without equals\r\n"
+      "\r\n"
+      "[QN4100I]\r\n"
+      "COMPort=2\r\n"
+      "Editor= Choose editor\r\n"
+      "\r\n"
+      "[Other]\n"
+      "Mixed=lf\n";
+  SetContent(before);
+  ini_.WriteString("MainSection", "New", "1");
+  ini_.WriteString("QN4100I", "COMPort", "3");
+  EXPECT_EQ(Content(),
+            "; written by hand\r\n"
+            "[MainSection]\r\n"
+            "Control Type =5\r\n"
+            "junk line without equals\r\n"
+            "New=1\r\n"
+            "\r\n"
+            "[QN4100I]\r\n"
+            "COMPort=3\r\n"
+            "Editor= Choose editor\r\n"
+            "\r\n"
+            "[Other]\n"
+            "Mixed=lf\n");
+  EXPECT_EQ(ini_.ReadString("QN4100I", "Editor", ""), " Choose editor");
+  EXPECT_EQ(ini_.ReadString("MainSection", "junk line without equals", "d"), "d");
+}
+
+TEST_F(IniFileTest, KeysBelongOnlyToTheirOwnSection) {
+  SetContent("top=0\r\n[A]\r\nk=a\r\n[B]\r\nk=b\r\n[a]\r\nk=second\r\n");
+  EXPECT_EQ(ini_.ReadString("A", "k", ""), "a");  // the first of two equal sections
+  EXPECT_EQ(ini_.ReadString("B", "k", ""), "b");
+  EXPECT_EQ(ini_.ReadString("", "top", "none"), "none");
+  EXPECT_EQ(ini_.ReadString("C", "k", "none"), "none");
+}
+
+TEST_F(IniFileTest, ReadIntegerConvertsAndRaisesOnBadText) {
+  SetContent("[S]\r\nCOMPort=2\r\nBaudrate=96OO\r\nEmpty=\r\n");
+  EXPECT_EQ(ini_.ReadInteger("S", "COMPort", 1), 2);
+  EXPECT_EQ(ini_.ReadInteger("S", "Missing", 1), 1);
+  try {
+    ini_.ReadInteger("S", "Baudrate", 9600);
+    ADD_FAILURE();
+  } catch (const EConvertError& error) {
+    EXPECT_STREQ(error.what(), "'96OO' is not a valid integer value");
+  }
+  EXPECT_THROW(ini_.ReadInteger("S", "Empty", 3), EConvertError);
+}
+
+TEST_F(IniFileTest, ReplacesAtomicallyWithoutLeavingTemporaryFiles) {
+  for (int i = 0; i < 5; ++i) ini_.WriteInteger("S", "K" + std::to_string(i), i);
+  const QStringList entries = QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden);
+  EXPECT_EQ(entries, QStringList{QStringLiteral("KVEL_32.INI")});
+}
+
+TEST_F(IniFileTest, EntriesThatWouldBreakTheFileAreRefused) {
+  ini_.WriteString("S", "Macro", "ok");
+  const std::string before = Content();
+  EXPECT_THROW(ini_.WriteString("S", "Macro", "two\r\n[Injected]\r\nk=v"), std::runtime_error);
+  EXPECT_THROW(ini_.WriteString("S", "a=b", "v"), std::runtime_error);
+  EXPECT_THROW(ini_.WriteString("S", "[T]", "v"), std::runtime_error);
+  EXPECT_THROW(ini_.WriteString("S]x", "k", "v"), std::runtime_error);
+  EXPECT_EQ(Content(), before);
+}
+
+TEST_F(IniFileTest, UnwritableLocationThrowsWithTheReason) {
+  SetContent("not a folder");
+  for (const std::string& path : {path_ + "/KVEL_32.INI", PathOf("missing/KVEL_32.INI")}) {
+    IniFile inside(path);  // its folder is a plain file, or missing
+    try {
+      inside.WriteString("S", "K", "V");
+      ADD_FAILURE() << path;
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_EQ(Content(), "not a folder");
+}
+
+TEST_F(IniFileTest, ReadOnlyFolderThrows) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  const std::string locked = PathOf("locked");
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(locked)));
+  QFile::setPermissions(QString::fromStdString(locked), QFile::ReadOwner | QFile::ExeOwner);
+  IniFile readOnly(locked + "/KVEL_32.INI");
+  EXPECT_THROW(readOnly.WriteString("S", "K", "V"), std::runtime_error);
+  QFile::setPermissions(QString::fromStdString(locked),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(IniFileTest, AnUnreadableFileIsNotReplacedByAWrite) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  SetContent("[S]\r\nKeep=1\r\n");
+  QFile::setPermissions(QString::fromStdString(path_), QFile::WriteOwner);
+  EXPECT_EQ(ini_.ReadString("S", "Keep", "d"), "d");
+  EXPECT_THROW(ini_.WriteString("S", "New", "2"), std::runtime_error);
+  QFile::setPermissions(QString::fromStdString(path_), QFile::ReadOwner | QFile::WriteOwner);
+  EXPECT_EQ(Content(), "[S]\r\nKeep=1\r\n");
+}
+
+}  // namespace
+}  // namespace kvel
