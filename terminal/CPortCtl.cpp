@@ -565,6 +565,11 @@ void TComTerminal::SetColor(const QColor& color) {
   unpaintedUpdates_ = true;
 }
 
+void TComTerminal::SetAltColor(const QColor& color) {
+  altColor_ = color;
+  altColorRgb_ = ToRgb(color);
+}
+
 void TComTerminal::SetFontColor(const QColor& color) {
   fontColor_ = color;
   fontColorRgb_ = ToRgb(color);
@@ -590,14 +595,46 @@ void TComTerminal::ApplyAutoSize() {
 
 // ---- font -------------------------------------------------------------------------------
 
+namespace {
+
+// Advances of the printable 8-bit characters: the glyphs a cell can hold.
+struct Advances {
+  int widest = 0;
+  bool asciiEqual = true;  // all of 32..126 alike: fixed-pitch as far as the terminal cares
+  bool allEqual = true;    // all of 32..126 and 160..255 alike
+};
+
+Advances MeasureAdvances(const QFontMetrics& metrics) {
+  Advances result;
+  const int first = metrics.horizontalAdvance(QLatin1Char(' '));
+  for (int code = 32; code <= 255; ++code) {
+    if (code > 126 && code < 160) continue;
+    const int advance = metrics.horizontalAdvance(QChar(static_cast<char16_t>(code)));
+    result.widest = std::max(result.widest, advance);
+    if (advance != first) {
+      result.allEqual = false;
+      if (code <= 126) result.asciiEqual = false;
+    }
+  }
+  return result;
+}
+
+bool IsFixedPitch(const QFont& font) {
+  // fontconfig does not flag every monospaced face (Noto Sans Mono has a few wide glyphs
+  // outside 8 bits), so the advances decide as well.
+  return QFontInfo(font).fixedPitch() || MeasureAdvances(QFontMetrics(font)).asciiEqual;
+}
+
+}  // namespace
+
 void TComTerminal::MeasureFont() {
   if (measuring_) return;
   QFont wanted = font();
   if (wanted.underline()) wanted.setUnderline(false);
-  if (!QFontInfo(wanted).fixedPitch()) {
-    const QFont fallback = DefaultTermFont();
-    wanted.setFamilies({fallback.family()});
-    wanted.setFamily(fallback.family());
+  if (!IsFixedPitch(wanted)) {
+    const QString family = DefaultTermFont().family();
+    wanted.setFamilies({family});
+    wanted.setFamily(family);
   }
   if (wanted != font()) {
     measuring_ = true;
@@ -605,13 +642,12 @@ void TComTerminal::MeasureFont() {
     measuring_ = false;
   }
   const QFontMetrics metrics(font());
+  const Advances advances = MeasureAdvances(metrics);
   cellHeight_ = std::max(metrics.height(), 1);
-  cellWidth_ = std::max(metrics.maxWidth(), 1);
+  cellWidth_ = std::max(advances.widest, 1);
   fontAscent_ = metrics.ascent();
   // Runs of text may be drawn in one call only when every glyph advances by a whole cell.
-  uniformAdvance_ = metrics.horizontalAdvance(QLatin1Char('W')) == cellWidth_ &&
-                    metrics.horizontalAdvance(QLatin1Char('i')) == cellWidth_ &&
-                    metrics.horizontalAdvance(QChar(0xE9)) == cellWidth_;
+  uniformAdvance_ = advances.allEqual;
   if (caretExists_) caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
 }
 

@@ -75,7 +75,7 @@ class TComTerminal : public QAbstractScrollArea {
   bool WantTab() const { return wantTab_; }
   void SetWantTab(bool on) { wantTab_ = on; }
   QColor AltColor() const { return altColor_; }
-  void SetAltColor(const QColor& color) { altColor_ = color; }
+  void SetAltColor(const QColor& color);
   TScrollStyle ScrollBars() const { return scrollBars_; }
   void SetScrollBars(TScrollStyle style);
   TBorderStyle BorderStyle() const { return borderStyle_; }

@@ -1,0 +1,456 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <random>
+#include <sstream>
+
+#include "CPortCtl.h"
+
+namespace kvel {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "test_terminal_widget";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// Constructed before the fixture's members, so the terminal finds its application.
+struct WithApplication {
+  WithApplication() { App(); }
+};
+
+class Terminal : private WithApplication, public ::testing::Test {
+ protected:
+  std::string Row(int row) const {
+    std::string text;
+    for (int c = 1; c <= term.Columns(); ++c) {
+      const std::uint8_t ch = term.Buffer().Cell(c, row).Ch;
+      text.push_back(ch == 0 ? '.' : static_cast<char>(ch));
+    }
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+  }
+  std::pair<int, int> Cursor() const { return {term.CursorCol(), term.CursorRow()}; }
+  std::string ScreenText() const {
+    std::ostringstream out;
+    term.WriteScreenText(out);
+    return out.str();
+  }
+
+  TComTerminal term;
+};
+
+using Pos = std::pair<int, int>;
+
+TEST_F(Terminal, StartsWithItsDocumentedDefaults) {
+  EXPECT_EQ(term.Columns(), 80);
+  EXPECT_EQ(term.Rows(), 24);
+  EXPECT_EQ(term.Emulation(), teVT100orANSI);
+  EXPECT_EQ(term.AltColor(), QColor(166, 166, 166));
+  EXPECT_EQ(term.Color(), QColor(0, 0, 0));
+  EXPECT_EQ(term.FontColor(), QColor(255, 255, 255));
+  EXPECT_EQ(term.ScrollBars(), ssBoth);
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  EXPECT_EQ(term.size(), QSize(400, 250));
+  EXPECT_TRUE(QFontInfo(term.TermFont()).fixedPitch() || term.CellWidth() > 0);
+}
+
+TEST_F(Terminal, WrapAtTheLastColumnHappensRightAfterTheCharacter) {
+  term.SetWrapLines(true);
+  term.PutText(std::string(80, 'x'));
+  EXPECT_EQ(Cursor(), Pos(1, 2));
+  term.PutText("\r\ny");
+  EXPECT_EQ(Row(2), "");
+  EXPECT_EQ(Row(3), "y");
+
+  term.MoveCursor(80, 24);
+  term.PutText("z");
+  EXPECT_EQ(Cursor(), Pos(1, 24));
+  EXPECT_EQ(Row(23), std::string(79, '.') + "z");
+}
+
+TEST_F(Terminal, WithoutWrapTheLastColumnIsOverwritten) {
+  term.PutText(std::string(80, 'x') + "Q");
+  EXPECT_EQ(Cursor(), Pos(80, 1));
+  EXPECT_EQ(Row(1), std::string(79, 'x') + "Q");
+  EXPECT_EQ(Row(2), "");
+}
+
+TEST_F(Terminal, LineFeedAndFormFeedScrollOnTheLastRowKeepingTheColumn) {
+  for (const char* feed : {"\n", "\f"}) {
+    term.ClearScreen();
+    term.PutText("top");
+    term.MoveCursor(5, 24);
+    term.PutText("low");
+    term.PutText(feed);
+    EXPECT_EQ(Cursor(), Pos(8, 24));
+    EXPECT_EQ(Row(1), "");
+    EXPECT_EQ(Row(23), "....low");
+    EXPECT_EQ(Row(24), "");
+  }
+  term.PutText("\r\a\x0b");
+  EXPECT_EQ(Cursor(), Pos(1, 24));
+  EXPECT_EQ(Row(23), "....low");
+  EXPECT_EQ(Row(24), "");
+}
+
+TEST_F(Terminal, TabGoesToTheNextStopOrStays) {
+  struct {
+    int from;
+    int to;
+  } rows[] = {{1, 9}, {9, 17}, {8, 9}, {73, 73}, {74, 74}, {80, 80}};
+  for (auto row : rows) {
+    term.MoveCursor(row.from, 1);
+    term.PutText("\t");
+    EXPECT_EQ(term.CursorCol(), row.to) << row.from;
+  }
+  // Setting and clearing stops by sequence.
+  term.MoveCursor(5, 1);
+  term.PutText("\033H");
+  term.MoveCursor(1, 1);
+  term.PutText("\t");
+  EXPECT_EQ(term.CursorCol(), 5);
+  term.PutText("\033[g\r\t");
+  EXPECT_EQ(term.CursorCol(), 9);
+  term.PutText("\033[3g\r\t");
+  EXPECT_EQ(term.CursorCol(), 1);
+}
+
+TEST_F(Terminal, BackspaceStopsAtColumnOneAndErasesNothing) {
+  term.PutText("ab\b\b\b");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  EXPECT_EQ(Row(1), "ab");
+  term.PutText("X");
+  EXPECT_EQ(Row(1), "Xb");
+}
+
+TEST_F(Terminal, WithoutEmulationASequenceShowsAsText) {
+  term.PutText("keep");
+  term.SetEmulation(teNone);
+  term.PutText("\033[2J");
+  EXPECT_EQ(Row(1), "keep[2J");
+  term.SetEmulation(teVT100orANSI);
+  term.PutText("\033[2J");
+  EXPECT_EQ(ScreenText(), "");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+}
+
+TEST_F(Terminal, CursorAddressingIsClamped) {
+  struct {
+    const char* text;
+    Pos cursor;
+  } rows[] = {{"\033[5;10H", {10, 5}}, {"\033[99;99H", {80, 24}},  {"\033[H", {1, 1}},
+              {"\033[3;4f", {4, 3}},   {"\033[2B", {4, 5}},        {"\033[9A", {4, 1}},
+              {"\033[70C", {74, 1}},   {"\033[C\033[9C", {80, 1}}, {"\033[200D", {1, 1}},
+              {"\033[;7H", {1, 1}},    {"\033[0;0H", {1, 1}}};
+  for (auto row : rows) {
+    term.PutText(row.text);
+    EXPECT_EQ(Cursor(), row.cursor) << row.text + 1;
+  }
+}
+
+TEST_F(Terminal, AttributesFixTheCellColoursWhenWritten) {
+  term.SetColor(QColor(255, 255, 255));
+  term.SetFontColor(QColor(0, 0, 128));
+  term.SetAltColor(QColor(1, 2, 3));
+  const TColor white = 0xFFFFFF, navy = 0x000080, alt = 0x010203;
+  term.PutText("n\033[1mb\033[0;7mr\033[1mx\033[mn\033[4mu\033[24mv\033[1;7;21mr\033[27ms\033c0");
+  struct {
+    int col;
+    TColor fore;
+    TColor back;
+    bool underline;
+  } rows[] = {{1, navy, white, false}, {2, alt, white, false},  {3, white, navy, false},
+              {4, alt, navy, false},   {5, navy, white, false}, {6, navy, white, true},
+              {7, navy, white, false}, {8, white, navy, false}, {9, navy, white, false},
+              {10, navy, white, false}};
+  for (auto row : rows) {
+    const TTermCell& cell = term.Buffer().Cell(row.col, 1);
+    EXPECT_EQ(cell.Fore, row.fore) << row.col;
+    EXPECT_EQ(cell.Back, row.back) << row.col;
+    EXPECT_EQ(cell.Underline, row.underline) << row.col;
+  }
+  term.SetColor(QColor(9, 9, 9));
+  EXPECT_EQ(term.Buffer().Cell(1, 1).Back, white);
+}
+
+TEST_F(Terminal, ColumnModeSwitchesBetween132And80AndBlanks) {
+  term.PutText("text");
+  term.PutText("\033[?3h");
+  EXPECT_EQ(term.Columns(), 132);
+  EXPECT_EQ(ScreenText(), "");
+  term.PutText("\033[1;132Hz");
+  EXPECT_EQ(term.Buffer().Cell(132, 1).Ch, 'z');
+  term.PutText("\033[?3l");
+  EXPECT_EQ(term.Columns(), 80);
+  EXPECT_EQ(ScreenText(), "");
+  EXPECT_LE(term.CursorCol(), 80);
+}
+
+TEST_F(Terminal, OtherModes) {
+  term.PutText("\033[?1h\033[7h");
+  EXPECT_TRUE(term.AppCursorKeys());
+  EXPECT_TRUE(term.WrapLines());
+  term.PutText("\033[?7l\033[1l\033[l");
+  EXPECT_TRUE(term.AppCursorKeys());
+  EXPECT_TRUE(term.WrapLines());
+  term.PutText("\033[?1l\033[7l");
+  EXPECT_FALSE(term.AppCursorKeys());
+  EXPECT_FALSE(term.WrapLines());
+}
+
+TEST_F(Terminal, SaveAndRestoreCursorAndAttributes) {
+  term.PutText("\0338");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  term.PutText("\033[3;4H\033[1m\0337\033[10;10H\033[0m\0338");
+  EXPECT_EQ(Cursor(), Pos(4, 3));
+  EXPECT_TRUE(term.Bold());
+  term.PutText("\033[0m\033[5;6H\033[s\033[1;1H\033[1m\033[u");
+  EXPECT_EQ(Cursor(), Pos(6, 5));
+  EXPECT_TRUE(term.Bold());
+  // One saved position for both pairs; ESC [s saves no attributes, so ESC 8 brings back
+  // the bold saved by the ESC 7 above.
+  term.PutText("\033[0m\0338");
+  EXPECT_EQ(Cursor(), Pos(6, 5));
+  EXPECT_TRUE(term.Bold());
+}
+
+TEST_F(Terminal, ErasingLinesAndScreen) {
+  auto fill = [this] {
+    term.ClearScreen();
+    term.PutText("aaaa\r\nbbbb\r\ncccc\033[2;3H");
+  };
+  struct {
+    const char* text;
+    const char* screen;
+    Pos cursor;
+  } rows[] = {{"\033[K", "aaaa\r\nbb\r\ncccc", {3, 2}},
+              {"\033[0K", "aaaa\r\nbb\r\ncccc", {3, 2}},
+              {"\033[2K", "aaaa\r\n\r\ncccc", {1, 2}},
+              {"\033[J", "aaaa\r\nbb", {3, 2}},
+              {"\033[2J", "", {1, 1}},
+              {"\033[1K", "aaaa\r\nbbbb\r\ncccc", {3, 2}},
+              {"\033#8", nullptr, {3, 2}}};
+  for (auto row : rows) {
+    fill();
+    term.PutText(row.text);
+    if (row.screen != nullptr) {
+      EXPECT_EQ(ScreenText(), row.screen) << row.text + 1;
+    }
+    EXPECT_EQ(Cursor(), row.cursor) << row.text + 1;
+  }
+  EXPECT_EQ(Row(24), std::string(80, 'E'));
+}
+
+TEST_F(Terminal, Vt52GotoAndReverseIndex) {
+  term.SetEmulation(teVT52);
+  term.PutText("\033Y%*G");
+  EXPECT_EQ(term.Buffer().Cell(11, 6).Ch, 'G');
+  term.PutText("\033H\033I");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  EXPECT_EQ(term.Buffer().Cell(11, 7).Ch, 'G');
+  term.PutText("\033Y'!\033I");
+  EXPECT_EQ(Cursor(), Pos(2, 7));
+}
+
+TEST_F(Terminal, UnhandledCodesAndCharactersAreReported) {
+  std::vector<std::pair<TEscapeCode, std::string>> unhandled;
+  std::string chars;
+  term.OnUnhandledCode = [&](TComTerminal&, TEscapeCode code, const std::string& data) {
+    unhandled.emplace_back(code, data);
+  };
+  term.OnChar = [&](TComTerminal&, std::uint8_t ch) { chars.push_back(static_cast<char>(ch)); };
+  term.PutText("a\033[1Jb\033[0n\r\a");
+  ASSERT_EQ(unhandled.size(), 2u);
+  EXPECT_EQ(unhandled[0], std::make_pair(ecUnrecognised, std::string("[1J")));
+  EXPECT_EQ(unhandled[1], std::make_pair(ecStatusOk, std::string("[0n")));
+  EXPECT_EQ(chars, "ab\r\a");
+  EXPECT_EQ(Row(1), "ab");
+}
+
+// ESC [ followed by digits that never end used to hide everything written after it.
+TEST_F(Terminal, AnEndlessSequenceDoesNotSwallowTheTextAfterIt) {
+  int unrecognised = 0;
+  term.OnUnhandledCode = [&](TComTerminal&, TEscapeCode code, const std::string&) {
+    if (code == ecUnrecognised) ++unrecognised;
+  };
+  term.PutText("\033[" + std::string(100000, '5') + "\r\nvisible");
+  EXPECT_EQ(unrecognised, 1);
+  EXPECT_EQ(term.EscapeCodes()->Data().size(), 0u + TEscapeCodes::kMaxSequenceLength);
+  EXPECT_NE(ScreenText().find("visible"), std::string::npos);
+}
+
+TEST_F(Terminal, ChangingEmulationDropsAPartialSequence) {
+  term.PutText("\033[5");
+  term.SetEmulation(teVT52);
+  term.SetEmulation(teVT100orANSI);
+  term.PutText("Hx");
+  EXPECT_EQ(Row(1), "Hx");
+}
+
+TEST_F(Terminal, NoneEmulationTakesACodecFromTheHandler) {
+  term.OnGetEscapeCodes = [](TComTerminal&, std::unique_ptr<TEscapeCodes>& codes) {
+    codes = std::make_unique<TEscapeCodesVT52>();
+  };
+  term.SetEmulation(teNone);
+  term.PutText("\033Y\"#x");
+  EXPECT_EQ(term.Buffer().Cell(4, 3).Ch, 'x');
+}
+
+TEST_F(Terminal, ColumnsAndRowsAreClampedAndKeepTheCursorsInside) {
+  struct {
+    int value;
+    int columns;
+    int rows;
+  } rows[] = {{1, 2, 2}, {0, 2, 2}, {300, 256, 100}, {150, 150, 100}, {50, 50, 50}};
+  for (auto row : rows) {
+    term.SetColumns(row.value);
+    term.SetRows(row.value);
+    EXPECT_EQ(term.Columns(), row.columns) << row.value;
+    EXPECT_EQ(term.Rows(), row.rows) << row.value;
+    EXPECT_EQ(term.Buffer().Columns(), row.columns);
+    EXPECT_EQ(term.Buffer().Rows(), row.rows);
+  }
+  term.SetColumns(80);
+  term.SetRows(24);
+  term.PutText("\033[24;80H\0337");
+  term.SetColumns(10);
+  term.SetRows(5);
+  EXPECT_EQ(Cursor(), Pos(10, 5));
+  term.PutText("\033[1;1H\0338z");
+  EXPECT_EQ(term.Buffer().Cell(10, 5).Ch, 'z');
+}
+
+TEST_F(Terminal, ScreenTextIsTheCopyText) {
+  term.PutText("AB\033[3;3HC");
+  EXPECT_EQ(ScreenText(), "AB\r\n\r\n  C");
+  term.ClearScreen();
+  EXPECT_EQ(ScreenText(), "");
+}
+
+TEST_F(Terminal, ClearScreenKeepsAttributesAndModes) {
+  term.PutText("\033[1m\033[?1hx");
+  term.ClearScreen();
+  EXPECT_TRUE(term.Bold());
+  EXPECT_TRUE(term.AppCursorKeys());
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+}
+
+TEST_F(Terminal, ScrollBarsAppearOnlyForAWindowSmallerThanTheGrid) {
+  term.SetTermFont([] {
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(12);
+    return font;
+  }());
+  term.show();
+  const int cw = term.CellWidth(), ch = term.CellHeight();
+  const int frame = 2 * term.frameWidth();
+  const int barW = term.verticalScrollBar()->sizeHint().width();
+  const int barH = term.horizontalScrollBar()->sizeHint().height();
+
+  // 40 x 10 cells of client area once both bars are in.
+  term.resize(40 * cw + barW + frame, 10 * ch + barH + frame);
+  QApplication::processEvents();
+  term.UpdateScrollBars();
+  EXPECT_EQ(term.horizontalScrollBar()->maximum(), 80 - 40);
+  EXPECT_EQ(term.verticalScrollBar()->maximum(), 24 - 10);
+  EXPECT_TRUE(term.horizontalScrollBar()->isVisible());
+  EXPECT_TRUE(term.verticalScrollBar()->isVisible());
+
+  term.horizontalScrollBar()->setValue(5);
+  term.verticalScrollBar()->setValue(3);
+  EXPECT_EQ(term.ViewCol(), 6);
+  EXPECT_EQ(term.ViewRow(), 4);
+  term.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(term.ViewRow(), 14);
+  term.verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(term.ViewRow(), 15);
+
+  term.resize(81 * cw + frame, 25 * ch + frame);
+  QApplication::processEvents();
+  term.UpdateScrollBars();
+  QApplication::processEvents();
+  EXPECT_EQ(term.horizontalScrollBar()->maximum(), 0);
+  EXPECT_EQ(term.verticalScrollBar()->maximum(), 0);
+  EXPECT_FALSE(term.horizontalScrollBar()->isVisible());
+  EXPECT_FALSE(term.verticalScrollBar()->isVisible());
+  EXPECT_EQ(term.ViewCol(), 1);
+  EXPECT_EQ(term.ViewRow(), 1);
+}
+
+TEST_F(Terminal, FontsThatAreNotFixedPitchFallBackAndLoseTheUnderline) {
+  QFont proportional(QStringLiteral("Liberation Sans"));
+  proportional.setPixelSize(14);
+  proportional.setUnderline(true);
+  term.SetTermFont(proportional);
+  EXPECT_EQ(term.TermFont().family(), TComTerminal::DefaultTermFont().family());
+  EXPECT_FALSE(term.TermFont().underline());
+  EXPECT_EQ(term.TermFont().pixelSize(), 14);
+
+  QFont courier(QStringLiteral("Courier New"));
+  courier.setPixelSize(12);
+  term.SetTermFont(courier);
+  EXPECT_EQ(term.TermFont().family(), QStringLiteral("Courier New"));
+  const QFontMetrics metrics(term.TermFont());
+  EXPECT_EQ(term.CellHeight(), metrics.height());
+  EXPECT_EQ(term.CellWidth(), metrics.horizontalAdvance(QLatin1Char('M')));
+}
+
+TEST_F(Terminal, ArrowKeysMoveTheCursorOnlyUnderWindowsKeys) {
+  auto press = [this](int key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&term, &event);
+  };
+  term.MoveCursor(5, 5);
+  press(Qt::Key_Left);
+  EXPECT_EQ(Cursor(), Pos(5, 5));
+  term.SetArrowKeys(akWindows);
+  press(Qt::Key_Left);
+  press(Qt::Key_Up);
+  press(Qt::Key_Up);
+  press(Qt::Key_Right);
+  press(Qt::Key_Down);
+  EXPECT_EQ(Cursor(), Pos(5, 4));
+  press(Qt::Key_Home);
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  term.PutText("\033[?1h\033[3;3H");
+  press(Qt::Key_Down);
+  press(Qt::Key_Home);
+  EXPECT_EQ(Cursor(), Pos(3, 3));
+}
+
+// The bytes of a line arrive in any order and split anyhow; nothing may leave the grid.
+TEST_F(Terminal, RandomInputKeepsTheCursorInsideTheGrid) {
+  term.show();
+  std::mt19937 random(7u);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> pick(0, 99);
+  const std::string alphabet = "\033[;?0123456789#7OY/HJKABCDfhlmnsugc\r\n\t\b\f E";
+  std::string block;
+  for (int round = 0; round < 600; ++round) {
+    block.clear();
+    for (int i = 0; i < 4096; ++i) {
+      const int p = pick(random);
+      block.push_back(p < 60 ? alphabet[static_cast<std::size_t>(byte(random)) % alphabet.size()]
+                             : static_cast<char>(byte(random)));
+    }
+    if (round % 50 == 10) term.SetEmulation(static_cast<TTermEmulation>(round % 3));
+    if (round % 70 == 5) term.SetRows(2 + round % 30);
+    if (round % 90 == 7) term.SetWrapLines(!term.WrapLines());
+    term.PutText(block);
+    ASSERT_GE(term.CursorCol(), 1);
+    ASSERT_LE(term.CursorCol(), term.Columns());
+    ASSERT_GE(term.CursorRow(), 1);
+    ASSERT_LE(term.CursorRow(), term.Rows());
+    if (round % 20 == 0) QApplication::processEvents();
+  }
+}
+
+}  // namespace
+}  // namespace kvel
