@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPaintEvent>
@@ -601,7 +602,6 @@ namespace {
 struct Advances {
   int widest = 0;
   bool asciiEqual = true;  // all of 32..126 alike: fixed-pitch as far as the terminal cares
-  bool allEqual = true;    // all of 32..126 and 160..255 alike
 };
 
 Advances MeasureAdvances(const QFontMetrics& metrics) {
@@ -611,10 +611,7 @@ Advances MeasureAdvances(const QFontMetrics& metrics) {
     if (code > 126 && code < 160) continue;
     const int advance = metrics.horizontalAdvance(QChar(static_cast<char16_t>(code)));
     result.widest = std::max(result.widest, advance);
-    if (advance != first) {
-      result.allEqual = false;
-      if (code <= 126) result.asciiEqual = false;
-    }
+    if (advance != first && code <= 126) result.asciiEqual = false;
   }
   return result;
 }
@@ -646,8 +643,16 @@ void TComTerminal::MeasureFont() {
   cellHeight_ = std::max(metrics.height(), 1);
   cellWidth_ = std::max(advances.widest, 1);
   fontAscent_ = metrics.ascent();
-  // Runs of text may be drawn in one call only when every glyph advances by a whole cell.
-  uniformAdvance_ = advances.allEqual;
+  // Glyphs are placed cell by cell: advances of a scalable font are fractions of a pixel, so
+  // text laid out in one piece would drift off the grid.
+  rawFont_ = QRawFont::fromFont(font());
+  for (int code = 0; code < 256; ++code) {
+    const QList<quint32> glyph =
+        rawFont_.isValid()
+            ? rawFont_.glyphIndexesForString(QString(QChar(static_cast<char16_t>(code))))
+            : QList<quint32>{};
+    glyphs_[static_cast<std::size_t>(code)] = glyph.size() == 1 ? glyph[0] : 0;
+  }
   if (caretExists_) caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
 }
 
@@ -830,7 +835,8 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
   lastCol = std::min(lastCol, columns_ - viewCol_ + 1);
   lastRow = std::min(lastRow, rows_ - viewRow_ + 1);
 
-  QString run;
+  QList<quint32> glyphs;
+  QList<QPointF> positions;
   for (int r = firstRow; r <= lastRow; ++r) {
     const int row = r + viewRow_ - 1;
     const int y = (r - 1) * cellHeight_;
@@ -841,28 +847,35 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
         ++c;
         continue;
       }
-      // A run of cells that share colours and underline.
+      // A run of cells that share colours and underline, drawn as one glyph run.
       const int start = c;
-      run.clear();
+      glyphs.clear();
+      positions.clear();
       while (c <= lastCol) {
         const TTermCell& next = buffer_.Cell(c + viewCol_ - 1, row);
         if (next.Ch == 0 || next.Fore != cell.Fore || next.Back != cell.Back ||
             next.Underline != cell.Underline) {
           break;
         }
-        run.append(QChar(static_cast<char16_t>(next.Ch)));
+        glyphs.append(glyphs_[next.Ch]);
+        positions.append(QPointF((c - start) * cellWidth_, fontAscent_));
         ++c;
       }
       const int x = (start - 1) * cellWidth_;
       const int length = c - start;
       painter.fillRect(x, y, length * cellWidth_, cellHeight_, FromRgb(cell.Back));
       painter.setPen(FromRgb(cell.Fore));
-      if (uniformAdvance_) {
-        painter.drawText(x, y + fontAscent_, run);
-      } else {
-        for (int i = 0; i < length; ++i) {
-          painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(run[i]));
-        }
+      QGlyphRun run;
+      run.setRawFont(rawFont_);
+      run.setGlyphIndexes(glyphs);
+      run.setPositions(positions);
+      painter.drawGlyphRun(QPointF(x, y), run);
+      // A byte the font has no glyph for is left to the font fallback of ordinary text.
+      for (int i = 0; i < length; ++i) {
+        if (glyphs[i] != 0) continue;
+        const std::uint8_t ch = buffer_.Cell(start + i + viewCol_ - 1, row).Ch;
+        painter.drawText(x + i * cellWidth_, y + fontAscent_,
+                         QString(QChar(static_cast<char16_t>(ch))));
       }
       if (cell.Underline) {
         const int underlineY = y + fontAscent_ + 1;

@@ -3,7 +3,9 @@
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
+#include <QRawFont>
 #include <QTimer>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -211,7 +213,8 @@ class TComTerminal : public QAbstractScrollArea {
   int cellWidth_ = 8;
   int cellHeight_ = 16;
   int fontAscent_ = 12;
-  bool uniformAdvance_ = true;
+  QRawFont rawFont_;
+  std::array<quint32, 256> glyphs_{};  // glyph of each byte in rawFont_, 0 when it has none
   bool reverse_ = false;
   bool bold_ = false;
   bool underline_ = false;

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QImage>
 #include <QKeyEvent>
+#include <QPixmap>
+#include <QScreen>
 #include <QScrollBar>
 #include <random>
 #include <sstream>
@@ -423,6 +426,56 @@ TEST_F(Terminal, ArrowKeysMoveTheCursorOnlyUnderWindowsKeys) {
   press(Qt::Key_Down);
   press(Qt::Key_Home);
   EXPECT_EQ(Cursor(), Pos(3, 3));
+}
+
+int DifferingPixels(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return -1;
+  int count = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) count += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+  }
+  return count;
+}
+
+// What the incremental updates and pixel scrolls leave on screen must equal a fresh paint.
+TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
+  QFont courier(QStringLiteral("Courier New"));
+  courier.setPixelSize(12);
+  term.SetTermFont(courier);
+  term.SetColor(Qt::white);
+  term.SetFontColor(QColor(0, 0, 128));
+  term.SetRows(12);
+  term.SetColumns(40);
+  term.resize(30 * term.CellWidth() + 40, 10 * term.CellHeight() + 40);
+  term.show();
+  QApplication::processEvents();
+  auto screen = [this] {
+    return term.screen()->grabWindow(term.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  auto fresh = [this] { return term.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+  const char* blocks[] = {
+      "line one\r\n\033[1mbold\033[0m and \033[7mreverse\033[0m\r\n",
+      "\033[4munder\033[24m\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\nscrolled",
+      "\r\nmore\r\n",
+      "\033[3;5Hxx\033[K\033[6;1H\033[J",
+      "\033[12;1H\r\na\r\nb\r\nc",
+      "\033[1;1H\033[?3h\033[?3l ok",
+  };
+  for (const char* block : blocks) {
+    term.PutText(block);
+    QApplication::processEvents();
+    ASSERT_EQ(DifferingPixels(screen(), fresh()), 0) << block;
+  }
+  // Two blocks without a paint in between, and a pan of the view.
+  term.PutText("\r\n1\r\n2");
+  term.PutText("\r\n3\r\n4");
+  term.verticalScrollBar()->setValue(2);
+  term.horizontalScrollBar()->setValue(3);
+  QApplication::processEvents();
+  EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
+  term.PutText("\r\n5 after the pan");
+  QApplication::processEvents();
+  EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
 }
 
 // The bytes of a line arrive in any order and split anyhow; nothing may leave the grid.
