@@ -1,0 +1,330 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "CPort.h"
+#include "DeviceLock.h"
+#include "PtyPair.h"
+#include "Termios2.h"
+#include "TermiosDevice.h"
+
+using kvel::test::PtyPair;
+using kvel::test::WaitFor;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+  return bytes;
+}
+
+int ErrorOf(const std::function<void()>& call, int* systemError = nullptr) {
+  try {
+    call();
+  } catch (const EComPort& e) {
+    if (systemError != nullptr) *systemError = e.SystemError();
+    return e.ErrorNumber();
+  }
+  return 0;
+}
+
+// A port named COM31 pointing at a fresh pseudo-terminal.
+class PtyPortTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("KVEL_COM31", pty_.SlavePath().c_str(), 1);
+    port_.SetPort("COM31");
+  }
+  void TearDown() override { unsetenv("KVEL_COM31"); }
+
+  std::string ReadAll(std::size_t count) {
+    std::string all;
+    WaitFor([&] {
+      std::string part;
+      port_.ReceiveText(part, 4096);
+      all += part;
+      return all.size() >= count;
+    });
+    return all;
+  }
+
+  // The slave's termios as the driver holds them.
+  kvel::TermiosSettings SlaveSettings() {
+    const int fd = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    kvel::TermiosSettings t;
+    EXPECT_EQ(kvel::GetTermios2(fd, &t), 0);
+    close(fd);
+    return t;
+  }
+
+  PtyPair pty_;
+  TComPort port_;
+};
+
+TEST_F(PtyPortTest, EveryByteValueBothWays) {
+  port_.OpenPort();
+  const std::string bytes = AllBytes();
+  pty_.Write(bytes + bytes);
+  EXPECT_EQ(ReadAll(512), bytes + bytes);
+
+  EXPECT_EQ(port_.SendText(bytes), 256);
+  EXPECT_EQ(pty_.Read(256), bytes);
+}
+
+TEST_F(PtyPortTest, ReadsReturnAtOnceWithWhatIsQueued) {
+  port_.OpenPort();
+  std::string text = "x";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_.ReceiveText(text, 100), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+  EXPECT_TRUE(text.empty());
+  pty_.Write("abc");
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 3; }));
+  char block[2];
+  EXPECT_EQ(port_.ReadBlock(block, 2), 2);
+  EXPECT_EQ(std::string(block, 2), "ab");
+  EXPECT_EQ(port_.PendingInput(), 1);
+}
+
+TEST_F(PtyPortTest, QueueHoldsMoreThanTheTerminalBuffer) {
+  port_.OpenPort();
+  std::string data;
+  for (int i = 0; i < 20000; ++i) data.push_back(static_cast<char>('a' + i % 26));
+  pty_.Write(data);
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 20000; }));
+  std::string text;
+  EXPECT_EQ(port_.ReceiveText(text, 20000), 20000);
+  EXPECT_EQ(text, data);
+}
+
+TEST_F(PtyPortTest, PurgeDiscardsInput) {
+  port_.OpenPort();
+  pty_.Write("stale input");
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 11; }));
+  port_.PurgeBuffers(true, true);
+  EXPECT_EQ(port_.PendingInput(), 0);
+  pty_.Write("new");
+  EXPECT_EQ(ReadAll(3), "new");
+}
+
+TEST_F(PtyPortTest, MarkedBytesAndDroppedNulls) {
+  port_.SetDiscardNull(true);
+  port_.OpenPort();
+  pty_.Write(
+      std::string("A\xFF"
+                  "B\0C",
+                  5));
+  // FF reaches the program once although the driver marks it, NUL not at all.
+  EXPECT_EQ(ReadAll(4),
+            "A\xFF"
+            "BC");
+  EXPECT_TRUE(port_.ReadLineErrors().Empty());
+}
+
+struct RateRow {
+  TBaudRate rate;
+  std::int32_t custom;
+  std::uint32_t expected;
+};
+
+class PtyRateTest : public PtyPortTest, public testing::WithParamInterface<RateRow> {};
+
+TEST_P(PtyRateTest, RateReadsBackFromTheDriver) {
+  port_.SetBaudRate(GetParam().rate);
+  port_.SetCustomBaudRate(GetParam().custom);
+  port_.SetStopBits(sbTwoStopBits);
+  port_.Parity().SetBits(prOdd);
+  port_.FlowControl().SetFlowControl(fcSoftware);
+  port_.OpenPort();
+  const kvel::TermiosSettings t = SlaveSettings();
+  EXPECT_EQ(t.speed, GetParam().expected);
+  EXPECT_NE(t.cflag & CSTOPB, 0u);
+  EXPECT_NE(t.cflag & PARODD, 0u);
+  EXPECT_NE(t.iflag & IXON, 0u);
+  EXPECT_NE(t.iflag & IXOFF, 0u);
+  EXPECT_EQ(t.lflag & (ICANON | ECHO | ISIG), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PtyRateTest,
+                         testing::Values(RateRow{brCustom, 31250, 31250},
+                                         RateRow{brCustom, 250000, 250000},
+                                         RateRow{br14400, 0, 14400}, RateRow{br56000, 0, 56000},
+                                         RateRow{br115200, 0, 115200},
+                                         RateRow{br256000, 0, 256000}));
+
+TEST_F(PtyPortTest, RateChangeReachesTheOpenDevice) {
+  port_.OpenPort();
+  EXPECT_EQ(SlaveSettings().speed, 9600u);
+  port_.SetBaudRate(br57600);
+  EXPECT_EQ(SlaveSettings().speed, 57600u);
+  port_.BeginSettingsChange();
+  port_.SetBaudRate(br1200);
+  EXPECT_EQ(SlaveSettings().speed, 57600u);
+  port_.EndSettingsChange();
+  EXPECT_EQ(SlaveSettings().speed, 1200u);
+}
+
+TEST_F(PtyPortTest, PtyHasNoModemLines) {
+  port_.FlowControl().SetControlDTR(dtrEnable);
+  port_.FlowControl().SetControlRTS(rtsEnable);
+  port_.OpenPort();
+  EXPECT_TRUE(port_.ReadModemSignals().Empty());
+}
+
+TEST_F(PtyPortTest, SecondOpenIsRefused) {
+  port_.OpenPort();
+  TComPort second;
+  second.SetPort("COM31");
+  int code = 0;
+  EXPECT_EQ(ErrorOf([&] { second.OpenPort(); }, &code), 1);
+  EXPECT_EQ(code, EBUSY);
+  EXPECT_FALSE(second.Connected());
+  port_.ClosePort();
+  second.OpenPort();
+  EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(PtyPortTest, AnotherProcessHoldingTheDeviceRefusesTheOpen) {
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0;
+    [[maybe_unused]] ssize_t n = write(ready[1], &ok, 1);
+    char c;
+    n = read(release[0], &c, 1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 1);
+  int code = 0;
+  EXPECT_EQ(ErrorOf([&] { port_.OpenPort(); }, &code), 1);
+  EXPECT_EQ(code, EBUSY);
+  ASSERT_EQ(write(release[1], "x", 1), 1);
+  waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  port_.OpenPort();
+  EXPECT_TRUE(port_.Connected());
+}
+
+TEST_F(PtyPortTest, LockFileLivesWhileOpen) {
+  const std::string name = pty_.SlavePath().substr(pty_.SlavePath().rfind('/') + 1);
+  const std::string lock = kvel::DeviceLock::DefaultLockDir() + "/LCK.." + name;
+  if (access(kvel::DeviceLock::DefaultLockDir().c_str(), W_OK) != 0) GTEST_SKIP();
+  port_.OpenPort();
+  EXPECT_TRUE(std::filesystem::exists(lock));
+  port_.ClosePort();
+  EXPECT_FALSE(std::filesystem::exists(lock));
+}
+
+TEST_F(PtyPortTest, WriteUnderXoffCompletesPartlyAfterItsTimeout) {
+  port_.FlowControl().SetXonXoffOut(true);
+  port_.Timeouts().SetWriteTotalMultiplier(1);
+  port_.Timeouts().SetWriteTotalConstant(150);
+  port_.OpenPort();
+  pty_.Write("\x13");  // XOFF from the far end
+  ASSERT_TRUE(WaitFor([&] {
+    // the driver consumes XOFF; give it a moment to act on it
+    std::this_thread::sleep_for(20ms);
+    return true;
+  }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_.SendText(std::string(50, 'x')), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 190ms);
+  EXPECT_LT(took, 1500ms);
+  pty_.Write("\x11");  // XON: the line moves again
+  EXPECT_EQ(port_.SendText("ok"), 2);
+  EXPECT_EQ(pty_.Read(2), "ok");
+}
+
+TEST_F(PtyPortTest, DeviceGoneFailsCallsWithoutSpinning) {
+  port_.OpenPort();
+  pty_.CloseMaster();
+  int code = 0;
+  ASSERT_TRUE(WaitFor([&] { return ErrorOf([&] { port_.PendingInput(); }, &code) == 10; }));
+  EXPECT_EQ(code, EIO);
+
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  std::this_thread::sleep_for(300ms);
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  const auto cpuUs = [](const rusage& r) {
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+           r.ru_stime.tv_usec;
+  };
+  EXPECT_LT(cpuUs(after) - cpuUs(before), 100000L);  // well under a third of the wait
+
+  std::string text;
+  EXPECT_EQ(ErrorOf([&] { port_.SendText("x"); }, &code), 2);
+  EXPECT_EQ(code, EIO);
+  EXPECT_EQ(ErrorOf([&] { port_.ReceiveText(text, 5); }, &code), 3);
+  EXPECT_EQ(ErrorOf([&] { port_.ReadModemSignals(); }, &code), 11);
+  EXPECT_EQ(ErrorOf([&] { port_.PurgeBuffers(true, false); }, &code), 5);
+  port_.ClosePort();
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_EQ(ErrorOf([&] { port_.OpenPort(); }, &code), 1);
+  EXPECT_EQ(code, ENOENT);
+}
+
+TEST(PtyOpen, UnknownPortsFailToOpen) {
+  TComPort port;
+  port.SetPort("COM0x");
+  int code = 0;
+  EXPECT_EQ(ErrorOf([&] { port.OpenPort(); }, &code), 1);
+  EXPECT_EQ(code, ENOENT);
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST(PermissionHint, NamesTheDeviceGroup) {
+  const std::string hint = kvel::PermissionHint("/dev/null");
+  EXPECT_NE(hint.find("no permission on /dev/null"), std::string::npos);
+  EXPECT_NE(hint.find("sudo usermod -aG root $USER"), std::string::npos);
+}
+
+TEST(DeviceLockTest, StaleLocksAreTakenOverLiveOnesRefused) {
+  char pattern[] = "/tmp/kvel-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string file = dir + "/LCK..ttyFAKE0";
+  {
+    // A process id that cannot be alive.
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    std::fprintf(f, "%10d\n", 0x3FFFFFFF);
+    std::fclose(f);
+  }
+  kvel::DeviceLock first(dir);
+  EXPECT_EQ(first.Acquire("/dev/ttyFAKE0"), 0);
+  EXPECT_EQ(first.FileName(), file);
+  kvel::DeviceLock second(dir);
+  EXPECT_EQ(second.Acquire("/dev/ttyFAKE0"), EBUSY);  // this very process holds it
+  first.Release();
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(second.Acquire("/dev/ttyFAKE0"), 0);
+  second.Release();
+  kvel::DeviceLock nowhere(dir + "/missing");
+  EXPECT_EQ(nowhere.Acquire("/dev/ttyFAKE0"), 0);  // no lock directory: go on without
+  EXPECT_EQ(nowhere.FileName(), "");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
