@@ -53,6 +53,7 @@ class HelpWindow : public QWidget {
     splitter->addWidget(tabs);
     splitter->addWidget(page_);
     splitter->setStretchFactor(1, 3);
+    splitter->setSizes({220, 540});
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(splitter);
 
@@ -92,19 +93,12 @@ class HelpWindow : public QWidget {
 
   void ShowContentsTab(int contentsContext) {
     tabs_->setCurrentIndex(0);
-    if (!ShowPage(contentsContext)) {
-      QString list = QStringLiteral("<h2>Contents</h2><ul>");
-      for (const auto& [context, page] : *pages_) {
-        list += QStringLiteral("<li><a href=\"ctx:%1\">%2</a></li>")
-                    .arg(context)
-                    .arg(Text(page.title).toHtmlEscaped());
-      }
-      page_->setHtml(list + QStringLiteral("</ul>"));
-    }
+    ShowContentsPage(contentsContext);
   }
 
-  void ShowIndexTab() {
+  void ShowIndexTab(int contentsContext) {
     tabs_->setCurrentIndex(1);
+    if (page_->document()->isEmpty()) ShowContentsPage(contentsContext);
     search_->setFocus();
     search_->selectAll();
   }
@@ -117,7 +111,19 @@ class HelpWindow : public QWidget {
   }
 
  private:
-  // Index entries: the pages whose title or text holds every word typed.
+  // The contents context's page, or else a list of links to all pages.
+  void ShowContentsPage(int contentsContext) {
+    if (ShowPage(contentsContext)) return;
+    QString list = QStringLiteral("<h2>Contents</h2><ul>");
+    for (const auto& [context, page] : *pages_) {
+      list += QStringLiteral("<li><a href=\"ctx:%1\">%2</a></li>")
+                  .arg(context)
+                  .arg(Text(page.title).toHtmlEscaped());
+    }
+    page_->setHtml(list + QStringLiteral("</ul>"));
+  }
+
+  // Index entries, sorted by title: the pages whose title or text holds every word typed.
   void FillIndex() {
     index_->clear();
     const QStringList wanted = search_->text().toCaseFolded().split(u' ', Qt::SkipEmptyParts);
@@ -129,6 +135,7 @@ class HelpWindow : public QWidget {
       auto* item = new QListWidgetItem(Text(page.title), index_);
       item->setData(kContextRole, context);
     }
+    index_->sortItems();
   }
 
   void Follow(const QUrl& url) {
@@ -199,7 +206,7 @@ void HelpViewer::ShowIndex(QWidget* parent) {
   if (headless_) return;
   HelpWindow* window = EnsureWindow(window_, parent, &pages_);
   window->Present();
-  window->ShowIndexTab();
+  window->ShowIndexTab(contents_);
 }
 
 void HelpViewer::ShowContext(QWidget* parent, int context) {

@@ -72,11 +72,11 @@ TEST_P(MessageBoxButtons, ShowsTheRequestAndReportsThePressedButton) {
     return true;
   });
   const MsgResult result =
-      ShowMessageBox(nullptr, "You want really stop this program ?", "Stop this program",
+      ShowMessageBox(nullptr, "You want really stop this program \xBF", "Stop this program",
                      MsgIcon::Question, GetParam().buttons);
   EXPECT_EQ(result, GetParam().result);
   EXPECT_EQ(title, QStringLiteral("Stop this program"));
-  EXPECT_EQ(text, QStringLiteral("You want really stop this program ?"));
+  EXPECT_EQ(text, QStringLiteral("You want really stop this program \u00BF"));  // bytes as Latin-1
   EXPECT_EQ(icon, QMessageBox::Question);
   EXPECT_EQ(modality, Qt::ApplicationModal);
   EXPECT_TRUE(shown.testFlag(GetParam().press));
@@ -90,34 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                     BoxRow{MsgButtons::YesNo, QMessageBox::No, MsgResult::No},
                     BoxRow{MsgButtons::YesNoCancel, QMessageBox::Yes, MsgResult::Yes},
                     BoxRow{MsgButtons::YesNoCancel, QMessageBox::Cancel, MsgResult::Cancel}));
-
-TEST(Dialogs, HooksAnswerInsteadOfShowing) {
-  std::vector<MessageBoxRequest> boxes;
-  SetMessageBoxHook([&](const MessageBoxRequest& request) {
-    boxes.push_back(request);
-    return MsgResult::Cancel;
-  });
-  EXPECT_EQ(ShowMessageBox(nullptr, "text", "caption", MsgIcon::Warning, MsgButtons::OkCancel),
-            MsgResult::Cancel);
-  SetMessageBoxHook({});
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].caption, "caption");
-  EXPECT_EQ(boxes[0].icon, MsgIcon::Warning);
-
-  int beeps = 0;
-  SetBeepHook([&] { ++beeps; });
-  Beep();
-  SetBeepHook({});
-  EXPECT_EQ(beeps, 1);
-
-  SetFileDialogHook([](const FileDialogRequest& request) -> std::optional<std::string> {
-    if (request.save) return std::nullopt;
-    return "/tmp/" + request.fileName;
-  });
-  EXPECT_EQ(RunFileDialog(nullptr, {false, "A.PGM", "", "PGM"}), "/tmp/A.PGM");
-  EXPECT_EQ(RunFileDialog(nullptr, {true, "A.PGM", "", "PGM"}), std::nullopt);
-  SetFileDialogHook({});
-}
 
 TEST(Dialogs, SaveDialogPresetsNameFilterAndSuffix) {
   QTemporaryDir dir;

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <string>
@@ -13,7 +11,6 @@
 #include "Convert.h"
 #include "Dialogs.h"
 #include "ErrorDisplay.h"
-#include "ModalAnswer.h"
 
 namespace kvel {
 namespace {
@@ -93,25 +90,6 @@ TEST_F(ErrorDisplayTest, GuardedShowsWhatEscapesADirectCall) {
   EXPECT_TRUE(after);
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Unable to open com port");
-}
-
-TEST(ErrorDisplay, ShowsARealMessageBoxWithCaptionAndErrorIcon) {
-  QString title;
-  QString text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  test::WhenModal([&](QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    if (box == nullptr) return false;
-    title = box->windowTitle();
-    text = box->text();
-    icon = box->icon();
-    box->button(QMessageBox::Ok)->click();
-    return true;
-  });
-  ShowException(std::runtime_error("Baudrate \xB0"));
-  EXPECT_EQ(title, QStringLiteral("KVEL"));
-  EXPECT_EQ(text, QStringLiteral("Baudrate \u00B0"));
-  EXPECT_EQ(icon, QMessageBox::Critical);
 }
 
 }  // namespace
