@@ -36,8 +36,8 @@ class MemoryPortTest : public testing::Test {
 
   std::int64_t nowMs_ = 0;
   std::shared_ptr<kvel::MemoryLine> line_;
+  std::vector<std::string> log_;  // outlives the port, whose destruction still reports
   TComPort port_;
-  std::vector<std::string> log_;
 };
 
 TEST_F(MemoryPortTest, OpenAppliesTheApplicationSettings) {
