@@ -1,0 +1,79 @@
+// Round trips through a pseudo-terminal: the far end echoes, the port polls as the
+// application does (PendingInput, then ReceiveText of that many bytes).
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "CPort.h"
+#include "PtyPair.h"
+
+namespace {
+
+// Echoes everything the port writes back to it.
+class Echo {
+ public:
+  explicit Echo(kvel::test::PtyPair& pty) : pty_(pty), thread_([this] { Run(); }) {}
+  ~Echo() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void Run() {
+    char buffer[65536];
+    while (!stop_) {
+      pollfd p{pty_.MasterFd(), POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      const ssize_t n = read(pty_.MasterFd(), buffer, sizeof buffer);
+      if (n > 0) pty_.Write(std::string(buffer, static_cast<std::size_t>(n)));
+    }
+  }
+  kvel::test::PtyPair& pty_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+void BM_RoundTrip(benchmark::State& state) {
+  kvel::test::PtyPair pty;
+  setenv("KVEL_COM33", pty.SlavePath().c_str(), 1);
+  TComPort port;
+  port.SetPort("COM33");
+  port.Buffer().SetInputSize(65536);
+  port.OpenPort();
+  Echo echo(pty);
+  const std::string block(static_cast<std::size_t>(state.range(0)), 'U');
+  std::string text;
+  for (auto _ : state) {
+    port.SendText(block);
+    std::size_t got = 0;
+    while (got < block.size()) {
+      const std::int32_t pending = port.PendingInput();
+      if (pending == 0) continue;
+      got += static_cast<std::size_t>(port.ReceiveText(text, pending));
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+  port.ClosePort();
+  unsetenv("KVEL_COM33");
+}
+BENCHMARK(BM_RoundTrip)->Arg(1)->Arg(64)->Arg(4096)->Arg(16384)->UseRealTime();
+
+void BM_PendingInput(benchmark::State& state) {
+  kvel::test::PtyPair pty;
+  setenv("KVEL_COM34", pty.SlavePath().c_str(), 1);
+  TComPort port;
+  port.SetPort("COM34");
+  port.OpenPort();
+  for (auto _ : state) benchmark::DoNotOptimize(port.PendingInput());
+  unsetenv("KVEL_COM34");
+}
+BENCHMARK(BM_PendingInput);
+
+}  // namespace
+
+BENCHMARK_MAIN();
