@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Closes both ends of a pseudo-terminal that stands in for COM1.
+struct Pty {
+  Pty() {
+    char name[128] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
+  }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+  int master = -1;
+  int slave = -1;
+  std::string path;
+};
+
+// Stops the process it holds (the first instance) at the end of the test.
+struct Running {
+  QProcess process;
+  ~Running() {
+    if (process.state() != QProcess::NotRunning) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+  }
+};
+
+bool WaitFor(const std::function<bool()>& condition, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > ms) return false;
+    QThread::msleep(50);
+  }
+  return true;
+}
+
+TEST(TwoProcessTest, SecondStartRaisesTheFirstAndLeavesNoFiles) {
+  int argc = 1;
+  char name[] = "kvel_app_process_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication application(argc, argv);
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const QString home = root.filePath(QStringLiteral("home"));
+  const QString first = root.filePath(QStringLiteral("first"));
+  const QString second = root.filePath(QStringLiteral("second"));
+  const QString temp = root.filePath(QStringLiteral("tmp"));
+  for (const QString& dir : {home, first, second, temp}) {
+    std::filesystem::create_directories(dir.toStdString());
+  }
+  Pty pty;
+  ASSERT_FALSE(pty.path.empty());
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("HOME"), home);
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+  env.insert(QStringLiteral("TMPDIR"), temp);
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("KVEL_AUTO_DIALOGS"), QStringLiteral("1"));
+  env.insert(QStringLiteral("KVEL_INSTANCE_KEY"),
+             QStringLiteral("kvel-test-%1").arg(QCoreApplication::applicationPid()));
+  env.insert(QStringLiteral("KVEL_COM1"), QString::fromStdString(pty.path));
+
+  Running firstRun;
+  QProcessEnvironment firstEnv = env;
+  firstEnv.insert(QStringLiteral("KVEL_INI_DIR"), first);
+  firstRun.process.setProcessEnvironment(firstEnv);
+  firstRun.process.setWorkingDirectory(first);
+  firstRun.process.start(QStringLiteral(KVEL_BINARY), {});
+  ASSERT_TRUE(firstRun.process.waitForStarted(10000));
+  const std::string firstLog = first.toStdString() + "/error.log";
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(firstLog).find("form create end") != std::string::npos; }, 30000))
+      << firstRun.process.readAllStandardError().toStdString();
+
+  QProcess secondRun;
+  QProcessEnvironment secondEnv = env;
+  secondEnv.insert(QStringLiteral("KVEL_INI_DIR"), second);
+  secondRun.setProcessEnvironment(secondEnv);
+  secondRun.setWorkingDirectory(second);
+  secondRun.start(QStringLiteral(KVEL_BINARY), {});
+  ASSERT_TRUE(secondRun.waitForFinished(30000));
+  EXPECT_EQ(secondRun.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(secondRun.exitCode(), 0);
+  const std::string said = secondRun.readAllStandardError().toStdString();
+  EXPECT_NE(said.find("mesaage: SetForeGroundWindow(hw);"), std::string::npos) << said;
+
+  EXPECT_TRUE(std::filesystem::is_empty(second.toStdString()));
+  EXPECT_FALSE(std::filesystem::exists(home.toStdString() + "/.config/kvel"));
+  EXPECT_EQ(firstRun.process.state(), QProcess::Running);
+  EXPECT_FALSE(std::filesystem::exists(first.toStdString() + "/KVEL_32.INI"));
+}
+
+}  // namespace
