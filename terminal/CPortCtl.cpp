@@ -105,12 +105,12 @@ void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
   Batch batch(*this);
   for (std::size_t i = 0; i < count; ++i) {
     if (!codec_) {
-      PutChar(bytes[i]);
+      WriteChar(bytes[i]);
       continue;
     }
     switch (codec_->FeedByte(bytes[i])) {
       case frCharacter:
-        PutChar(codec_->Character());
+        WriteChar(codec_->Character());
         break;
       case frCode: {
         const TEscapeCode code = codec_->Code();
@@ -130,6 +130,10 @@ void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
 
 void TComTerminal::PutChar(std::uint8_t ch) {
   Batch batch(*this);
+  WriteChar(ch);
+}
+
+void TComTerminal::WriteChar(std::uint8_t ch) {
   switch (ch) {
     case 8:
       Backspace();

@@ -140,6 +140,7 @@ class TComTerminal : public QAbstractScrollArea {
   class Batch;
   friend class Batch;
 
+  void WriteChar(std::uint8_t ch);
   void CreateCodec();
   void Reallocate();
   void MeasureFont();

@@ -32,17 +32,20 @@ int TEscapeCodes::GetParam(int n, const TParamList* params) {
 // "5;;3" gives "5" and ";3" and ";5" stays one (non-numeric) parameter.
 TParamList TEscapeCodes::SplitParams(const std::string& text) {
   TParamList list;
-  std::string token;
-  for (char c : text) {
-    if (c == ';' && !token.empty()) {
-      list.push_back(std::move(token));
-      token.clear();
-    } else {
-      token.push_back(c);
+  SplitParams(text.data(), text.size(), list);
+  return list;
+}
+
+void TEscapeCodes::SplitParams(const char* text, std::size_t length, TParamList& list) {
+  list.clear();
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] == ';' && i > start) {
+      list.emplace_back(text + start, i - start);
+      start = i + 1;
     }
   }
-  if (!token.empty()) list.push_back(std::move(token));
-  return list;
+  if (length > start) list.emplace_back(text + start, length - start);
 }
 
 // ---- VT100 -------------------------------------------------------------------------------
@@ -95,7 +98,7 @@ TEscapeCode TEscapeCodesVT100::Decode() {
 }
 
 TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
-  params_ = SplitParams(data_.substr(1, data_.size() - 2));
+  SplitParams(data_.data() + 1, data_.size() - 2, params_);
   // For these four only the first character of the first parameter selects the code.
   auto byFirst = [this](TEscapeCode none, char a, TEscapeCode codeA, char b, TEscapeCode codeB) {
     TEscapeCode result = ecUnrecognised;

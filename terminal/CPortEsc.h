@@ -74,6 +74,8 @@ class TEscapeCodes {
   static int GetParam(int n, const TParamList* params);
   // Splits the parameter text of a control sequence at ";" (see the .cpp for the rules).
   static TParamList SplitParams(const std::string& text);
+  // The same, into `list` (emptied first), which keeps its storage from one sequence to the next.
+  static void SplitParams(const char* text, std::size_t length, TParamList& list);
 
   std::uint8_t Character() const { return character_; }
   TEscapeCode Code() const { return code_; }
