@@ -15,20 +15,23 @@
 namespace kvel {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_terminal_widget";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
+// One application for all tests, gone before the program's statics are torn down.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+  void TearDown() override { app_.reset(); }
 
-// Constructed before the fixture's members, so the terminal finds its application.
-struct WithApplication {
-  WithApplication() { App(); }
+ private:
+  int argc_ = 1;
+  char name_[24] = "test_terminal_widget";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
 };
 
-class Terminal : private WithApplication, public ::testing::Test {
+[[maybe_unused]] ::testing::Environment* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class Terminal : public ::testing::Test {
  protected:
   std::string Row(int row) const {
     std::string text;
