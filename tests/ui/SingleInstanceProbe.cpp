@@ -1,7 +1,7 @@
 // A start of the program reduced to the single-instance check, for the tests:
 //   single_instance_probe KEY once                   try, print the outcome, end
 //   single_instance_probe KEY serve restored|raised  as first instance answer one request
-//   single_instance_probe KEY stuck MS               as first instance never run the loop
+//   single_instance_probe KEY stuck MS               as first instance block MS, then serve
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
@@ -46,10 +46,7 @@ int main(int argc, char** argv) {
   const auto outcome = instance.Acquire();
   Say(Name(outcome));
   if (outcome != kvel::SingleInstance::Outcome::First || mode == "once") return 0;
-  if (mode == "stuck") {
-    QThread::msleep(argc > 3 ? std::stoul(argv[3]) : 5000);
-    return 0;
-  }
-  QTimer::singleShot(20000, qApp, &QCoreApplication::quit);
+  if (mode == "stuck") QThread::msleep(argc > 3 ? std::stoul(argv[3]) : 5000);
+  QTimer::singleShot(mode == "stuck" ? 1000 : 20000, qApp, &QCoreApplication::quit);
   return QCoreApplication::exec();
 }
