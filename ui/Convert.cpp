@@ -15,8 +15,9 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Decimal numbers must fit a signed 32-bit value; hex numbers may use all 32 bits and
-// are taken as the two's complement ("$FFFFFFFF" is -1), as the classic reader does.
+// Decimal numbers must fit a signed 32-bit value; hex numbers ("$1F", also "0x1F") may
+// use all 32 bits and are taken as the two's complement ("$FFFFFFFF" is -1), as the
+// classic reader does. Only blanks may precede the number; nothing may follow it.
 bool Parse(const std::string& text, int* value) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
