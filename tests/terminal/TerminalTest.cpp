@@ -481,6 +481,40 @@ TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
   EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
 }
 
+TEST_F(Terminal, CaretExistsOnlyWithTheFocusAndAShape) {
+  term.show();
+  term.activateWindow();
+  term.setFocus();
+  QApplication::processEvents();
+  ASSERT_TRUE(term.hasFocus());
+  EXPECT_TRUE(term.HasCaret());
+  term.SetCaret(tcNone);
+  EXPECT_FALSE(term.HasCaret());
+  term.SetCaret(tcUnderline);
+  EXPECT_TRUE(term.HasCaret());
+  term.clearFocus();
+  QApplication::processEvents();
+  EXPECT_FALSE(term.HasCaret());
+}
+
+// Typing on a terminal without a port sends nothing and so shows nothing either.
+TEST_F(Terminal, TypingOnAnUnboundTerminalEchoesNothing) {
+  term.SetLocalEcho(true);
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+  QApplication::sendEvent(&term, &key);
+  EXPECT_EQ(ScreenText(), "");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+}
+
+TEST_F(Terminal, AutoSizeAsksForTheWholeGrid) {
+  term.SetAutoSize(true);
+  const QSize grid(80 * term.CellWidth() + 2 * term.frameWidth(),
+                   24 * term.CellHeight() + 2 * term.frameWidth());
+  EXPECT_EQ(term.size(), grid);
+  term.SetColumns(40);
+  EXPECT_EQ(term.width(), 40 * term.CellWidth() + 2 * term.frameWidth());
+}
+
 // The bytes of a line arrive in any order and split anyhow; nothing may leave the grid.
 TEST_F(Terminal, RandomInputKeepsTheCursorInsideTheGrid) {
   term.show();
