@@ -1,0 +1,389 @@
+#include "Config.h"
+
+#include <cmath>
+
+#include "Drive.h"
+#include "Indexer.h"
+#include "Text.h"
+
+namespace kvel::sim {
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw ConfigError(what);
+}
+
+long long Integer(const std::string& key, const std::string& value, long long lo, long long hi) {
+  long long v = 0;
+  if (!ParseInt(value, &v) || v < lo || v > hi) {
+    Fail(key + ": '" + value + "' is not a number from " + std::to_string(lo) + " to " +
+         std::to_string(hi));
+  }
+  return v;
+}
+
+Micros Millis(const std::string& key, const std::string& value) {
+  double v = 0;
+  if (!ParseNumber(value, &v) || v < 0 || v > 3'600'000) {
+    Fail(key + ": '" + value + "' is not a time in milliseconds");
+  }
+  return static_cast<Micros>(std::llround(v * 1000.0));
+}
+
+double Real(const std::string& key, const std::string& value) {
+  double v = 0;
+  if (!ParseNumber(value, &v)) Fail(key + ": '" + value + "' is not a number");
+  return v;
+}
+
+// A bit string, rightmost character = bit 0.
+std::uint32_t BitString(const std::string& key, const std::string& value, std::size_t maxBits) {
+  if (value.empty() || value.size() > maxBits) Fail(key + ": '" + value + "' is not a bit string");
+  std::uint32_t bits = 0;
+  for (char c : value) {
+    if (c != '0' && c != '1') Fail(key + ": '" + value + "' is not a bit string");
+    bits = (bits << 1) | (c == '1' ? 1u : 0u);
+  }
+  return bits;
+}
+
+void SplitKeyValue(const std::string& word, std::string* key, std::string* value) {
+  const std::size_t eq = word.find('=');
+  *key = eq == std::string::npos ? word : word.substr(0, eq);
+  *value = eq == std::string::npos ? std::string() : word.substr(eq + 1);
+}
+
+int Address(const std::string& word) {
+  return static_cast<int>(Integer("address", word, 1, 99));
+}
+
+void ApplyFault(Faults& f, const std::string& word) {
+  std::string key;
+  std::string value;
+  SplitKeyValue(word, &key, &value);
+  if (key == "silent") {
+    f.silent = true;
+  } else if (key == "busy") {
+    f.busy = true;
+  } else if (key == "slow") {
+    f.extraDelayUs = Millis(key, value);
+  } else if (key == "ack-delay") {
+    f.ackDelayUs = Millis(key, value);
+  } else if (key == "no-ack-after-line") {
+    f.noAckAfterLine = static_cast<int>(Integer(key, value, 0, Indexer::kMaxLineNumber));
+  } else if (key == "no-ack-h12") {
+    f.noAckH12 = true;
+  } else if (key == "cut") {
+    f.cutReplyTo = static_cast<std::size_t>(Integer(key, value, 1, 10000));
+  } else if (key == "noise") {
+    if (value.empty()) Fail("noise: needs the bytes to send");
+    f.noise = value;
+  } else if (key == "answer-after") {
+    f.answerAfter = static_cast<int>(Integer(key, value, 0, 1000000));
+  } else {
+    Fail("unknown fault '" + key + "'");
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> SplitStatement(const std::string& statement) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  for (std::size_t i = 0; i < statement.size(); ++i) {
+    const char c = statement[i];
+    if (quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c == '\\' && i + 1 < statement.size()) {
+        const char e = statement[++i];
+        switch (e) {
+          case 'r':
+            word += '\r';
+            break;
+          case 'n':
+            word += '\n';
+            break;
+          case 'e':
+            word += '\x1b';
+            break;
+          case 't':
+            word += '\t';
+            break;
+          case 'x': {
+            const int hi = i + 1 < statement.size() ? HexDigit(statement[i + 1]) : -1;
+            const int lo = i + 2 < statement.size() ? HexDigit(statement[i + 2]) : -1;
+            if (hi < 0 || lo < 0) Fail("bad \\x escape in: " + statement);
+            word += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+          }
+          default:
+            word += e;
+        }
+      } else {
+        word += c;
+      }
+      continue;
+    }
+    if (c == ' ' || c == '\t') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else if (c == '"') {
+      quoted = true;
+      inWord = true;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (quoted) Fail("unterminated quote in: " + statement);
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+LineConfig& SimConfig::CurrentLine() {
+  if (lines.empty()) Apply("line COM1");
+  return lines.back();
+}
+
+void SimConfig::Apply(const std::string& statement) {
+  const std::vector<std::string> w = SplitStatement(statement);
+  if (w.empty()) return;
+  const std::string& verb = w[0];
+  if (verb == "demo") {
+    if (w.size() > 1) Fail("demo takes no arguments");
+    AddDemo();
+  } else if (verb == "line") {
+    if (w.size() < 2 || !Upper(w[1]).starts_with("COM")) Fail("line needs a port name like COM1");
+    const std::string port = Upper(w[1]);
+    Integer("port number", port.substr(3), 1, 255);
+    for (const LineConfig& l : lines) {
+      if (l.port == port) Fail("line " + port + " is described twice");
+    }
+    auto line = std::make_unique<Line>();
+    int select = -1;
+    for (std::size_t i = 2; i < w.size(); ++i) {
+      std::string key;
+      std::string value;
+      SplitKeyValue(w[i], &key, &value);
+      if (key == "baud") {
+        line->timing().byteUs =
+            Timing::ByteTimeForBaud(static_cast<std::uint32_t>(Integer(key, value, 50, 4000000)));
+      } else if (key == "byte-us") {
+        line->timing().byteUs = Integer(key, value, 0, 1000000);
+      } else if (key == "reply-delay") {
+        line->timing().replyDelayUs = Millis(key, value);
+      } else if (key == "select") {
+        select = static_cast<int>(Integer(key, value, 0, 99));
+      } else if (key == "gone-after") {
+        line->faults().goneAtUs = Millis(key, value);
+      } else if (key == "gone-after-requests") {
+        line->faults().goneAfterRequests = static_cast<int>(Integer(key, value, 1, 100000000));
+      } else {
+        Fail("line: unknown setting '" + key + "'");
+      }
+    }
+    lines.push_back({port, std::move(line)});
+    if (select >= 0) lines.back().line->SetAddressed(select);
+  } else if (verb == "indexer") {
+    if (w.size() < 3) Fail("indexer needs an address and a type (mu, xmu, qn4100i)");
+    const int address = Address(w[1]);
+    IndexerSetup setup;
+    const std::string type = Upper(w[2]);
+    if (type == "MU") {
+      setup.type = IndexerType::MU;
+    } else if (type == "XMU") {
+      setup.type = IndexerType::XMU;
+    } else if (type == "QN4100I") {
+      setup.type = IndexerType::QN4100I;
+    } else {
+      Fail("indexer: unknown type '" + w[2] + "'");
+    }
+    Micros delay = -1;
+    for (std::size_t i = 3; i < w.size(); ++i) {
+      std::string key;
+      std::string value;
+      SplitKeyValue(w[i], &key, &value);
+      if (key == "id") {
+        setup.id = value;
+      } else if (key == "rev") {
+        setup.revision = value;
+      } else if (key == "probe") {
+        if (value == "ready") {
+          setup.probe = ProbeStyle::Ready;
+        } else if (value == "busy") {
+          setup.probe = ProbeStyle::Busy;
+        } else if (value == "number" || value.starts_with("number:")) {
+          setup.probe = ProbeStyle::Numbered;
+          if (value.size() > 7) {
+            setup.probeNumber = static_cast<int>(Integer(key, value.substr(7), -999, 99999));
+          }
+        } else {
+          Fail("probe: '" + value + "' is not ready, busy or number[:N]");
+        }
+      } else if (key == "inputs") {
+        setup.inputs = BitString(key, value, 16);
+      } else if (key == "h85") {
+        setup.h85 = value;
+      } else if (key == "h86") {
+        setup.h86 = value;
+      } else if (key == "h87") {
+        setup.h87 = value;
+      } else if (key == "autotest") {
+        setup.autoTestResult = static_cast<int>(Integer(key, value, 0, 999));
+      } else if (key == "erase") {
+        setup.eraseUs = Millis(key, value);
+      } else if (key == "reply-delay") {
+        delay = Millis(key, value);
+      } else {
+        Fail("indexer: unknown setting '" + key + "'");
+      }
+    }
+    LineConfig& lc = CurrentLine();
+    if (lc.line->Find(address) != nullptr) {
+      Fail("indexer " + std::to_string(address) + " is on " + lc.port + " twice");
+    }
+    Controller& unit = lc.line->Add(std::make_unique<Indexer>(address, setup));
+    unit.SetReplyDelayUs(delay);
+  } else if (verb == "param" || verb == "program") {
+    if (w.size() < 3) Fail(verb + " needs an address and a value");
+    const int address = Address(w[1]);
+    auto* unit = dynamic_cast<Indexer*>(CurrentLine().line->Find(address));
+    if (unit == nullptr) Fail(verb + ": no indexer " + w[1] + " on " + CurrentLine().port);
+    if (verb == "param") {
+      for (std::size_t i = 2; i < w.size(); ++i) {
+        std::string key;
+        std::string value;
+        SplitKeyValue(w[i], &key, &value);
+        if (!key.empty() && (key[0] == 'L' || key[0] == 'l')) key = key.substr(1);
+        const int n = static_cast<int>(Integer("parameter", key, 0, 99));
+        unit->SetParam(n, static_cast<int>(Integer("L" + key, value, -99999999, 999999999)));
+      }
+    } else {
+      // The program text is the statement after its address, as written.
+      const std::size_t at = statement.find(w[1], statement.find("program") + 7) + w[1].size();
+      if (!unit->StoreProgramLine(Trim(statement.substr(at)))) {
+        Fail("program: a line must start with its number, like N001");
+      }
+    }
+  } else if (verb == "drive") {
+    if (w.size() < 2) Fail("drive needs a type (zorv, grv)");
+    DriveSetup setup;
+    const std::string type = Upper(w[1]);
+    if (type == "ZORV" || type == "ZORVDRIVE") {
+      setup.type = DriveType::ZorvDrive;
+    } else if (type == "GRV") {
+      setup.type = DriveType::GRV;
+    } else {
+      Fail("drive: unknown type '" + w[1] + "'");
+    }
+    Micros delay = -1;
+    for (std::size_t i = 2; i < w.size(); ++i) {
+      std::string key;
+      std::string value;
+      SplitKeyValue(w[i], &key, &value);
+      if (key == "inputs") {
+        setup.inputs = BitString(key, value, 19);
+      } else if (key == "outputs") {
+        setup.outputs = BitString(key, value, 8);
+      } else if (key == "bcd") {
+        setup.bcd = Integer(key, value, -9999999, 9999999);
+      } else if (key == "encoder") {
+        setup.encoder = Real(key, value);
+      } else if (key == "analog") {
+        setup.analog = Real(key, value);
+      } else if (key == "error") {
+        setup.error = static_cast<int>(Integer(key, value, 0, 9999));
+      } else if (key == "reply-delay") {
+        delay = Millis(key, value);
+      } else {
+        Fail("drive: unknown setting '" + key + "'");
+      }
+    }
+    LineConfig& lc = CurrentLine();
+    if (!lc.line->Units().empty()) Fail("drive: " + lc.port + " already has a unit");
+    lc.line->Add(std::make_unique<Drive>(setup)).SetReplyDelayUs(delay);
+  } else if (verb == "fault") {
+    if (w.size() < 3) Fail("fault needs a unit (an address or 'drive') and a fault");
+    Controller* unit =
+        w[1] == "drive" ? CurrentLine().line->Find(0) : CurrentLine().line->Find(Address(w[1]));
+    if (unit == nullptr) Fail("fault: no unit " + w[1] + " on " + CurrentLine().port);
+    for (std::size_t i = 2; i < w.size(); ++i) ApplyFault(unit->faults(), w[i]);
+  } else {
+    Fail("unknown statement '" + verb + "'");
+  }
+}
+
+void SimConfig::ApplyText(const std::string& text, const std::string& origin) {
+  std::size_t start = 0;
+  int number = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string statement = text.substr(start, end - start);
+    ++number;
+    start = end + 1;
+    if (!statement.empty() && statement.back() == '\r') statement.pop_back();
+    const std::string trimmed = Trim(statement);
+    if (trimmed.empty() || trimmed[0] == '#') continue;
+    try {
+      Apply(trimmed);
+    } catch (const ConfigError& e) {
+      throw ConfigError(origin + ":" + std::to_string(number) + ": " + e.what());
+    }
+  }
+}
+
+void SimConfig::AddDemo() {
+  ApplyText(R"(line COM1
+indexer 1 xmu inputs=00000101 h85=00100000 h87=12
+program 1 N001 G01 F2000 X4000
+program 1 N002 G04 F500
+program 1 N003 G01 X-4000
+program 1 N004 G25 N001
+indexer 3 qn4100i inputs=1000000000000011
+indexer 12 mu id="I MU V1.4" probe=number:5
+param 12 70=10
+program 12 N001 G01 X250
+line COM2
+drive zorv inputs=10100000000000101 outputs=00000101 bcd=1234 encoder=123.456 analog=2.5 error=12
+line COM3
+drive grv inputs=1000000000010000011 bcd=-42 analog=-1.25
+)",
+            "demo");
+}
+
+std::string SimConfig::StatementHelp() {
+  return R"(Statements (one per line in a file; '#' starts a comment; times in ms):
+  line COM<n> [baud=9600] [byte-us=N] [reply-delay=2] [select=ADDR]
+              [gone-after=MS] [gone-after-requests=N]
+      starts a line; the units below it are on it
+  indexer ADDR mu|xmu|qn4100i [id="TEXT"] [rev="TEXT"] [probe=ready|busy|number[:N]]
+              [inputs=BITS] [h85=TEXT] [h86=TEXT] [h87=TEXT] [autotest=CODE]
+              [erase=250] [reply-delay=MS]
+      an indexer at address 1..99; id is the unit-query text, type letter first
+  param ADDR N=VALUE ...          sets L parameters (L26 = command acknowledge)
+  program ADDR N001 G01 X100      stores a program line
+  drive zorv|grv [inputs=BITS] [outputs=BITS] [bcd=N] [encoder=X] [analog=VOLTS]
+              [error=N] [reply-delay=MS]
+      a drive; bit strings have input or output 1 on the right
+  fault ADDR|drive silent | busy | slow=MS | ack-delay=MS | no-ack-after-line=K |
+              no-ack-h12 | cut=BYTES | noise="BYTES" | answer-after=N
+  demo                            indexers 1, 3, 12 on COM1, ZorvDrive on COM2, GRV on COM3
+Quoted texts know \r \n \e \t \\ \" and \xHH.
+)";
+}
+
+}  // namespace kvel::sim
