@@ -93,6 +93,7 @@ TForm1::TForm1(QWidget* parent)
   setWindowTitle(Text("KVEL"));
   QFont windowFont = font();
   windowFont.setFamily(Text("Arial"));
+  windowFont.setPointSize(8);
   setFont(windowFont);
 
   ComPort1.SetPort("COM1");
