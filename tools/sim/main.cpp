@@ -121,9 +121,9 @@ int Run(int argc, char** argv) {
   if (trace != nullptr) runner.TraceTo(trace);
 
   const std::vector<std::string> env = runner.EnvironmentLines();
+  if (!envFile.empty()) WriteEnvFile(envFile, env);
   for (const std::string& l : env) std::cout << l << '\n';
   std::cout.flush();
-  if (!envFile.empty()) WriteEnvFile(envFile, env);
 
   runner.Run(gStop);
   if (trace != nullptr && trace != stderr) std::fclose(trace);
