@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "CPortCtl.h"
@@ -9,7 +10,8 @@
 
 namespace {
 
-std::unique_ptr<QApplication> application;
+// Never destroyed: tearing Qt down inside exit() crashes in its own statics.
+QApplication* application = nullptr;
 std::unique_ptr<kvel::TComTerminal> terminal;
 
 void Decode(kvel::TEscapeCodes& codec, const std::uint8_t* data, std::size_t size) {
@@ -28,9 +30,10 @@ void Decode(kvel::TEscapeCodes& codec, const std::uint8_t* data, std::size_t siz
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  application = std::make_unique<QApplication>(*argc, *argv);
+  application = new QApplication(*argc, *argv);
   terminal = std::make_unique<kvel::TComTerminal>();
   terminal->show();
+  std::atexit([] { terminal.reset(); });
   return 0;
 }
 
