@@ -24,8 +24,9 @@ int main(int argc, char** argv) {
 
   terminal.PutText("0123456789012345678901234567890123456789012345678901234567890123456789\r\n");
   terminal.PutText("iiiiiiiiii|WWWWWWWWWW|mmmmmmmmmm|..........|\r\n");
-  terminal.PutText("plain \033[1mbold\033[0m \033[7mreverse\033[0m \033[4munderline\033[0m "
-                   "\033[1;7mbold+reverse\033[0m\r\n");
+  terminal.PutText(
+      "plain \033[1mbold\033[0m \033[7mreverse\033[0m \033[4munderline\033[0m "
+      "\033[1;7mbold+reverse\033[0m\r\n");
   terminal.PutText("tabs:\tA\tB\tC\r\n8-bit: \xe4\xf6\xfc\xdf \xe9\xe8 \xb0\xb1\r\n");
   terminal.PutText("\033[10;20Hat row 10, column 20\033[12;1Herase\033[K\r\nprompt> ");
   QApplication::processEvents();
