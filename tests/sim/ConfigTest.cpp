@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "Drive.h"
 #include "Harness.h"
 #include "Indexer.h"
@@ -83,6 +86,15 @@ TEST(Config, RefusesWhatItCannotUnderstandAndSaysWhere) {
           << row.text << " -> " << e.what();
     }
   }
+}
+
+TEST(Config, ExampleFileIsValid) {
+  std::ifstream in(KVEL_SIM_EXAMPLE);
+  std::ostringstream text;
+  text << in.rdbuf();
+  SimConfig config;
+  ASSERT_NO_THROW(config.ApplyText(text.str(), "example.sim"));
+  EXPECT_EQ(config.lines.size(), 2u);
 }
 
 TEST(Config, SplitsQuotedWordsWithEscapes) {
