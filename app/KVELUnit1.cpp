@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -128,10 +129,18 @@ TForm1::TForm1(QWidget* parent)
   Timer1->setInterval(1000);
   Timer1->start();
 
+  ConnectCommands();
+  // Key preview: the window sees every typed character before the control with the focus.
+  if (QCoreApplication::instance() != nullptr)
+    QCoreApplication::instance()->installEventFilter(this);
+
   kvel::Guarded([this] { FormCreate(); });
 }
 
 TForm1::~TForm1() {
+  if (QCoreApplication::instance() != nullptr) {
+    QCoreApplication::instance()->removeEventFilter(this);
+  }
   if (Form1 == this) Form1 = nullptr;
 }
 
@@ -461,6 +470,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (PreviewKey(watched, event)) return true;
   // F1 on a highlighted menu item opens the help page of that item (or of its menu).
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
     if (auto* menu = qobject_cast<QMenu*>(watched)) {
@@ -518,15 +528,19 @@ void TForm1::HLVX1Click() {
 }
 void TForm1::QN4100I1Click() {
   SelectUnitType(4);
+  PollReceive();
 }
 void TForm1::MUXMU1Click() {
   SelectUnitType(5);
+  PollReceive();
 }
 void TForm1::GRV1Click() {
   SelectUnitType(6);
+  PollReceive();
 }
 void TForm1::ZorvDrive1Click() {
   SelectUnitType(7);
+  PollReceive();
 }
 
 QAction* TForm1::UnitItem(int type) const {
@@ -560,4 +574,46 @@ bool TForm1::RaiseForOtherStart() {
   raise();
   activateWindow();
   return minimised;
+}
+
+void TForm1::ConnectCommands() {
+  PopupMenu1 = new QMenu(ComboBox1);
+  PopupMenu1->setObjectName(Text("PopupMenu1"));
+  Save1 = PopupMenu1->addAction(Text("Save"));
+  Save1->setObjectName(Text("Save1"));
+  Load1 = PopupMenu1->addAction(Text("Load"));
+  Load1->setObjectName(Text("Load1"));
+  ClearAll1 = PopupMenu1->addAction(Text("Clear All"));
+  ClearAll1->setObjectName(Text("ClearAll1"));
+  connect(Save1, &QAction::triggered, this, Guard(this, &TForm1::Save1Click));
+  connect(Load1, &QAction::triggered, this, Guard(this, &TForm1::Load1Click));
+  connect(ClearAll1, &QAction::triggered, this, Guard(this, &TForm1::ClearAll1Click));
+  for (QWidget* part :
+       {static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(ComboBox1->lineEdit())}) {
+    part->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(part, &QWidget::customContextMenuRequested, this,
+            [this, part](const QPoint& at) { PopupMenu1->popup(part->mapToGlobal(at)); });
+  }
+
+  connect(Timer1, &QTimer::timeout, this, Guard(this, &TForm1::Timer1Timer));
+  connect(RepeatButton4, &QToolButton::clicked, this, Guard(this, &TForm1::RepeatButton4Click));
+  connect(Repeat1, &QAction::triggered, this, Guard(this, &TForm1::RepeatButton4Click));
+  connect(Autorepeat1, &QAction::triggered, this, Guard(this, &TForm1::Autorepeat1Click));
+  for (QAction* item : MacroItems) {
+    connect(item, &QAction::triggered, this,
+            [this, item] { kvel::Guarded([this, item] { N01Click(item); }); });
+  }
+  connect(RepSetup, &QAction::triggered, this, Guard(this, &TForm1::RepSetupClick));
+
+  connect(HEXMode1, &QAction::triggered, this, Guard(this, &TForm1::HEXMode1Click));
+  connect(SpeedButton3, &QToolButton::clicked, this, Guard(this, &TForm1::SpeedButton3Click));
+  connect(Viewlogfile1, &QAction::triggered, this, Guard(this, &TForm1::Viewlogfile1Click));
+  connect(Copy1, &QAction::triggered, this, Guard(this, &TForm1::Copy1Click));
+
+  connect(IOButton2, &QToolButton::clicked, this, Guard(this, &TForm1::IOButton2Click));
+  connect(N101, &QAction::triggered, this, Guard(this, &TForm1::IOButton2Click));
+  connect(ComboBox2, &QComboBox::activated, this, Guard(this, &TForm1::ComboBox2Change));
+  connect(StringGrid1, &QTableWidget::cellClicked, this, [this](int row, int column) {
+    kvel::Guarded([this, row, column] { StringGrid1Click(row, column); });
+  });
 }

@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "serial/CPort.h"
@@ -89,10 +91,27 @@ class TForm1 : public QMainWindow {
   QAction* N101 = nullptr;                // "10", Alt+T: I/O test
   QAction* Autorepeat1 = nullptr;
   QAction* Repeat1 = nullptr;
+  // Pop-up menu of the command buffer.
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* Load1 = nullptr;
+  QAction* ClearAll1 = nullptr;
 
   bool ParamView = false;
   bool LogOn = false;
   bool AutoRepeat = false;
+  bool HexMode = false;
+  std::string CommandLine;  // the line typed so far in the terminal area
+  bool LineSent = false;    // Enter was typed: the next other key starts a new line
+
+  // Seams for the units that come later: the indexer and drive error reports run on a
+  // typed "ERR", the parameter names fill the info line. Empty: no report runs, the info
+  // line shows the key only.
+  std::function<void()> OnXmuErrorReport;
+  std::function<void()> OnDriveErrorReport;
+  std::function<std::string(int)> LParamName;
+  // Sees every text that DisplayText shows, for measurements and tests.
+  std::function<void(const std::string&)> DisplayTap;
 
   void FormCreate();
   void FormShow();
@@ -119,6 +138,38 @@ class TForm1 : public QMainWindow {
   void SpeedButton1Click();
   void Clearscreen2Click();
 
+  // Keyboard and command buffer. FormKeyPress sees every character typed in the window
+  // before `target` (the control with the focus) does; true when the key was consumed.
+  bool FormKeyPress(QWidget* target, std::uint8_t key);
+  bool ComboBox1KeyPress(std::uint8_t key);
+  void ComboBox1KeyDown(int key);
+  void ClearAll1Click();
+  void Save1Click();
+  void Load1Click();
+  void AddToHistory(const std::string& line);
+  void RepeatButton4Click();
+  void Autorepeat1Click();
+  void Timer1Timer();
+  void N01Click(const QAction* sender);
+  void SendMacro(int n);
+  void RepSetupClick();
+
+  // Received data, hex mode and the terminal log.
+  void DisplayText(const std::string& text);
+  void PollReceive();
+  void HEXMode1Click();
+  void SpeedButton3Click();
+  void Viewlogfile1Click();
+  void Copy1Click();
+
+  // Views, units list and I/O test.
+  void StringGrid1Click(int row, int column);
+  void ComboBox2Change();
+  void IOButton2Click();
+  void ShowNoControlSelected();
+  // Cell k of the L-parameter grid: column k div 17, row k mod 17.
+  void SetGridCell(int k, const std::string& text);
+
   // A later start of the program asks this one to come forward; returns true when the
   // window was minimised and has been restored.
   bool RaiseForOtherStart();
@@ -135,6 +186,14 @@ class TForm1 : public QMainWindow {
   void CreateMenus();
   void SelectUnitType(int type);
   QAction* UnitItem(int type) const;
+  void ConnectCommands();
+  bool PreviewKey(QObject* watched, QEvent* event);
+  // Which control of this window a key for `widget` belongs to (nullptr: not this window).
+  QWidget* KeyOwner(QWidget* widget) const;
+  std::string SelectedEntry() const;
+  void StartAutoRepeatTimer();
+
+  const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
 
   bool shown_ = false;
   bool closed_ = false;

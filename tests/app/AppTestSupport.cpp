@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,6 +65,9 @@ void AppTest::SetUp() {
   ::setenv("XDG_CONFIG_HOME", (Folder() + "/.config").c_str(), 1);
   ResetProcessState();
   kvel::SetClock(&clock_);
+  clock_.AddMessageHook([this] {
+    if (endPolls_) RunFlag = 0;
+  });
   line_ = std::make_shared<kvel::MemoryLine>([this] { return clock_.NowMs(); });
   kvel::RegisterMemoryLine("COM1", line_);
   kvel::SetMessageBoxHook([this](const kvel::MessageBoxRequest& request) {
@@ -86,6 +90,9 @@ void AppTest::TearDown() {
 TForm1& AppTest::Start() {
   form_ = std::make_unique<TForm1>();
   form_->show();
+  // The first tick of Timer1 would start the receive poll in virtual time, which only a
+  // test's own stop ends; tests start the poll themselves.
+  form_->Timer1->stop();
   return *form_;
 }
 

@@ -41,6 +41,9 @@ class AppTest : public ::testing::Test {
   std::vector<kvel::MessageBoxRequest> boxes_;
   kvel::MsgResult answer_ = kvel::MsgResult::Ok;
   std::function<void(const kvel::MessageBoxRequest&)> onBox_;
+  // While set, every message step clears RunFlag, so a receive poll that a command starts
+  // runs one round and returns. Tests of the poll clear it and stop the poll themselves.
+  bool endPolls_ = true;
 };
 
 // The lines every start writes after the time stamp line, and the group of a unit-type change.

@@ -1,0 +1,147 @@
+// The main window's receiving side and views: the poll, the terminal log, the screen
+// commands, the L-parameter grid, the units list and the I/O test dispatch.
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QTableWidget>
+#include <QToolButton>
+#include <sstream>
+
+#include "KVELUnit1.h"
+#include "KVEL_Events.h"
+#include "KVEL_Text.h"
+#include "KVEL_Var.h"
+#include "terminal/CPortCtl.h"
+#include "ui/Clock.h"
+#include "ui/Convert.h"
+#include "ui/Dialogs.h"
+
+namespace {
+
+constexpr int kGridRowCount = 17;
+constexpr int kPollPeriodMs = 100;
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Bytes(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+}  // namespace
+
+void TForm1::DisplayText(const std::string& text) {
+  ComTerminal1->PutText(text);
+  if (LogOn) DiagLog(LogFileName, text, false);
+  if (DisplayTap) DisplayTap(text);
+  if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
+}
+
+void TForm1::PollReceive() {
+  RunFlag = 1;
+  const int ownType = UnitType;
+  std::string received;
+  while (RunFlag == 1 && UnitType == ownType) {
+    RxCount = ComPort1.PendingInput();
+    ComPort1.ReceiveText(received, RxCount);
+    if (RxCount > 0) {
+      if (HexMode) {
+        DisplayText(HexDisplayText(received));
+      } else if (!ComTerminal1->isHidden()) {
+        DisplayText(received);
+      }
+    }
+    WaitServingEvents(kPollPeriodMs);
+    kvel::ProcessMessages();
+  }
+}
+
+void TForm1::HEXMode1Click() {
+  HexMode = !HexMode;
+  HEXMode1->setChecked(HexMode);
+}
+
+void TForm1::SpeedButton3Click() {
+  const std::string stamp = kvel::DateTimeStamp();
+  DiagLog(LogFileName, " ", true);
+  LogOn = !LogOn;
+  if (LogOn) {
+    SpeedButton3->setText(QStringLiteral("Log is ON"));
+    DiagLog(LogFileName, "Log ON : " + stamp, true);
+  } else {
+    SpeedButton3->setText(QStringLiteral("Log is OFF"));
+    DiagLog(LogFileName, "Log OFF: " + stamp, true);
+  }
+  DiagLog(LogFileName, " ", true);
+}
+
+void TForm1::Viewlogfile1Click() {
+  const std::optional<std::string> path = kvel::RunFileDialog(
+      this, kvel::FileDialogRequest{false, LogFileName, "Logfiles (*.LOG)|*.LOG", "LOG"});
+  if (path) OpenWithDesktop(*path);
+}
+
+void TForm1::Copy1Click() {
+  std::ostringstream screen;
+  ComTerminal1->WriteScreenText(screen);
+  const std::string text = screen.str();
+  std::string lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines += text.substr(start, end - start) + "\r\n";
+    start = end + 2;
+  }
+  QApplication::clipboard()->setText(Latin1(lines));
+}
+
+void TForm1::SetGridCell(int k, const std::string& text) {
+  const int row = k % kGridRowCount;
+  const int column = k / kGridRowCount;
+  QTableWidgetItem* item = StringGrid1->item(row, column);
+  if (item == nullptr) {
+    item = new QTableWidgetItem;
+    StringGrid1->setItem(row, column, item);
+  }
+  item->setText(Latin1(text));
+}
+
+void TForm1::StringGrid1Click(int row, int column) {
+  const QTableWidgetItem* item = StringGrid1->item(row, column);
+  const std::string cell = item != nullptr ? Bytes(item->text()) : std::string();
+  const std::string key = cell.size() > 3 ? cell.substr(0, 3) : "99";
+  const int number = kvel::StrToInt(key.substr(1, 2));
+  if (key == "99") {
+    Label2->setText(QStringLiteral(" "));
+  } else if (LParamName) {
+    Label2->setText(Latin1(key + " : " + LParamName(number)));
+  } else {
+    Label2->setText(Latin1(key));
+  }
+}
+
+void TForm1::ComboBox2Change() {
+  const std::string entry = Bytes(ComboBox2->currentText());
+  const std::string address = UnitAddressOf(entry);
+  ComTerminal1->PutText("\n\r" + address);
+  ComPort1.SendText(address + "? ");
+  ComPort1.SendText("\n\r");
+  Panels[2]->setText(Latin1(" Unit :" + UnitIdOf(entry)));
+  if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
+}
+
+void TForm1::IOButton2Click() {
+  // The test windows of unit types 4 ... 7 are not part of the program yet; every type
+  // restarts the receive poll.
+  RunFlag = 1;
+  PollReceive();
+}
+
+void TForm1::ShowNoControlSelected() {
+  kvel::ShowMessageBox(this, "There is no control selected.\nUse Alt+S to select a control.",
+                       " No control selected", kvel::MsgIcon::Error);
+}

@@ -1,0 +1,48 @@
+#include "KVEL_Events.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QTimer>
+#include <QUrl>
+#include <cstdint>
+#include <utility>
+
+#include "ui/Clock.h"
+
+namespace {
+
+std::function<void(const std::string&)>& OpenFileHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+}  // namespace
+
+void WaitServingEvents(int ms) {
+  if (&kvel::CurrentClock() != &kvel::SystemClock() || QCoreApplication::instance() == nullptr) {
+    kvel::Wait(ms);
+    return;
+  }
+  // A nested loop that blocks until an event or the end of the wait: no busy polling, so an
+  // idle poll costs next to nothing.
+  const std::int64_t end = kvel::NowMs() + ms;
+  QEventLoop loop;
+  QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  loop.exec();
+  // Once the application is quitting, event loops return at once; the wait still lasts.
+  const std::int64_t left = end - kvel::NowMs();
+  if (left > 0) kvel::Wait(static_cast<int>(left));
+}
+
+void OpenWithDesktop(const std::string& path) {
+  if (const auto& hook = OpenFileHook()) {
+    hook(path);
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+}
+
+void SetOpenFileHook(std::function<void(const std::string&)> hook) {
+  OpenFileHook() = std::move(hook);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// How the main window waits between two reads of the port, and how it hands a file to the
+// desktop: the two places where it meets the platform outside the ui layer.
+
+// Waits `ms` milliseconds for the receive poll. With the real clock the window's events are
+// served while waiting, so typed keys go out and echo at once and the window repaints; with
+// a test clock this is a plain kvel::Wait.
+void WaitServingEvents(int ms);
+
+// Asks the desktop to open `path` with the program registered for its type; the result is
+// not checked. While a hook is set (tests), it receives the path instead.
+void OpenWithDesktop(const std::string& path);
+void SetOpenFileHook(std::function<void(const std::string&)> hook);

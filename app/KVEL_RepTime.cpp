@@ -1,0 +1,79 @@
+#include "KVEL_RepTime.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "ui/Convert.h"
+
+TForm2::TForm2(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowContextHelpButtonHint | Qt::WindowStaysOnTopHint),
+      owner_(owner) {
+  setObjectName(QStringLiteral("Form2"));
+  setWindowTitle(QStringLiteral("Repeat Setup"));
+  setFixedSize(175, 100);
+
+  Label1 = new QLabel(QStringLiteral("Repeat time (ms)"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(16, 12, 140, 16);
+  Edit1 = new QLineEdit(this);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setGeometry(16, 32, 140, 21);
+  Edit1->installEventFilter(this);
+  Button2 = new QPushButton(QStringLiteral("OK"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setGeometry(12, 66, 72, 25);
+  Button2->setDefault(true);
+  connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
+  Button1 = new QPushButton(QStringLiteral("Cancel"), this);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(92, 66, 72, 25);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+  for (QWidget* control : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2)}) {
+    control->installEventFilter(this);
+  }
+}
+
+void TForm2::FormShow() {
+  if (owner_ == nullptr) return;
+  const QRect main = owner_->frameGeometry();
+  move(main.left() + (main.width() - width()) / 2,
+       main.top() + (main.height() - height()) / 2 + 20);
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormShow();
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  const auto* key = static_cast<QKeyEvent*>(event);
+  // Enter presses "OK" whichever control has the focus, "Cancel" included.
+  if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    Button2->click();
+    return true;
+  }
+  if (watched == Edit1) {
+    const QString text = key->text();
+    if (text.size() == 1) {
+      const QChar c = text.front();
+      const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+      if (!digit && c != QLatin1Char('\b')) return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+std::uint16_t RepeatDelayFromText(const std::string& text) {
+  const int value = kvel::StrToInt(text);
+  if (value < 0 || value > 65535) {
+    throw std::range_error("'" + text + "' is not a valid repeat time: use 0 ... 65535 ms");
+  }
+  return static_cast<std::uint16_t>(value);
+}
