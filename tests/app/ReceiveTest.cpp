@@ -1,0 +1,256 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "KVEL_Events.h"
+#include "KVEL_Var.h"
+#include "PtyPair.h"
+#include "terminal/CPortCtl.h"
+#include "ui/ErrorDisplay.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class ReceiveTest : public AppTest {
+ protected:
+  TForm1& StartPolling() {
+    TForm1& form = Start();
+    endPolls_ = false;
+    form.DisplayTap = [this](const std::string& text) { shown_ += text; };
+    return form;
+  }
+  // Runs the poll of the current unit type until `stopAt` (virtual ms from now).
+  void PollFor(int stopAtMs) {
+    clock_.ScheduleAt(clock_.NowMs() + stopAtMs, [] { RunFlag = 0; });
+    form_->PollReceive();
+  }
+  std::string LogFile() const { return ReadAll(Folder() + "/KVEL.LOG"); }
+  std::string shown_;
+};
+
+TEST_F(ReceiveTest, HexModeSpellsOutControlBytes) {
+  TForm1& form = StartPolling();
+  form.HEXMode1->trigger();
+  EXPECT_TRUE(form.HEXMode1->isChecked());
+  line_->Send("A\r\nB");
+  clock_.ScheduleAt(clock_.NowMs() + 150, [this] { line_->Send("\x1e\x1f"); });
+  PollFor(350);
+  EXPECT_EQ(shown_, "A <$0D> <$0A>\n\rB <$1E>\x1f");
+}
+
+TEST_F(ReceiveTest, ReadsEveryHundredMillisecondsAndServesHandlersBetween) {
+  TForm1& form = StartPolling();
+  clock_.ClearCalls();
+  PollFor(450);
+  EXPECT_EQ(clock_.Calls(), (std::vector<int>{100, -1, 100, -1, 100, -1, 100, -1, 100, -1}));
+  EXPECT_EQ(RunFlag, 0);
+  (void)form;
+}
+
+TEST_F(ReceiveTest, HiddenTerminalDropsDataUnlessHexModeIsOn) {
+  TForm1& form = StartPolling();
+  form.SpeedButton3->click();
+  form.SpeedButton1Click();
+  ASSERT_TRUE(form.ComTerminal1->isHidden());
+  line_->Send("lost");
+  PollFor(150);
+  EXPECT_EQ(shown_, "");
+  EXPECT_EQ(LogFile().find("lost"), std::string::npos);
+  form.HEXMode1Click();
+  line_->Send("kept\n");
+  PollFor(150);
+  EXPECT_EQ(shown_, "kept <$0A>\n\r");
+  EXPECT_NE(LogFile().find("kept <$0A>\n\r"), std::string::npos);
+}
+
+TEST_F(ReceiveTest, LogButtonWritesStampLinesAndRecordsTypedAndShownText) {
+  TForm1& form = StartPolling();
+  UnitType = 5;
+  form.SpeedButton3->click();
+  EXPECT_EQ(form.SpeedButton3->text().toStdString(), "Log is ON");
+  QTest::keyClicks(form.ComTerminal1, QStringLiteral("ab"));
+  QTest::keyClicks(form.ComboBox1, QStringLiteral("c"));
+  form.ComTerminal1->PutText("not logged");
+  form.DisplayText("shown");
+  form.SpeedButton3->click();
+  EXPECT_EQ(form.SpeedButton3->text().toStdString(), "Log is OFF");
+  form.DisplayText("after");
+  const std::string log = LogFile();
+  const std::string on = " \r\nLog ON : ";
+  const std::string off = " \r\nLog OFF: ";
+  ASSERT_EQ(log.rfind(on, 0), 0u) << log;
+  const std::size_t body = log.find(" \r\n", on.size()) + 3;
+  EXPECT_EQ(log.substr(body, log.find(off) - body), "abcshown");
+  EXPECT_EQ(log.substr(log.size() - 3), " \r\n");
+  EXPECT_EQ(log.find("after"), std::string::npos);
+}
+
+TEST_F(ReceiveTest, UnitTypeChangeEndsThePollAndNestedPollsEndTogether) {
+  TForm1& form = StartPolling();
+  // Type 2 chosen inside a type-5 poll: that poll ends and nothing more is shown.
+  clock_.ScheduleAt(250, [&form] { form.RQMKQB21Click(); });
+  form.MUXMU1Click();
+  EXPECT_EQ(UnitType, 2);
+  EXPECT_EQ(RunFlag, 1);
+  line_->Send("late");
+  clock_.Advance(500);
+  EXPECT_EQ(shown_, "");
+
+  // A poll started inside another: the outer one goes on only after the inner one returns.
+  // (Each unit-type change reopens the port, so data is sent after it.)
+  std::int64_t innerEnd = 0;
+  clock_.ScheduleAt(clock_.NowMs() + 150, [this, &form, &innerEnd] {
+    clock_.ScheduleAt(clock_.NowMs() + 50, [this] { line_->Send("1"); });
+    clock_.ScheduleAt(clock_.NowMs() + 300, [] { RunFlag = 0; });
+    form.QN4100I1Click();
+    innerEnd = clock_.NowMs();
+  });
+  form.GRV1Click();
+  EXPECT_GT(innerEnd, 0);
+  EXPECT_EQ(UnitType, 4);
+  EXPECT_EQ(shown_, "1");
+}
+
+TEST_F(ReceiveTest, PortErrorIsShownAndEndsThePoll) {
+  TForm1& form = StartPolling();
+  form.ComPort1.ClosePort();
+  kvel::Guarded([&form] { form.Timer1Timer(); });
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].text.find("ClearCommError"), std::string::npos) << boxes_[0].text;
+  EXPECT_FALSE(form.Timer1->isActive());
+}
+
+TEST_F(ReceiveTest, IOTestCommandRestartsThePollForEveryUnitType) {
+  TForm1& form = StartPolling();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.RQMKQB21Click();
+  line_->Send("x");
+  clock_.ScheduleAt(clock_.NowMs() + 150, [] { RunFlag = 0; });
+  QTest::keyClick(form.ComTerminal1, Qt::Key_T, Qt::AltModifier);
+  EXPECT_EQ(shown_, "x");
+}
+
+TEST_F(ReceiveTest, UnitsListSendsTheAddressQueryAndShowsTheId) {
+  TForm1& form = StartPolling();
+  form.ComboBox2->addItem(QStringLiteral("# 3 = XMU 2.1"));
+  form.ComboBox2->addItem(QStringLiteral("# 12 = QN"));
+  line_->TakeReceived();
+  for (int i = 0; i < 2; ++i) {
+    form.ComboBox2->setCurrentIndex(i);
+    form.ComboBox2Change();
+  }
+  EXPECT_EQ(line_->TakeReceived(), "<3? \n\r<12? \n\r");
+  EXPECT_EQ(Panel(2), " Unit : QN");
+  std::ostringstream screen;
+  form.ComTerminal1->WriteScreenText(screen);
+  EXPECT_NE(screen.str().find("<3"), std::string::npos);
+  EXPECT_EQ(shown_, "");  // the echo is not logged
+}
+
+TEST_F(ReceiveTest, GridFilledByColumnsAndInfoLineShowsTheKey) {
+  TForm1& form = StartPolling();
+  form.SetGridCell(18, "L48=100");
+  EXPECT_EQ(form.StringGrid1->item(1, 1)->text().toStdString(), "L48=100");
+  form.StringGrid1Click(1, 1);
+  EXPECT_EQ(form.Label2->text().toStdString(), "L48");
+  form.LParamName = [](int n) { return "name " + std::to_string(n); };
+  form.StringGrid1Click(1, 1);
+  EXPECT_EQ(form.Label2->text().toStdString(), "L48 : name 48");
+  form.StringGrid1Click(5, 2);
+  EXPECT_EQ(form.Label2->text().toStdString(), " ");
+  form.Label2->setText(QStringLiteral("kept"));
+  form.SetGridCell(0, "L5=3");
+  EXPECT_ANY_THROW(form.StringGrid1Click(0, 0));
+  EXPECT_EQ(form.Label2->text().toStdString(), "kept");
+}
+
+TEST_F(ReceiveTest, ScreenCommandsAndMessages) {
+  TForm1& form = StartPolling();
+  form.ComTerminal1->PutText("top");
+  form.Copy1Click();
+  const std::string clip = QApplication::clipboard()->text().toStdString();
+  std::size_t lineEnds = 0;
+  for (std::size_t at = clip.find("\r\n"); at != std::string::npos; at = clip.find("\r\n", at + 2))
+    ++lineEnds;
+  EXPECT_EQ(lineEnds, static_cast<std::size_t>(form.ComTerminal1->Rows()));
+  EXPECT_EQ(clip.substr(clip.size() - 2), "\r\n");
+  EXPECT_NE(clip.find("top"), std::string::npos);
+
+  std::vector<kvel::FileDialogRequest> asked;
+  std::vector<std::string> opened;
+  kvel::SetFileDialogHook([&asked](const kvel::FileDialogRequest& request) {
+    asked.push_back(request);
+    return std::optional<std::string>("/tmp/x.LOG");
+  });
+  SetOpenFileHook([&opened](const std::string& path) { opened.push_back(path); });
+  form.Viewlogfile1Click();
+  kvel::SetFileDialogHook({});
+  SetOpenFileHook({});
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].fileName, "KVEL.LOG");
+  EXPECT_EQ(asked[0].filter, "Logfiles (*.LOG)|*.LOG");
+  EXPECT_EQ(asked[0].defaultExt, "LOG");
+  EXPECT_EQ(opened, std::vector<std::string>{"/tmp/x.LOG"});
+
+  form.ShowNoControlSelected();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "There is no control selected.\nUse Alt+S to select a control.");
+  EXPECT_EQ(boxes_[0].caption, " No control selected");
+  EXPECT_EQ(boxes_[0].icon, kvel::MsgIcon::Error);
+}
+
+// A device that writes as fast as the pty takes it, held back while the reader side holds
+// a pty buffer's worth (4095 bytes): every byte reaches the screen path and the log, in order.
+TEST_F(ReceiveTest, FastDeviceOverAPtyLosesNothingWithTheLogOn) {
+  kvel::test::PtyPair pty;
+  kvel::UnregisterMemoryLine("COM1");
+  ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
+  TForm1& form = StartPolling();
+  ::unsetenv("KVEL_COM1");
+  ASSERT_TRUE(form.ComPort1.Connected());
+  form.SpeedButton3Click();
+  const std::string logStart = LogFile();
+
+  std::string data(256 * 1024, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  std::atomic<std::size_t> consumed{0};
+  form.DisplayTap = [this, &consumed](const std::string& text) {
+    shown_ += text;
+    consumed = shown_.size();
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::thread writer([&pty, &data, &consumed, deadline] {
+    constexpr std::size_t kHeld = 4095;
+    for (std::size_t at = 0; at < data.size(); at += kHeld) {
+      while (consumed.load() < at && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+      pty.Write(data.substr(at, kHeld));
+    }
+  });
+  clock_.AddMessageHook([this, &data, deadline] {
+    if (shown_.size() >= data.size() || std::chrono::steady_clock::now() > deadline) RunFlag = 0;
+  });
+  form.PollReceive();
+  writer.join();
+  EXPECT_TRUE(shown_ == data) << "shown " << shown_.size() << " of " << data.size();
+  EXPECT_TRUE(LogFile() == logStart + data);
+}
+
+}  // namespace
