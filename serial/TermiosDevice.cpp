@@ -116,10 +116,15 @@ bool TermiosDevice::NeedsTick() const {
 }
 
 bool TermiosDevice::InputThrottled() const {
-  // With input flow control the far end is held off by not reading; without it a full
-  // queue drops what arrives, as a UART does.
-  const bool flowIn = planSet_ && ((plan_.termios.iflag & IXOFF) != 0 || plan_.rtsByKernel);
-  return flowIn && rx_.size() >= std::max(inputSize_, kMinQueue);
+  // A full queue stops the reading and leaves the bytes with the kernel: a pseudo-terminal
+  // then holds its writer back, a handshake holds the far end off, and only a UART without
+  // handshake overflows (where the driver counts it). Dropping here would lose bytes that
+  // could have been kept.
+  return rx_.size() >= QueueCapacity();
+}
+
+std::size_t TermiosDevice::QueueCapacity() const {
+  return std::max<std::size_t>(inputSize_, kMinQueue);
 }
 
 void TermiosDevice::ReaderLoop() {
@@ -152,7 +157,14 @@ void TermiosDevice::ReaderLoop() {
           std::lock_guard lock(mutex_);
           generation = purgeGeneration_;
         }
-        const ssize_t n = read(fd_.Get(), buffer, sizeof buffer);
+        std::size_t room = sizeof buffer;
+        {
+          std::lock_guard lock(mutex_);
+          room = std::min(room, QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+        }
+        if (room == 0) break;
+        // Never read more than the queue can take, so nothing read is dropped.
+        const ssize_t n = read(fd_.Get(), buffer, room);
         if (n > 0) {
           gotData = true;
           {
@@ -189,7 +201,7 @@ void TermiosDevice::ReaderLoop() {
 
 void TermiosDevice::Queue(std::uint8_t byte, bool filterable) {
   if (filterable && plan_.discardNull && byte == 0) return;
-  if (rx_.size() >= std::max(inputSize_, kMinQueue)) {
+  if (rx_.size() >= QueueCapacity()) {
     errors_ |= kCeRxOver;
     return;
   }

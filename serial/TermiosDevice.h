@@ -70,10 +70,11 @@ class TermiosDevice final : public SerialDevice {
   void Deliver(const std::uint8_t* data, std::size_t count);  // mutex held
   void Queue(std::uint8_t byte, bool filterable);             // mutex held
   void MarkLost(int code);
-  void PollLines();             // mutex held
-  void PollCounters();          // mutex held
-  bool NeedsTick() const;       // mutex held
-  bool InputThrottled() const;  // mutex held
+  void PollLines();                   // mutex held
+  void PollCounters();                // mutex held
+  bool NeedsTick() const;             // mutex held
+  bool InputThrottled() const;        // mutex held
+  std::size_t QueueCapacity() const;  // mutex held
   bool ModemLine(int bit, bool* on);
 
   UniqueFd fd_;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "CPort.h"
 #include "DeviceLock.h"
@@ -108,6 +109,32 @@ TEST_F(PtyPortTest, QueueHoldsMoreThanTheTerminalBuffer) {
   std::string text;
   EXPECT_EQ(port_.ReceiveText(text, 20000), 20000);
   EXPECT_EQ(text, data);
+}
+
+TEST_F(PtyPortTest, AFullQueueHoldsTheWriterBackInsteadOfDropping) {
+  port_.OpenPort();
+  const std::size_t total = 4 * kvel::TermiosDevice::kMinQueue;
+  std::string data(total, '\0');
+  for (std::size_t i = 0; i < total; ++i) data[i] = static_cast<char>((i * 13 + i / 251) & 0xFF);
+  std::string writeError;
+  std::thread writer([&] {
+    try {
+      pty_.Write(data, 20s);
+    } catch (const std::exception& e) {
+      writeError = e.what();
+    }
+  });
+  // Nobody reads until the queue is full and the writer is stuck behind it.
+  ASSERT_TRUE(WaitFor([&] {
+    return static_cast<std::size_t>(port_.PendingInput()) >= kvel::TermiosDevice::kMinQueue;
+  }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(static_cast<std::size_t>(port_.PendingInput()), kvel::TermiosDevice::kMinQueue);
+  EXPECT_TRUE(port_.ReadLineErrors().Empty());
+  const std::string got = ReadAll(total);
+  writer.join();
+  EXPECT_EQ(writeError, "");
+  EXPECT_TRUE(got == data) << "got " << got.size() << " of " << total;
 }
 
 TEST_F(PtyPortTest, PurgeDiscardsInput) {
