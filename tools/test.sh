@@ -5,6 +5,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh"
 jobs=$(nproc)
+# Formatting is part of the build rules.
+(cd "$top" && git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror)
 run() {
   local dir=$1; shift
   cmake -S "$top" -B "$top/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVEL_WERROR=ON "$@" >/dev/null
