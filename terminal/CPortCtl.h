@@ -17,9 +17,10 @@
 #include "CPortCtlBuffer.h"
 #include "CPortEsc.h"
 
-namespace kvel {
+// The serial port component a terminal can be bound to.
+class TCustomComPort;
 
-class TComPort;
+namespace kvel {
 
 enum TTermEmulation { teVT100orANSI, teVT52, teNone };
 enum TTermCaret { tcBlock, tcUnderline, tcNone };
@@ -91,7 +92,7 @@ class TComTerminal : public QAbstractScrollArea {
   void SetTermFont(const QFont& font) { setFont(font); }
   bool AutoSize() const { return autoSize_; }
   void SetAutoSize(bool on);
-  TComPort* ComPort() const { return comPort_; }
+  ::TCustomComPort* ComPort() const { return comPort_; }
   bool Connected() const { return false; }
   void SetConnected(bool) {}
 
@@ -183,7 +184,7 @@ class TComTerminal : public QAbstractScrollArea {
 
   TComTermBuffer buffer_;
   std::unique_ptr<TEscapeCodes> codec_;
-  TComPort* comPort_ = nullptr;
+  ::TCustomComPort* comPort_ = nullptr;
 
   int columns_ = 80;
   int rows_ = 24;
