@@ -593,7 +593,7 @@ std::string PermissionHint(const std::string& devicePath) {
       name = std::to_string(st.st_gid);
     }
   }
-  return " \u2014 no permission on " + devicePath + "; add yourself to the group " + name +
+  return " - no permission on " + devicePath + "; add yourself to the group " + name +
          " (sudo usermod -aG " + name + " $USER) and log in again";
 }
 

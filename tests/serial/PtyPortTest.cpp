@@ -326,6 +326,8 @@ TEST(PermissionHint, NamesTheDeviceGroup) {
   const std::string hint = kvel::PermissionHint("/dev/null");
   EXPECT_NE(hint.find("no permission on /dev/null"), std::string::npos);
   EXPECT_NE(hint.find("sudo usermod -aG root $USER"), std::string::npos);
+  // The message box shows the byte string one byte per character: no multi-byte forms.
+  for (const char c : hint) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << hint;
 }
 
 TEST(DeviceLockTest, StaleLocksAreTakenOverLiveOnesRefused) {
