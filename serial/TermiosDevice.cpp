@@ -33,6 +33,14 @@ bool Unsupported(int code) {
   return code == ENOTTY || code == EINVAL;
 }
 
+// `ms` milliseconds after `from`. Products with an all-ones timeout field reach beyond
+// what the clock can count; they mean no limit.
+Clock::time_point After(Clock::time_point from, std::uint64_t ms) {
+  constexpr std::uint64_t kNoLimit = std::uint64_t{1} << 40;  // some 35 years
+  if (ms >= kNoLimit) return Clock::time_point::max();
+  return from + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+}
+
 }  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -371,7 +379,7 @@ int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
   const std::uint64_t budget = static_cast<std::uint64_t>(timeouts.writeTotalMultiplier) * count +
                                timeouts.writeTotalConstant;
   const bool bounded = timeouts.writeTotalMultiplier != 0 || timeouts.writeTotalConstant != 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? budget : 0);
+  const auto deadline = After(Clock::now(), bounded ? budget : 0);
   const int fd = fd_.Get();
   int rtsBit = TIOCM_RTS;
   if (plan.rtsToggle) ioctl(fd, TIOCMBIS, &rtsBit);
@@ -470,11 +478,11 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
     // Wait up to the constant for a first byte, then return what is there.
     if (*got > 0) return finish(0);
     anyByteReturns = true;
-    totalDeadline = start + std::chrono::milliseconds(t.readTotalConstant);
+    totalDeadline = After(start, t.readTotalConstant);
   } else if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0) {
     const std::uint64_t total =
         static_cast<std::uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
-    totalDeadline = start + std::chrono::milliseconds(total);
+    totalDeadline = After(start, total);
   }
   const bool useInterval = t.readInterval != 0 && t.readInterval != kMaxDword;
   auto lastByte = start;
@@ -482,8 +490,7 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
     if (lost_ != 0) return finish(lost_);
     if (readAbortGeneration_ != abortGeneration || stop_) return finish(ECANCELED);
     Clock::time_point deadline = totalDeadline;
-    if (useInterval && *got > 0)
-      deadline = std::min(deadline, lastByte + std::chrono::milliseconds(t.readInterval));
+    if (useInterval && *got > 0) deadline = std::min(deadline, After(lastByte, t.readInterval));
     if (deadline == Clock::time_point::max()) {
       dataCv_.wait(lock);
     } else if (dataCv_.wait_until(lock, deadline) == std::cv_status::timeout && rx_.empty()) {

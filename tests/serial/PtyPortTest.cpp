@@ -283,6 +283,26 @@ TEST_F(PtyPortTest, WriteUnderXoffCompletesPartlyAfterItsTimeout) {
   EXPECT_EQ(pty_.Read(2), "ok");
 }
 
+TEST_F(PtyPortTest, AllOnesTimeoutMultipliersWaitInsteadOfGivingUp) {
+  // 3000 bytes times the all-ones multiplier is beyond what a clock can add.
+  const std::string data(3000, 'w');
+  port_.Timeouts().SetWriteTotalMultiplier(-1);
+  port_.Timeouts().SetReadInterval(0);
+  port_.Timeouts().SetReadTotalMultiplier(-1);
+  port_.OpenPort();
+  EXPECT_EQ(port_.SendText(data), 3000);
+  EXPECT_TRUE(pty_.Read(3000) == data);
+
+  std::thread farEnd([&] {
+    std::this_thread::sleep_for(100ms);
+    pty_.Write(data);
+  });
+  std::string text;
+  EXPECT_EQ(port_.ReceiveText(text, 3000), 3000);
+  farEnd.join();
+  EXPECT_TRUE(text == data);
+}
+
 TEST_F(PtyPortTest, DeviceGoneFailsCallsWithoutSpinning) {
   port_.OpenPort();
   pty_.CloseMaster();
