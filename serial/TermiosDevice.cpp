@@ -81,6 +81,9 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
   t.cc[VMIN] = 1;
   t.cc[VTIME] = 0;
   if (const int rc = SetTermios2(fd, t); rc != 0) return rc;
+  // What waits in the driver came before this open, under other settings; the queue
+  // starts empty, as the program's own queue does.
+  if (tcflush(fd, TCIFLUSH) != 0) return errno;
 
   dev->wakeFd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (!dev->wakeFd_.Valid()) return errno;

@@ -303,6 +303,18 @@ TEST_F(PtyPortTest, AllOnesTimeoutMultipliersWaitInsteadOfGivingUp) {
   EXPECT_TRUE(text == data);
 }
 
+TEST_F(PtyPortTest, InputFromBeforeTheOpenIsNotDelivered) {
+  // Left in the driver by whoever had the line before, under other settings.
+  pty_.Write(std::string("\xFF\0A\xFF\xFFold", 8));
+  std::this_thread::sleep_for(20ms);
+  port_.OpenPort();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(port_.PendingInput(), 0);
+  EXPECT_TRUE(port_.ReadLineErrors().Empty());
+  pty_.Write("new\xFF");
+  EXPECT_EQ(ReadAll(4), "new\xFF");
+}
+
 TEST_F(PtyPortTest, DeviceGoneFailsCallsWithoutSpinning) {
   port_.OpenPort();
   pty_.CloseMaster();
