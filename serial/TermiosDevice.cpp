@@ -66,8 +66,9 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
   const int fd = dev->fd_.Get();
   // flock binds root as well; a holder elsewhere (or a second open here) means "in use".
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
-  // Against programs that neither lock nor flock; does not stop root.
-  ioctl(fd, TIOCEXCL);
+  // Against programs that neither lock nor flock; does not stop root. The flag belongs
+  // to the tty, not to this descriptor, so the close must clear it again.
+  dev->exclusive_ = ioctl(fd, TIOCEXCL) == 0;
   if (isatty(fd) == 0) return ENOTTY;
 
   // Raw at once, keeping the driver's rate and frame until the settings are applied, so
@@ -105,6 +106,7 @@ TermiosDevice::~TermiosDevice() {
     Wake();
     reader_.join();
   }
+  if (exclusive_) ioctl(fd_.Get(), TIOCNXCL);
 }
 
 void TermiosDevice::Wake() {

@@ -78,6 +78,7 @@ class TermiosDevice final : public SerialDevice {
   bool ModemLine(int bit, bool* on);
 
   UniqueFd fd_;
+  bool exclusive_ = false;  // TIOCEXCL set by this open
   UniqueFd wakeFd_;
   DeviceLock lock_;
   std::thread reader_;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -313,6 +314,19 @@ TEST_F(PtyPortTest, InputFromBeforeTheOpenIsNotDelivered) {
   EXPECT_TRUE(port_.ReadLineErrors().Empty());
   pty_.Write("new\xFF");
   EXPECT_EQ(ReadAll(4), "new\xFF");
+}
+
+TEST_F(PtyPortTest, CloseLeavesTheDeviceOpenableByOthers) {
+  port_.OpenPort();
+  port_.ClosePort();
+  // Someone else still has the device open (here the pair itself): exclusive use must
+  // end with this program's close all the same.
+  const int fd = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int exclusive = -1;
+  ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  close(fd);
+  EXPECT_EQ(exclusive, 0);
 }
 
 TEST_F(PtyPortTest, DeviceGoneFailsCallsWithoutSpinning) {
