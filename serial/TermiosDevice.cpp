@@ -435,7 +435,12 @@ int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
     }
   }
   if (plan.rtsToggle) {
-    tcdrain(fd);
+    // RTS drops once the bytes are out, but no later than the write's own time is up:
+    // tcdrain alone waits without end while the far end holds the output off.
+    int queued = 0;
+    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && (!bounded || Clock::now() < deadline))
+      usleep(1000);
+    if (queued == 0) tcdrain(fd);  // only the UART's FIFO is left: bounded by the driver
     ioctl(fd, TIOCMBIC, &rtsBit);
   }
   *written = done;

@@ -284,6 +284,22 @@ TEST_F(PtyPortTest, WriteUnderXoffCompletesPartlyAfterItsTimeout) {
   EXPECT_EQ(pty_.Read(2), "ok");
 }
 
+TEST_F(PtyPortTest, RtsToggleWriteUnderXoffStillEndsInTime) {
+  port_.FlowControl().SetXonXoffOut(true);
+  port_.FlowControl().SetControlRTS(rtsToggle);
+  port_.Timeouts().SetWriteTotalMultiplier(1);
+  port_.Timeouts().SetWriteTotalConstant(100);
+  port_.OpenPort();
+  pty_.Write("\x13");
+  std::this_thread::sleep_for(20ms);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_.SendText(std::string(20, 'x')), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  pty_.Write("\x11");
+  EXPECT_EQ(port_.SendText("ok"), 2);
+  EXPECT_EQ(pty_.Read(2), "ok");
+}
+
 TEST_F(PtyPortTest, AllOnesTimeoutMultipliersWaitInsteadOfGivingUp) {
   // 3000 bytes times the all-ones multiplier is beyond what a clock can add.
   const std::string data(3000, 'w');
