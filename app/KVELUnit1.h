@@ -156,6 +156,8 @@ class TForm1 : public QMainWindow {
 
   // Received data, hex mode and the terminal log.
   void DisplayText(const std::string& text);
+  // Reads the port every 100 ms until RunFlag drops or the unit type changes. Asked for while
+  // it runs, it does not nest: the running poll goes on for the unit type now selected.
   void PollReceive();
   void HEXMode1Click();
   void SpeedButton3Click();
@@ -193,6 +195,7 @@ class TForm1 : public QMainWindow {
   std::string SelectedEntry() const;
   void StartAutoRepeatTimer();
 
+  int* pollType_ = nullptr;  // the unit type of the running receive poll, nullptr when none runs
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
 
   bool shown_ = false;

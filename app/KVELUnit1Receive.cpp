@@ -42,7 +42,19 @@ void TForm1::DisplayText(const std::string& text) {
 
 void TForm1::PollReceive() {
   RunFlag = 1;
-  const int ownType = UnitType;
+  if (pollType_ != nullptr) {
+    // A poll already runs beneath the handler that asks for one: it goes on for the current
+    // unit type. A second poll nested inside it would stay on the stack until the program
+    // stops, and repeated starts would pile up until the stack overflows.
+    *pollType_ = UnitType;
+    return;
+  }
+  int ownType = UnitType;
+  pollType_ = &ownType;
+  struct Running {
+    int*& slot;
+    ~Running() { slot = nullptr; }
+  } running{pollType_};
   std::string received;
   while (RunFlag == 1 && UnitType == ownType) {
     RxCount = ComPort1.PendingInput();

@@ -126,6 +126,31 @@ TEST_F(ReceiveTest, UnitTypeChangeEndsThePollAndNestedPollsEndTogether) {
   EXPECT_EQ(shown_, "1");
 }
 
+// Every start request inside a running poll (unit-type items, Alt+T, the end of a scan) must
+// not leave one more poll on the stack: held down or repeated for long, the stack would overflow.
+TEST_F(ReceiveTest, StartRequestsInsideARunningPollTakeItOverInsteadOfNesting) {
+  TForm1& form = StartPolling();
+  std::vector<std::int64_t> returnedAt;
+  for (int i = 1; i <= 5; ++i) {
+    clock_.ScheduleAt(100 * i + 50, [&form, &returnedAt, this] {
+      form.IOButton2Click();
+      returnedAt.push_back(clock_.NowMs());
+    });
+  }
+  // Type 4 chosen inside the type-5 poll: the same poll now reads for type 4.
+  clock_.ScheduleAt(650, [&form, &returnedAt, this] {
+    form.QN4100I1Click();
+    returnedAt.push_back(clock_.NowMs());
+  });
+  clock_.ScheduleAt(700, [this] { line_->Send("after"); });
+  clock_.ScheduleAt(1000, [] { RunFlag = 0; });
+  form.MUXMU1Click();
+  EXPECT_EQ(returnedAt, (std::vector<std::int64_t>{150, 250, 350, 450, 550, 650}));
+  EXPECT_EQ(UnitType, 4);
+  EXPECT_EQ(shown_, "after");
+  EXPECT_EQ(clock_.NowMs(), 1000);
+}
+
 TEST_F(ReceiveTest, PortErrorIsShownAndEndsThePoll) {
   TForm1& form = StartPolling();
   form.ComPort1.ClosePort();
