@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -379,9 +380,13 @@ class TCustomComPort {
   void ReportSignalsOn();
   void ReportSignalsOff();
 
+  // A handler may attach or detach links: the call goes through the list as it was,
+  // passing over links that have left it meanwhile.
   template <typename Slot, typename... Args>
   void CallLinks(Slot TComLink::*slot, Args... args) {
-    for (TComLink* link : links_) {
+    const std::vector<TComLink*> links = links_;
+    for (TComLink* link : links) {
+      if (std::find(links_.begin(), links_.end(), link) == links_.end()) continue;
       if (link->*slot) (link->*slot)(*this, args...);
     }
   }

@@ -434,6 +434,27 @@ TEST_F(MemoryPortTest, LinksHearConnectionAndTransfers) {
   port_.DetachLink(&link);
 }
 
+TEST_F(MemoryPortTest, ALinkLeavingInItsHandlerDoesNotUpsetTheOthers) {
+  TComLink first, second, third;
+  std::vector<std::string> heard;
+  const auto hear = [&](const char* name, TComLink* leaving) {
+    return [&heard, name, leaving](TCustomComPort& port, bool on) {
+      heard.push_back(std::string(name) + (on ? "1" : "0"));
+      if (!on && leaving != nullptr) port.DetachLink(leaving);  // lets go of a closed port
+    };
+  };
+  first.ConnectionSignal = hear("first", &first);
+  second.ConnectionSignal = hear("second", nullptr);
+  third.ConnectionSignal = hear("third", nullptr);
+  for (TComLink* link : {&first, &second, &third}) port_.AttachLink(link);
+  port_.OpenPort();
+  port_.ClosePort();
+  const std::vector<std::string> expected = {"first1", "second1", "third1",
+                                             "first0", "second0", "third0"};
+  EXPECT_EQ(heard, expected);
+  EXPECT_EQ(port_.Links(), (std::vector<TComLink*>{&second, &third}));
+}
+
 TEST_F(MemoryPortTest, StreamedConnectedOpensAfterLoading) {
   port_.SetLoading(true);
   port_.SetConnected(true);
