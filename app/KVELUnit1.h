@@ -197,6 +197,7 @@ class TForm1 : public QMainWindow {
 
   int* pollType_ = nullptr;  // the unit type of the running receive poll, nullptr when none runs
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
+  const QWidget* passedTo_ = nullptr;  // the control it was let through to
 
   bool shown_ = false;
   bool closed_ = false;

@@ -69,8 +69,15 @@ bool TForm1::PreviewKey(QObject* watched, QEvent* event) {
     passedKey_ = nullptr;
     return false;
   }
-  if (event->type() != QEvent::KeyPress || event == passedKey_) return false;
+  if (event->type() != QEvent::KeyPress) return false;
   auto* widget = qobject_cast<QWidget*>(watched);
+  // A key let through comes back here while it propagates to the parents of the control it
+  // was let through to. The address alone does not tell: the next key, pressed before this
+  // one is released, is usually built at the same place on the stack.
+  if (event == passedKey_ && widget != nullptr && widget != passedTo_ &&
+      IsWithin(passedTo_, widget)) {
+    return false;
+  }
   QWidget* owner = KeyOwner(widget);
   if (owner == nullptr || !isEnabled()) return false;
   const auto* key = static_cast<QKeyEvent*>(event);
@@ -91,6 +98,7 @@ bool TForm1::PreviewKey(QObject* watched, QEvent* event) {
   if (FormKeyPress(owner, ch)) return true;
   if (owner == ComboBox1 && ComboBox1KeyPress(ch)) return true;
   passedKey_ = event;
+  passedTo_ = widget;
   return false;
 }
 

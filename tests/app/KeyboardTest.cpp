@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -145,6 +146,36 @@ TEST_F(KeyboardTest, CommandBufferEnterAddsSortedAndSendsNothing) {
   EXPECT_EQ(Entries(), (std::vector<std::string>{"m1", "zedx"}));
   std::ifstream in(file, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "m1\r\nzedx\r\n");
+}
+
+// Fast typing presses the next key before the previous one is released.
+TEST_F(KeyboardTest, OverlappingKeysInTheCommandBufferAreAllSeen) {
+  TForm1& form = Start();
+  UnitType = 5;
+  form.SpeedButton3Click();
+  form.ComboBox1->setEditText(QString());
+  QTest::keyPress(form.ComboBox1, Qt::Key_H);
+  QTest::keyPress(form.ComboBox1, Qt::Key_2);
+  QTest::keyRelease(form.ComboBox1, Qt::Key_H);
+  QTest::keyPress(form.ComboBox1, Qt::Key_3);
+  QTest::keyPress(form.ComboBox1, Qt::Key_Return);
+  QTest::keyRelease(form.ComboBox1, Qt::Key_2);
+  QTest::keyRelease(form.ComboBox1, Qt::Key_3);
+  QTest::keyRelease(form.ComboBox1, Qt::Key_Return);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"h23"});
+  std::ifstream in(Folder() + "/KVEL.LOG", std::ios::binary);
+  const std::string log(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(log.find("h23\r"), std::string::npos) << log;
+
+  // Keys the grid lets through travel on to its parents and still reach no port.
+  form.SpeedButton1Click();
+  form.StringGrid1->setFocus();
+  line_->TakeReceived();
+  QTest::keyPress(form.StringGrid1, Qt::Key_Return);
+  QTest::keyPress(form.StringGrid1, Qt::Key_Escape);
+  QTest::keyRelease(form.StringGrid1, Qt::Key_Return);
+  QTest::keyRelease(form.StringGrid1, Qt::Key_Escape);
+  EXPECT_EQ(line_->TakeReceived(), "");
 }
 
 TEST_F(KeyboardTest, RepeatWithNothingSelectedSendsOnlyTheLineEnd) {
