@@ -368,9 +368,19 @@ void TCustomComPort::OpenDevice() {
   std::string path;
   if (const int rc = kvel::ResolvePortDevice(kvel::PortMapSources::System(), port_, &path); rc != 0)
     kvel::RaiseComError(1, rc);
-  if (path.empty()) kvel::RaiseComError(1, ENOENT);
-  if (const int rc = kvel::TermiosDevice::Open(path, &device_); rc != 0)
+  if (path.empty()) {
+    throw EComPort(1, ENOENT,
+                   " - no serial device is known as " + port_ +
+                       " (plug in the adapter, or name it with KVEL_" + port_ +
+                       "=/dev/... or in ~/.config/kvel/ports.map)");
+  }
+  if (const int rc = kvel::TermiosDevice::Open(path, &device_); rc != 0) {
+    // Say plainly what an engineer in the field can act on.
+    if (rc == EBUSY || rc == EWOULDBLOCK)
+      throw EComPort(1, rc, " - " + path + " is in use by another program");
+    if (rc == ENOENT) throw EComPort(1, rc, " - " + path + " does not exist (adapter unplugged?)");
     kvel::RaiseComError(1, rc, path);
+  }
 }
 
 void TCustomComPort::CloseDevice() {

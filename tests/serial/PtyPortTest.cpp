@@ -220,6 +220,12 @@ TEST_F(PtyPortTest, SecondOpenIsRefused) {
   EXPECT_EQ(ErrorOf([&] { second.OpenPort(); }, &code), 1);
   EXPECT_EQ(code, EBUSY);
   EXPECT_FALSE(second.Connected());
+  try {
+    second.OpenPort();
+  } catch (const EComPort& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: 16) - " +
+                                         pty_.SlavePath() + " is in use by another program");
+  }
   port_.ClosePort();
   second.OpenPort();
   EXPECT_TRUE(second.Connected());
@@ -382,6 +388,12 @@ TEST(PtyOpen, UnknownPortsFailToOpen) {
   EXPECT_EQ(ErrorOf([&] { port.OpenPort(); }, &code), 1);
   EXPECT_EQ(code, ENOENT);
   EXPECT_FALSE(port.Connected());
+  try {
+    port.OpenPort();
+  } catch (const EComPort& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Unable to open com port (win error code: 2) - ", 0), 0u)
+        << e.what();
+  }
 }
 
 TEST(PermissionHint, NamesTheDeviceGroup) {
