@@ -430,6 +430,10 @@ std::string TForm1::PortSettingsText() const {
 
 void TForm1::FormCloseQuery() {
   RunFlag = 0;
+  // A running auto-repeat would go on sending, into the port closed below, while the
+  // program ends.
+  AutoRepeat = false;
+  Timer1->stop();
   // Whatever the save of the section meets (a port that no longer opens, a file that cannot
   // be written), the port is closed and the unit type stored before the error is shown.
   std::exception_ptr failure;

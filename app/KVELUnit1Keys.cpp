@@ -235,7 +235,15 @@ void TForm1::Autorepeat1Click() {
 
 void TForm1::Timer1Timer() {
   if (AutoRepeat) {
-    RepeatButton4Click();
+    try {
+      RepeatButton4Click();
+    } catch (...) {
+      // A line that failed fails again at every tick, and each tick would put up one more
+      // error box over the last, faster than the operator can close them.
+      AutoRepeat = false;
+      Timer1->stop();
+      throw;
+    }
     return;
   }
   Timer1->stop();

@@ -219,6 +219,36 @@ TEST_F(KeyboardTest, AutoRepeatTicksWithTheDelayUntilAKeyIsTyped) {
   EXPECT_FALSE(form.Timer1->isActive());
 }
 
+// Real ticks of Timer1: a repeat that fails (adapter pulled, port closed) must not put up a
+// new error box at every tick, nor may repeats go on once the window is closed.
+TEST_F(KeyboardTest, AutoRepeatStopsAtAFailureAndAtClose) {
+  TForm1& form = Start();
+  RepeatDelay = 5;
+  form.Autorepeat1Click();
+  form.ComPort1.ClosePort();
+  QTest::qWait(80);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text.rfind("WriteFile function failed", 0), 0u) << boxes_[0].text;
+  EXPECT_FALSE(form.AutoRepeat);
+  EXPECT_FALSE(form.Timer1->isActive());
+
+  boxes_.clear();
+  form.ComPort1.OpenPort();
+  form.Autorepeat1Click();
+  std::string repeated;
+  for (int i = 0; i < 400 && repeated.empty(); ++i) {
+    QTest::qWait(5);
+    repeated = line_->TakeReceived();
+  }
+  EXPECT_EQ(repeated.substr(0, 2), "\r\n");
+  form.close();
+  line_->TakeReceived();
+  QTest::qWait(50);
+  EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+  EXPECT_EQ(line_->TakeReceived(), "");
+  EXPECT_FALSE(form.Timer1->isActive());
+}
+
 TEST_F(KeyboardTest, RepeatSetupTakesDigitsOnlyAndEnterConfirms) {
   TForm1& form = Start();
   form.move(100, 80);
