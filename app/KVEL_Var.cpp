@@ -45,10 +45,8 @@ bool WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
@@ -126,8 +124,10 @@ void ResetProcessState() {
 
 void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd) {
   // O_APPEND puts every write at the current end, also when another process appends meanwhile.
+  // O_NONBLOCK keeps a log name that points at a FIFO or device from freezing the window:
+  // without a reader such a file is simply skipped, like any file that cannot be opened.
   const FileDescriptor file(
-      ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+      ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
   if (file.Get() < 0) return;
   if (!WriteAll(file.Get(), text)) return;
   if (appendLineEnd) WriteAll(file.Get(), "\r\n");

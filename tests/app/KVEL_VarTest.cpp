@@ -55,6 +55,14 @@ TEST_F(DiagLogTest, FailureIsSilent) {
   EXPECT_FALSE(std::filesystem::exists(Path("missing")));
 }
 
+TEST_F(DiagLogTest, AFifoWithoutReaderIsSkippedInsteadOfBlocking) {
+  const std::string path = Path("fifo.log");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  // Without the non-blocking open this call never returns.
+  DiagLog(path, "text", true);
+  SUCCEED();
+}
+
 TEST_F(DiagLogTest, RelativeNameResolvesAgainstCurrentFolder) {
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir_.path().toStdString());
