@@ -31,14 +31,14 @@ class QtEnvironment : public ::testing::Environment {
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
+}  // namespace
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
-
-}  // namespace
 
 const std::vector<std::string> kUnitTypeLines{"Procedure TForm1.PutContrSpec",
                                               "INI file created",

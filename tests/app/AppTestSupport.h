@@ -46,6 +46,9 @@ class AppTest : public ::testing::Test {
   bool endPolls_ = true;
 };
 
+// A whole file's bytes (empty when it cannot be read).
+std::string ReadFile(const std::string& path);
+
 // The lines every start writes after the time stamp line, and the group of a unit-type change.
 extern const std::vector<std::string> kStartLines;
 extern const std::vector<std::string> kUnitTypeLines;

@@ -10,17 +10,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "AppTestSupport.h"
 #include "ui/Convert.h"
 #include "ui/IniFile.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class DiagLogTest : public ::testing::Test {
  protected:
