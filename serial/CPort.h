@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DestroyNotices.h"
 #include "SerialDevice.h"
 
 enum TBaudRate {
@@ -323,6 +324,12 @@ class TCustomComPort {
   bool HasDataLink() const { return hasDataLink_; }
   const std::vector<TComLink*>& Links() const { return links_; }
 
+  // A holder of a pointer to this port (a setting selector) hears of its destruction.
+  void FreeNotification(const void* holder, std::function<void()> notice) {
+    destroyNotices_.Add(holder, std::move(notice));
+  }
+  void RemoveFreeNotification(const void* holder) { destroyNotices_.Remove(holder); }
+
   // The line-settings record the current settings make.
   kvel::Dcb LineSettingsRecord() const;
 
@@ -427,6 +434,7 @@ class TCustomComPort {
   std::string name_;
   bool loading_ = false;
   bool designing_ = false;
+  kvel::DestroyNotices destroyNotices_;
 };
 
 // The published component the application places on its main window.

@@ -11,6 +11,8 @@
 #include <map>
 #include <set>
 
+#include "MemoryLine.h"
+
 extern char** environ;
 
 namespace kvel {
@@ -200,6 +202,39 @@ int ResolvePortDevice(const PortMapSources& sources, const std::string& portName
     if (ComNumber(e.name) == n) *device = e.device;
   }
   return 0;
+}
+
+namespace {
+
+// The USB product name above a tty in sysfs: a ttyUSB's device is the converter's port and
+// a ttyACM's the interface, so the USB device that names its product lies a few levels up.
+std::string UsbProductName(const std::string& sysClassTty, const std::string& ttyName) {
+  std::string dir = RealPath(sysClassTty + "/" + ttyName + "/device");
+  for (int level = 0; level < 4 && dir.size() > 1; ++level) {
+    std::ifstream product(dir + "/product");
+    std::string name;
+    if (product && std::getline(product, name) && !Trim(name).empty()) return Trim(name);
+    dir = dir.substr(0, dir.find_last_of('/'));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string DescribePortDevice(const PortMapSources& sources, const std::string& portName) {
+  if (FindMemoryLine(portName) != nullptr) return "in-memory line";
+  std::string device;
+  if (ResolvePortDevice(sources, portName, &device) != 0 || device.empty()) return "no device";
+  struct stat st {};
+  if (stat(device.c_str(), &st) != 0) return device + " (not present)";
+  const std::string real = RealPath(device);
+  const std::string product =
+      UsbProductName(sources.sysClassTty, real.substr(real.find_last_of('/') + 1));
+  return product.empty() ? real : real + " (" + product + ")";
+}
+
+std::string PortDeviceHint(const std::string& portName) {
+  return DescribePortDevice(PortMapSources::System(), portName);
 }
 
 }  // namespace kvel

@@ -39,4 +39,11 @@ int ResolvePortDevice(const PortMapSources& sources, const std::string& portName
 // included); raises EComPort 23 when they cannot be read.
 void ListSerialPortsFrom(const PortMapSources& sources, std::vector<std::string>& list);
 
+// What a port name stands for, for a hint beside it: the device path (resolved through its
+// links) and, for a USB adapter, its product name from sysfs ("/dev/ttyUSB0 (FT232R USB
+// UART)"); "in-memory line" for a registered line; "no device" when the name maps to none.
+std::string DescribePortDevice(const PortMapSources& sources, const std::string& portName);
+// The same from the machine's own sources.
+std::string PortDeviceHint(const std::string& portName);
+
 }  // namespace kvel

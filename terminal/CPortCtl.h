@@ -52,6 +52,9 @@ class TComTerminal : public QAbstractScrollArea {
   void SendCode(TEscapeCode code, TParamList* params);
   void SendReply(TEscapeCode code, TParamList* params);
 
+  // Runs the modal setup dialog on this terminal; OK writes its settings back.
+  void RunSetupDialog();
+
   // ---- properties ----
   int Columns() const { return columns_; }
   void SetColumns(int columns);
