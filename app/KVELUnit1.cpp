@@ -130,6 +130,7 @@ TForm1::TForm1(QWidget* parent)
   Timer1->start();
 
   ConnectCommands();
+  ConnectSetupCommands();
   // Key preview: the window sees every typed character before the control with the focus.
   if (QCoreApplication::instance() != nullptr)
     QCoreApplication::instance()->installEventFilter(this);

@@ -154,6 +154,11 @@ class TForm1 : public QMainWindow {
   void SendMacro(int n);
   void RepSetupClick();
 
+  // The setup dialogs: unit setup (Alt+M), terminal setup, port setup (F2).
+  void Editmacros1Click();
+  void Terminal1Click();
+  void SetCom1Click();
+
   // Received data, hex mode and the terminal log.
   void DisplayText(const std::string& text);
   // Reads the port every 100 ms until RunFlag drops or the unit type changes. Asked for while
@@ -189,6 +194,7 @@ class TForm1 : public QMainWindow {
   void SelectUnitType(int type);
   QAction* UnitItem(int type) const;
   void ConnectCommands();
+  void ConnectSetupCommands();
   bool PreviewKey(QObject* watched, QEvent* event);
   // Which control of this window a key for `widget` belongs to (nullptr: not this window).
   QWidget* KeyOwner(QWidget* widget) const;

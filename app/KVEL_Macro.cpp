@@ -1,0 +1,325 @@
+#include "KVEL_Macro.h"
+
+#include <QButtonGroup>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+#include <algorithm>
+
+#include "KVELUnit1.h"
+#include "KVEL_Var.h"
+#include "serial/PortMap.h"
+#include "terminal/CPortCtl.h"
+#include "ui/Dialogs.h"
+
+namespace {
+
+constexpr int kClientWidth = 420;
+constexpr int kClientHeight = 333;
+constexpr int kRowTop = 20;  // first macro row inside the group
+constexpr int kRowStep = 14;
+constexpr int kTextLeft = 52;
+constexpr int kEditWidth = 341;
+
+// Text labels by row, then the "Alt n" labels by row.
+constexpr std::array<const char*, 10> kTextLabelNames{"Label3",  "Label5",  "Label9",  "Label7",
+                                                      "Label16", "Label17", "Label13", "Label11",
+                                                      "Label24", "Label25"};
+constexpr std::array<const char*, 10> kAltLabelNames{"Label2",  "Label4",  "Label8",  "Label6",
+                                                     "Label15", "Label14", "Label12", "Label10",
+                                                     "Label23", "Label22"};
+constexpr const char* kTagProperty = "tag";
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Bytes(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const char* text, const QRect& geometry) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  label->setGeometry(geometry);
+  return label;
+}
+
+QLineEdit* AddEdit(QWidget* parent, const char* name, const QRect& geometry) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setGeometry(geometry);
+  return edit;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, const char* hint,
+                       const QRect& geometry) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setToolTip(QString::fromLatin1(hint));
+  button->setGeometry(geometry);
+  return button;
+}
+
+}  // namespace
+
+// ---- TRadioGroup ---------------------------------------------------------------------------
+
+TRadioGroup::TRadioGroup(const char* title, const std::vector<const char*>& items, int columns,
+                         QWidget* parent)
+    : QGroupBox(QString::fromLatin1(title), parent),
+      group_(new QButtonGroup(this)),
+      columns_(std::max(columns, 1)) {
+  for (const char* text : items) {
+    auto* button = new QRadioButton(QString::fromLatin1(text), this);
+    group_->addButton(button, static_cast<int>(buttons_.size()));
+    buttons_.push_back(button);
+  }
+}
+
+int TRadioGroup::ItemIndex() const {
+  return group_->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+  if (index >= 0 && index < Count()) {
+    buttons_[static_cast<std::size_t>(index)]->setChecked(true);
+    return;
+  }
+  // An exclusive group cannot uncheck its last checked item.
+  group_->setExclusive(false);
+  for (QRadioButton* button : buttons_) button->setChecked(false);
+  group_->setExclusive(true);
+}
+
+QRadioButton* TRadioGroup::Item(int index) const {
+  return buttons_.at(static_cast<std::size_t>(index));
+}
+
+void TRadioGroup::ArrangeItems() {
+  const int perColumn = (Count() + columns_ - 1) / columns_;
+  const int top = 18;
+  const int rowHeight = perColumn > 0 ? std::min(18, (height() - top - 4) / perColumn) : 18;
+  const int columnWidth = (width() - 8) / columns_;
+  for (int i = 0; i < Count(); ++i) {
+    const int column = perColumn > 0 ? i / perColumn : 0;
+    const int row = perColumn > 0 ? i % perColumn : 0;
+    buttons_[static_cast<std::size_t>(i)]->setGeometry(
+        6 + column * columnWidth, top + row * rowHeight, columnWidth - 4, rowHeight);
+  }
+}
+
+// ---- TMacroForm ----------------------------------------------------------------------------
+
+TMacroForm::TMacroForm(TForm1* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), owner_(owner) {
+  setObjectName(QStringLiteral("MacroForm"));
+  QFont formFont = font();
+  formFont.setFamily(QStringLiteral("Arial"));
+  formFont.setPointSize(8);
+  setFont(formFont);
+  setFixedSize(kClientWidth, kClientHeight);
+
+  Label1 = AddLabel(this, "Label1", "Editor", QRect(8, 10, 48, 16));
+  Edit1 = AddEdit(this, "Edit1", QRect(60, 8, 318, 21));
+  KiesEditor = AddButton(this, "KiesEditor", "..", "Choose editor", QRect(384, 8, 28, 21));
+  Label18 = AddLabel(this, "Label18", "LogFile ", QRect(8, 36, 48, 16));
+  Edit3 = AddEdit(this, "Edit3", QRect(60, 34, 318, 21));
+  KiesLogFile =
+      AddButton(this, "KiesLogFile", "..", "Select a log filename", QRect(384, 34, 28, 21));
+
+  COMSelect = new TRadioGroup(" COM Port ", {"COM1", "COM2", "COM3", "COM4"}, 2, this);
+  COMSelect->setObjectName(QStringLiteral("COMSelect"));
+  COMSelect->setGeometry(8, 60, 128, 72);
+  BaudSelect =
+      new TRadioGroup(" Baud Rate ", {"300", "1200", "2400", "9600", "19200", "38400"}, 2, this);
+  BaudSelect->setObjectName(QStringLiteral("BaudSelect"));
+  BaudSelect->setGeometry(144, 60, 132, 72);
+  BaudSelect->SetItemIndex(3);
+  EmuSelect = new TRadioGroup(" Emulation ", {"TTY", "ANSI", "VT52", "VT100"}, 2, this);
+  EmuSelect->setObjectName(QStringLiteral("EmuSelect"));
+  EmuSelect->setGeometry(284, 60, 128, 72);
+  EmuSelect->SetItemIndex(0);
+  for (TRadioGroup* group : {COMSelect, BaudSelect, EmuSelect}) group->ArrangeItems();
+
+  GroupBox1 = new QGroupBox(QStringLiteral(" Keyboard macro's "), this);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setGeometry(8, 136, 404, kRowTop + 10 * kRowStep + 6);
+  for (std::size_t n = 0; n < TextLabels.size(); ++n) {
+    const int top = kRowTop + kRowStep * static_cast<int>(n);
+    const std::string alt = "Alt " + std::to_string(n);
+    AltLabels[n] = AddLabel(GroupBox1, kAltLabelNames[n], alt.c_str(), QRect(8, top, 40, 14));
+    TextLabels[n] = AddLabel(GroupBox1, kTextLabelNames[n], "", QRect(kTextLeft, top, 341, 14));
+    for (QLabel* label : {AltLabels[n], TextLabels[n]}) {
+      label->setProperty(kTagProperty, static_cast<int>(n));
+      label->installEventFilter(this);
+    }
+  }
+  Edit2 = AddEdit(GroupBox1, "Edit2", QRect(kTextLeft, kRowTop, kEditWidth, 14));
+  Edit2->setFrame(false);
+  Edit2->raise();
+  Edit2->installEventFilter(this);
+
+  const int buttonTop = GroupBox1->geometry().bottom() + 4;
+  Button2 = AddButton(this, "Button2", "OK", "Save changes and exit",
+                      QRect(kClientWidth / 2 - 84, buttonTop, 75, 25));
+  Button3 = AddButton(this, "Button3", "Cancel", "Cancel all changes",
+                      QRect(kClientWidth / 2 + 9, buttonTop, 75, 25));
+  connect(Button2, &QPushButton::clicked, this, [this] {
+    Button2Click();
+    accept();
+  });
+  connect(Button3, &QPushButton::clicked, this, &QDialog::reject);
+  connect(KiesEditor, &QPushButton::clicked, this, &TMacroForm::KiesEditorClick);
+  connect(KiesLogFile, &QPushButton::clicked, this, &TMacroForm::KiesLogFileClick);
+
+  setTabOrder(Edit1, KiesEditor);
+  setTabOrder(KiesEditor, Edit3);
+  setTabOrder(Edit3, KiesLogFile);
+  FormCreate();
+}
+
+void TMacroForm::FormCreate() {
+  Edit2->resize(Edit2->width(), 14);
+  row_ = 0;
+  for (std::size_t n = 0; n < TextLabels.size(); ++n) TextLabels[n]->setText(Latin1(MacroText[n]));
+  Edit1->setText(Latin1(EditorPath));
+  Edit2->setText(TextLabels[0]->text());
+  Edit3->setText(Latin1(LogFileName));
+  for (int i = 0; i < COMSelect->Count(); ++i) {
+    const std::string name = "COM" + std::to_string(i + 1);
+    const bool present = std::find(PortList.begin(), PortList.end(), name) != PortList.end();
+    COMSelect->Item(i)->setEnabled(present);
+    COMSelect->Item(i)->setToolTip(Latin1(kvel::PortDeviceHint(name)));
+  }
+  COMSelect->SetItemIndex(std::clamp(ComPortNumber - 1, -1, 3));
+  const auto baud = std::find(kMacroBaudRates.begin(), kMacroBaudRates.end(), BaudValue);
+  if (baud != kMacroBaudRates.end())
+    BaudSelect->SetItemIndex(static_cast<int>(baud - kMacroBaudRates.begin()));
+  EmuSelect->SetItemIndex(std::clamp(EmulationIndex, -1, 3));
+}
+
+void TMacroForm::FormShow() {
+  if (owner_ != nullptr) {
+    const QRect main = owner_->frameGeometry();
+    move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
+  }
+  setWindowTitle(Latin1((" Unit Setup -- " + UnitCaption).substr(0, 50)));
+  Edit3->resize(Edit3->width(), 20);
+  Edit1->resize(Edit1->width(), 20);
+}
+
+void TMacroForm::FormActivate() {
+  Edit2->setFocus();
+}
+
+void TMacroForm::showEvent(QShowEvent* event) {
+  FormShow();
+  QDialog::showEvent(event);
+  FormActivate();
+}
+
+void TMacroForm::EditToLabel() {
+  // A pasted text could carry a line break; a macro never does.
+  QString text = Edit2->text();
+  text.remove(QLatin1Char('\r'));
+  text.remove(QLatin1Char('\n'));
+  TextLabels[static_cast<std::size_t>(row_)]->setText(text);
+}
+
+void TMacroForm::LabelToEdit() {
+  Edit2->setText(TextLabels[static_cast<std::size_t>(row_)]->text());
+}
+
+void TMacroForm::PlaceEditor() {
+  Edit2->move(Edit2->x(), kRowStep * row_ + kRowTop);
+}
+
+void TMacroForm::Label5Click(const QLabel* sender) {
+  EditToLabel();
+  Edit2->resize(Edit2->width(), 15);
+  row_ = std::clamp(sender->property(kTagProperty).toInt(), 0, 9);
+  PlaceEditor();
+  LabelToEdit();
+}
+
+bool TMacroForm::Edit2KeyDown(int key) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) key = Qt::Key_Down;
+  if (key != Qt::Key_Down && key != Qt::Key_Up) return false;
+  EditToLabel();
+  row_ = key == Qt::Key_Down ? std::min(row_ + 1, 9) : std::max(row_ - 1, 0);
+  LabelToEdit();
+  PlaceEditor();
+  return true;
+}
+
+bool TMacroForm::Edit2KeyPress(QChar key) {
+  return key == QLatin1Char('\r') || key == QLatin1Char('\n');
+}
+
+void TMacroForm::KiesEditorClick() {
+  kvel::FileDialogRequest request;
+  request.filter = "Text Editor (*.EXE)|*.EXE";
+  request.defaultExt = "EXE";
+  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit1->setText(Latin1(*chosen));
+}
+
+void TMacroForm::KiesLogFileClick() {
+  kvel::FileDialogRequest request;
+  request.filter = "terminal log files (*.LOG)|*.LOG";
+  request.defaultExt = "LOG";
+  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit3->setText(Latin1(*chosen));
+}
+
+void TMacroForm::Button2Click() {
+  EditToLabel();
+  for (std::size_t n = 0; n < TextLabels.size(); ++n) MacroText[n] = Bytes(TextLabels[n]->text());
+  EditorPath = Bytes(Edit1->text());
+  LogFileName = LogFileNameWithExtension(Bytes(Edit3->text()));
+  if (owner_ != nullptr) owner_->SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  ComPortNumber = COMSelect->ItemIndex() + 1;
+  if (const int baud = BaudSelect->ItemIndex(); baud >= 0)
+    BaudValue = kMacroBaudRates[static_cast<std::size_t>(baud)];
+  EmulationIndex = EmuSelect->ItemIndex();
+  if (owner_ == nullptr) return;
+  switch (EmulationIndex) {
+    case 0:
+      owner_->ComTerminal1->SetEmulation(kvel::teNone);
+      break;
+    case 1:
+    case 3:
+      owner_->ComTerminal1->SetEmulation(kvel::teVT100orANSI);
+      break;
+    case 2:
+      owner_->ComTerminal1->SetEmulation(kvel::teVT52);
+      break;
+    default:
+      break;
+  }
+}
+
+bool TMacroForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Edit2 && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (Edit2KeyDown(key->key())) return true;
+    if (key->text().size() == 1 && Edit2KeyPress(key->text().front())) return true;
+  } else if (event->type() == QEvent::MouseButtonPress) {
+    if (const auto* label = qobject_cast<QLabel*>(watched);
+        label != nullptr && label->property(kTagProperty).isValid()) {
+      Label5Click(label);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+std::string LogFileNameWithExtension(const std::string& name) {
+  const std::size_t slash = name.find_last_of('/');
+  const std::size_t dot = name.find_last_of('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return hasExtension ? name : name + ".LOG";
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QDialog>
+#include <QGroupBox>
+#include <array>
+#include <string>
+#include <vector>
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class TForm1;
+
+// A titled group of radio items laid out in columns, filled column by column; the item
+// index is -1 while none is selected.
+class TRadioGroup : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  TRadioGroup(const char* title, const std::vector<const char*>& items, int columns,
+              QWidget* parent);
+
+  int ItemIndex() const;
+  // Selects item `index`; -1 (or any index outside the list) selects none.
+  void SetItemIndex(int index);
+  QRadioButton* Item(int index) const;
+  int Count() const { return static_cast<int>(buttons_.size()); }
+  // Places the items inside the group's current geometry.
+  void ArrangeItems();
+
+ private:
+  QButtonGroup* group_;
+  std::vector<QRadioButton*> buttons_;
+  int columns_;
+};
+
+// "Unit Setup": edits the editor path, the terminal log file, the port, the baud rate, the
+// emulation and the ten keyboard macros of the selected unit type.
+class TMacroForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TMacroForm(TForm1* owner);
+
+  QLabel* Label1 = nullptr;  // "Editor"
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* KiesEditor = nullptr;
+  QLabel* Label18 = nullptr;  // "LogFile "
+  QLineEdit* Edit3 = nullptr;
+  QPushButton* KiesLogFile = nullptr;
+  TRadioGroup* COMSelect = nullptr;
+  TRadioGroup* BaudSelect = nullptr;
+  TRadioGroup* EmuSelect = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  std::array<QLabel*, 10> AltLabels{};   // "Alt 0" ... "Alt 9"
+  std::array<QLabel*, 10> TextLabels{};  // the macro texts
+  QLineEdit* Edit2 = nullptr;            // the in-place editor over the current row
+  QPushButton* Button2 = nullptr;        // "OK"
+  QPushButton* Button3 = nullptr;        // "Cancel"
+
+  int CurrentRow() const { return row_; }
+
+  void EditToLabel();
+  void LabelToEdit();
+  void FormCreate();
+  void FormShow();
+  void FormActivate();
+  // Any label of the macro group: its tag is its row.
+  void Label5Click(const QLabel* sender);
+  // True when the key was consumed.
+  bool Edit2KeyDown(int key);
+  bool Edit2KeyPress(QChar key);
+  void KiesEditorClick();
+  void KiesLogFileClick();
+  void Button2Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void PlaceEditor();
+
+  TForm1* owner_;
+  int row_ = 0;
+};
+
+// The baud rates of the unit setup, by item of its group.
+inline constexpr std::array<int, 6> kMacroBaudRates{300, 1200, 2400, 9600, 19200, 38400};
+
+// A log file name as the unit setup stores it: ".LOG" appended when it has no extension.
+std::string LogFileNameWithExtension(const std::string& name);

@@ -1,0 +1,368 @@
+// The unit setup dialog and the main window's steps around the three setup dialogs.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "KVEL_Macro.h"
+#include "KVEL_Var.h"
+#include "serial/CPortSetup.h"
+#include "terminal/CPortCtl.h"
+#include "terminal/CPortCtlSelect.h"
+#include "terminal/CPortTrmSet.h"
+#include "ui/IniFile.h"
+
+namespace {
+
+// Runs `step` on the dialog of type D once it is up (its modal loop is running), and records
+// that it ran; `step` closes the dialog.
+template <typename D>
+void WhenShown(bool* ran, std::function<void(D&)> step) {
+  auto* timer = new QTimer(qApp);
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, ran, step] {
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+    if (dialog == nullptr && ++*tries < 400) return;
+    timer->stop();
+    timer->deleteLater();
+    if (dialog == nullptr) return;
+    *ran = true;
+    step(*dialog);
+  });
+  timer->start(5);
+}
+
+void Type(QWidget* target, int key) {
+  QTest::keyClick(target, static_cast<Qt::Key>(key));
+}
+
+// Picks an item of a pick-only list with the arrow keys, as a person would.
+void Pick(QComboBox* list, const char* text) {
+  const int target = list->findText(QString::fromLatin1(text));
+  ASSERT_GE(target, 0) << text;
+  if (list->currentIndex() < 0) Type(list, Qt::Key_Home);
+  while (list->currentIndex() < target) Type(list, Qt::Key_Down);
+  while (list->currentIndex() > target) Type(list, Qt::Key_Up);
+}
+
+// Shortcuts reach only the active window.
+void Activate(TForm1& form) {
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.ComTerminal1->setFocus();
+}
+
+class UnitSetupTest : public AppTest {
+ protected:
+  // Opens the unit setup with Alt+M and runs `step` in it.
+  void RunUnitSetup(TForm1& form, const std::function<void(TMacroForm&)>& step) {
+    bool ran = false;
+    WhenShown<TMacroForm>(&ran, [&](TMacroForm& dialog) {
+      EXPECT_FALSE(form.isEnabled());
+      EXPECT_TRUE(dialog.Button2->isEnabled());
+      step(dialog);
+      if (dialog.isVisible()) dialog.reject();
+    });
+    Activate(form);
+    QTest::keyClick(form.ComTerminal1, Qt::Key_M, Qt::AltModifier);
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(form.isEnabled());
+  }
+};
+
+TEST_F(UnitSetupTest, MacroRowsFollowEnterUpDownAndLabelClicks) {
+  TForm1& form = Start();
+  for (std::size_t n = 0; n < 10; ++n) MacroText[n] = "M" + std::to_string(n);
+  MacroText[5] = "<5 H23";  // shown as text, not markup
+  RunUnitSetup(form, [](TMacroForm& d) {
+    EXPECT_EQ(d.Edit2->text().toStdString(), "M0");
+    EXPECT_EQ(d.TextLabels[5]->text().toStdString(), "<5 H23");
+    EXPECT_EQ(d.focusWidget(), d.Edit2);
+    for (int i = 0; i < 3; ++i) Type(d.Edit2, Qt::Key_Down);
+    EXPECT_EQ(d.CurrentRow(), 3);
+    EXPECT_EQ(d.Edit2->y(), 20 + 14 * 3);
+    EXPECT_EQ(d.Edit2->text().toStdString(), "M3");
+    d.Edit2->selectAll();
+    QTest::keyClicks(d.Edit2, QStringLiteral("1R"));
+    Type(d.Edit2, Qt::Key_Return);
+    EXPECT_EQ(d.CurrentRow(), 4);
+    EXPECT_EQ(d.TextLabels[3]->text().toStdString(), "1R");
+    EXPECT_EQ(d.Edit2->text().toStdString(), "M4");
+    for (int i = 0; i < 6; ++i) Type(d.Edit2, Qt::Key_Up);
+    EXPECT_EQ(d.CurrentRow(), 0);
+    EXPECT_EQ(d.Edit2->y(), 20);
+    QTest::keyClicks(d.Edit2, QStringLiteral("x"));
+    QTest::mouseClick(d.AltLabels[7], Qt::LeftButton);  // "Alt 7"
+    EXPECT_EQ(d.CurrentRow(), 7);
+    EXPECT_EQ(d.Edit2->y(), 20 + 14 * 7);
+    EXPECT_EQ(d.Edit2->height(), 15);
+    EXPECT_EQ(d.TextLabels[0]->text().toStdString(), "M0x");
+    QTest::keyClicks(d.Edit2, QStringLiteral("!"));
+    QTest::mouseClick(d.TextLabels[9], Qt::LeftButton);
+    EXPECT_EQ(d.CurrentRow(), 9);
+    Type(d.Edit2, Qt::Key_Down);
+    EXPECT_EQ(d.CurrentRow(), 9);
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  EXPECT_EQ(MacroText[0], "M0x");
+  EXPECT_EQ(MacroText[3], "1R");
+  EXPECT_EQ(MacroText[7], "M7!");
+  EXPECT_EQ(MacroText[9], "M9");
+  EXPECT_NE(IniText().find("Alt3 Macro=1R\r\n"), std::string::npos) << IniText();
+}
+
+TEST_F(UnitSetupTest, LayoutCaptionPlaceAndPresets) {
+  TForm1& form = Start();
+  form.move(120, 90);
+  BaudValue = 4800;  // not offered: the preset 9600 stays
+  EmulationIndex = 9;
+  RunUnitSetup(form, [&](TMacroForm& d) {
+    EXPECT_EQ(d.width(), 420);
+    EXPECT_EQ(d.height(), 333);
+    EXPECT_EQ(d.windowTitle().toStdString(), " Unit Setup -- " + UnitCaption);
+    const QRect main = form.frameGeometry();
+    EXPECT_EQ(d.pos(), QPoint(main.left() + (main.width() - 420) / 2,
+                              main.top() + (main.height() - 333) / 2));
+    EXPECT_EQ(d.Edit1->height(), 20);
+    EXPECT_EQ(d.Edit2->width(), 341);
+    EXPECT_EQ(d.BaudSelect->ItemIndex(), 3);
+    EXPECT_EQ(d.EmuSelect->ItemIndex(), 3);
+    EXPECT_EQ(d.KiesEditor->toolTip().toStdString(), "Choose editor");
+    EXPECT_EQ(d.Button3->toolTip().toStdString(), "Cancel all changes");
+    // Everything lies inside the client area.
+    for (const QWidget* child : d.findChildren<QWidget*>()) {
+      if (!child->isVisible() || child->parentWidget() != &d) continue;
+      EXPECT_TRUE(d.rect().contains(child->geometry())) << child->objectName().toStdString();
+    }
+  });
+}
+
+TEST_F(UnitSetupTest, AbsentComItemsAreDisabledButAStoredOneStaysSelected) {
+  TForm1& form = Start();
+  PortList = {"COM1", "COM3"};
+  const struct {
+    int stored;
+    int index;
+  } rows[] = {{4, 3}, {0, -1}, {9, 3}, {1, 0}};
+  for (const auto& row : rows) {
+    ComPortNumber = row.stored;
+    RunUnitSetup(form, [&](TMacroForm& d) {
+      EXPECT_TRUE(d.COMSelect->Item(0)->isEnabled());
+      EXPECT_FALSE(d.COMSelect->Item(1)->isEnabled());
+      EXPECT_TRUE(d.COMSelect->Item(2)->isEnabled());
+      EXPECT_FALSE(d.COMSelect->Item(3)->isEnabled());
+      EXPECT_EQ(d.COMSelect->ItemIndex(), row.index) << row.stored;
+      EXPECT_EQ(d.COMSelect->Item(0)->toolTip().toStdString(), "in-memory line");
+      EXPECT_EQ(d.COMSelect->Item(3)->toolTip().toStdString(), "no device");
+    });
+  }
+}
+
+TEST_F(UnitSetupTest, EmulationItemsSetTerminalAndIniValue) {
+  TForm1& form = Start();
+  const struct {
+    int item;
+    kvel::TTermEmulation emulation;
+  } rows[] = {
+      {1, kvel::teVT100orANSI}, {3, kvel::teVT100orANSI}, {2, kvel::teVT52}, {0, kvel::teNone}};
+  for (const auto& row : rows) {
+    form.ComTerminal1->SetEmulation(row.emulation == kvel::teNone ? kvel::teVT52 : kvel::teNone);
+    RunUnitSetup(form, [&](TMacroForm& d) {
+      QTest::mouseClick(d.EmuSelect->Item(row.item), Qt::LeftButton);
+      QTest::mouseClick(d.Button2, Qt::LeftButton);
+    });
+    EXPECT_EQ(form.ComTerminal1->Emulation(), row.emulation) << row.item;
+    EXPECT_EQ(EmulationIndex, row.item);
+    EXPECT_NE(IniText().find("Terminal Emulation=" + std::to_string(row.item) + "\r\n"),
+              std::string::npos);
+  }
+}
+
+TEST_F(UnitSetupTest, LogFileChooserAndExtension) {
+  TForm1& form = Start();
+  std::vector<kvel::FileDialogRequest> asked;
+  std::string answer = Folder() + "/trace";
+  kvel::SetFileDialogHook([&](const kvel::FileDialogRequest& request) {
+    asked.push_back(request);
+    return std::optional<std::string>(answer);
+  });
+  RunUnitSetup(form, [&](TMacroForm& d) {
+    QTest::mouseClick(d.KiesLogFile, Qt::LeftButton);
+    EXPECT_EQ(d.Edit3->text().toStdString(), answer);
+    answer = "/usr/bin/editor";
+    QTest::mouseClick(d.KiesEditor, Qt::LeftButton);
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  kvel::SetFileDialogHook({});
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].filter, "terminal log files (*.LOG)|*.LOG");
+  EXPECT_EQ(asked[0].defaultExt, "LOG");
+  EXPECT_EQ(asked[1].filter, "Text Editor (*.EXE)|*.EXE");
+  EXPECT_EQ(asked[1].defaultExt, "EXE");
+  EXPECT_EQ(LogFileName, Folder() + "/trace.LOG");
+  EXPECT_EQ(EditorPath, "/usr/bin/editor");
+  EXPECT_EQ(form.SpeedButton3->toolTip().toStdString(), "Log file = " + LogFileName);
+}
+
+TEST(LogFileNameTest, ExtensionAppendedOnlyWhenMissing) {
+  const std::pair<const char*, const char*> rows[] = {{"KVEL", "KVEL.LOG"},
+                                                      {"trace.txt", "trace.txt"},
+                                                      {"dir.d/name", "dir.d/name.LOG"},
+                                                      {"/tmp/a.b/c.log", "/tmp/a.b/c.log"},
+                                                      {"name.", "name."},
+                                                      {"", ".LOG"}};
+  for (const auto& [given, stored] : rows) EXPECT_EQ(LogFileNameWithExtension(given), stored);
+}
+
+TEST_F(UnitSetupTest, OkWithoutChangesRewritesTheSectionAndReopensThePort) {
+  TForm1& form = Start();
+  kvel::IniFile(IniPathInFolder()).WriteString(ConfigSection, "COMPort", "01");
+  int opens = 0;
+  form.ComPort1.OnAfterOpen = [&opens](TCustomComPort&) { ++opens; };
+  RunUnitSetup(form, [](TMacroForm& d) { QTest::keyClick(d.Button2, Qt::Key_Space); });
+  EXPECT_EQ(opens, 1);
+  EXPECT_TRUE(form.ComPort1.Connected());
+  EXPECT_NE(IniText().find("COMPort=1\r\n"), std::string::npos) << IniText();
+  EXPECT_EQ(Panel(0), " COM1 9600 8 None 1");
+}
+
+TEST_F(UnitSetupTest, CancelLeavesConfigurationAndIniFileUntouched) {
+  TForm1& form = Start();
+  form.WriteConfig();
+  const std::string before = IniText();
+  ASSERT_FALSE(before.empty());
+  const auto macros = MacroText;
+  int opens = 0;
+  form.ComPort1.OnAfterOpen = [&opens](TCustomComPort&) { ++opens; };
+  RunUnitSetup(form, [](TMacroForm& d) {
+    QTest::keyClicks(d.Edit2, QStringLiteral("changed"));
+    Type(d.Edit2, Qt::Key_Return);
+    QTest::mouseClick(d.BaudSelect->Item(5), Qt::LeftButton);
+    d.Edit3->setText(QStringLiteral("other"));
+    Type(d.Edit2, Qt::Key_Escape);
+  });
+  EXPECT_EQ(IniText(), before);
+  EXPECT_EQ(MacroText, macros);
+  EXPECT_EQ(BaudValue, 9600);
+  EXPECT_EQ(LogFileName, "KVEL.LOG");
+  EXPECT_EQ(opens, 0);
+}
+
+TEST_F(UnitSetupTest, NoComItemStoresPortZeroAndReportsTheOpenFailure) {
+  TForm1& form = Start();
+  ComPortNumber = 0;
+  RunUnitSetup(form, [](TMacroForm& d) {
+    EXPECT_EQ(d.COMSelect->ItemIndex(), -1);
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  EXPECT_NE(IniText().find("COMPort=0\r\n"), std::string::npos);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text.rfind("Unable to open com port", 0), 0u) << boxes_[0].text;
+  EXPECT_FALSE(form.ComPort1.Connected());
+  EXPECT_TRUE(form.isEnabled());
+}
+
+// ---- terminal setup from the main window --------------------------------------------------
+
+TEST_F(AppTest, TerminalSetupSetsEmulationIndex) {
+  TForm1& form = Start();
+  const struct {
+    const char* item;
+    int index;
+  } rows[] = {{"ANSI/VT100", 3}, {"VT52", 2}, {"None", 0}};
+  for (const auto& row : rows) {
+    bool ran = false;
+    WhenShown<kvel::TComTrmSetForm>(&ran, [&](kvel::TComTrmSetForm& d) {
+      Pick(d.ComboBox2, row.item);
+      QTest::mouseClick(d.Button1, Qt::LeftButton);
+    });
+    form.Terminal1->trigger();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(EmulationIndex, row.index) << row.item;
+  }
+  // Reaches the INI file only with the next save.
+  EXPECT_EQ(IniText().find("Terminal Emulation=0"), std::string::npos);
+  form.WriteConfig();
+  EXPECT_NE(IniText().find("Terminal Emulation=0\r\n"), std::string::npos);
+}
+
+// ---- port setup from the main window ------------------------------------------------------
+
+TEST_F(AppTest, PortSetupReopensWithNewSettingsAndUpdatesStatusAndBaudValue) {
+  TForm1& form = Start();
+  ASSERT_TRUE(form.ComPort1.Connected());
+  bool ran = false;
+  WhenShown<TComSetupFrm>(&ran, [&](TComSetupFrm& d) {
+    EXPECT_FALSE(form.ComPort1.Connected());  // closed while the dialog is up
+    EXPECT_EQ(d.Combo1->Text(), "COM1");
+    Pick(d.Combo2, "19200");
+    Pick(d.Combo5, "Even");
+    QTest::keyClick(d.Combo6, Qt::Key_Return);  // the default button
+  });
+  Activate(form);
+  QTest::keyClick(form.ComTerminal1, Qt::Key_F2);
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(form.ComPort1.Connected());
+  EXPECT_EQ(line_->LastDcb().baudRate, 19200u);
+  EXPECT_EQ(line_->LastDcb().parity, 2u);
+  EXPECT_EQ(Panel(0), " COM1 19200 8 Even 1");
+  EXPECT_EQ(BaudValue, 19200);
+  // The port name and the data format are not stored; the next save writes the baud rate.
+  form.WriteConfig();
+  EXPECT_NE(IniText().find("Baudrate=19200\r\n"), std::string::npos);
+  EXPECT_EQ(form.ComPort1.Parity().Bits(), prEven);
+}
+
+TEST_F(AppTest, PortSetupOnAClosedPortOpensItOnlyDuringTheDialog) {
+  TForm1& form = Start();
+  form.ComPort1.ClosePort();
+  bool ran = false;
+  WhenShown<TComSetupFrm>(&ran, [&](TComSetupFrm& d) {
+    EXPECT_TRUE(form.ComPort1.Connected());
+    d.reject();
+  });
+  form.SetCom1Click();
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(form.ComPort1.Connected());
+  EXPECT_EQ(Panel(0), " COM1 9600 8 None 1");
+}
+
+TEST_F(AppTest, PortSetupWithCustomBaudRateKeepsBaudValueAndSaysSo) {
+  TForm1& form = Start();
+  bool ran = false;
+  WhenShown<TComSetupFrm>(&ran, [&](TComSetupFrm& d) {
+    Pick(d.Combo2, "Custom");
+    d.accept();
+  });
+  form.SetCom1->trigger();
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(BaudValue, 9600);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "'Custom' is not a valid integer value");
+  EXPECT_EQ(Panel(0), " COM1 Custom 8 None 1");
+}
+
+TEST_F(AppTest, PortSetupThatCannotOpenThePortShowsNoDialog) {
+  TForm1& form = Start();
+  form.ComPort1.ClosePort();
+  kvel::UnregisterMemoryLine("COM1");
+  form.ComPort1.SetPort("COM0");
+  bool ran = false;
+  WhenShown<TComSetupFrm>(&ran, [](TComSetupFrm& d) { d.reject(); });
+  form.SetCom1->trigger();
+  QTest::qWait(20);
+  EXPECT_FALSE(ran);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text.rfind("Unable to open com port", 0), 0u);
+}
+
+}  // namespace
