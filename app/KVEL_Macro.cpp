@@ -62,6 +62,8 @@ QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, c
   button->setObjectName(QString::fromLatin1(name));
   button->setToolTip(QString::fromLatin1(hint));
   button->setGeometry(geometry);
+  // No default button: Enter in a field neither closes the dialog nor opens a chooser.
+  button->setAutoDefault(false);
   return button;
 }
 
@@ -169,6 +171,11 @@ TMacroForm::TMacroForm(TForm1* owner)
                       QRect(kClientWidth / 2 - 84, buttonTop, 75, 25));
   Button3 = AddButton(this, "Button3", "Cancel", "Cancel all changes",
                       QRect(kClientWidth / 2 + 9, buttonTop, 75, 25));
+  PortDevice = AddLabel(this, "PortDevice", "", QRect(150, 137, 262, 14));
+  PortDevice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  for (int i = 0; i < COMSelect->Count(); ++i) {
+    connect(COMSelect->Item(i), &QRadioButton::toggled, this, &TMacroForm::ShowPortDevice);
+  }
   connect(Button2, &QPushButton::clicked, this, [this] {
     Button2Click();
     accept();
@@ -201,6 +208,17 @@ void TMacroForm::FormCreate() {
   if (baud != kMacroBaudRates.end())
     BaudSelect->SetItemIndex(static_cast<int>(baud - kMacroBaudRates.begin()));
   EmuSelect->SetItemIndex(std::clamp(EmulationIndex, -1, 3));
+  ShowPortDevice();
+}
+
+void TMacroForm::ShowPortDevice() {
+  const int index = COMSelect->ItemIndex();
+  if (index < 0) {
+    PortDevice->clear();
+    return;
+  }
+  const QRadioButton* item = COMSelect->Item(index);
+  PortDevice->setText(item->text() + QStringLiteral(" = ") + item->toolTip());
 }
 
 void TMacroForm::FormShow() {

@@ -59,6 +59,8 @@ class TMacroForm : public QDialog {
   QLineEdit* Edit2 = nullptr;            // the in-place editor over the current row
   QPushButton* Button2 = nullptr;        // "OK"
   QPushButton* Button3 = nullptr;        // "Cancel"
+  // Which device the selected COM item stands for ("COM2 = /dev/ttyUSB0 (...)").
+  QLabel* PortDevice = nullptr;
 
   int CurrentRow() const { return row_; }
 
@@ -82,6 +84,7 @@ class TMacroForm : public QDialog {
 
  private:
   void PlaceEditor();
+  void ShowPortDevice();
 
   TForm1* owner_;
   int row_ = 0;

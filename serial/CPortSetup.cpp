@@ -22,6 +22,11 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("ComSetupFrm"));
   setWindowTitle(QStringLiteral("Setup"));
+  // The program's face: its texts fit the fixed layout in it.
+  QFont formFont = font();
+  formFont.setFamily(QStringLiteral("Arial"));
+  formFont.setPointSize(8);
+  setFont(formFont);
   setFixedSize(kClientWidth, kClientHeight);
 
   GroupBox1 = new QGroupBox(QStringLiteral(" Settings "), this);
@@ -39,11 +44,11 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
     const int top = 20 + 24 * static_cast<int>(i);
     auto* label = new QLabel(QString::fromLatin1(captions[i]), GroupBox1);
     label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
-    label->setGeometry(10, top + 3, 68, 16);
+    label->setGeometry(8, top + 3, 70, 16);
     Labels[i] = label;
     auto* combo = new kvel::TComComboBox(GroupBox1);
     combo->setObjectName(QStringLiteral("Combo%1").arg(i + 1));
-    combo->setGeometry(78, top, 129, 21);
+    combo->setGeometry(80, top, 129, 21);
     label->setBuddy(combo);
     // Streaming the form sets each selector's property, which fills its list.
     combo->SetComProperty(properties[i]);

@@ -61,6 +61,11 @@ TComTrmSetForm::TComTrmSetForm(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("ComTrmSetForm"));
   setWindowTitle(QStringLiteral("Setup"));
+  // The program's face: its texts fit the fixed layout in it.
+  QFont formFont = font();
+  formFont.setFamily(QStringLiteral("Arial"));
+  formFont.setPointSize(8);
+  setFont(formFont);
   setFixedSize(kClientWidth, kClientHeight);
 
   GroupBox1 = new QGroupBox(QStringLiteral(" ASCII Settings "), this);

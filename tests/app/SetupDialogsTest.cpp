@@ -138,6 +138,9 @@ TEST_F(UnitSetupTest, LayoutCaptionPlaceAndPresets) {
     EXPECT_EQ(d.EmuSelect->ItemIndex(), 3);
     EXPECT_EQ(d.KiesEditor->toolTip().toStdString(), "Choose editor");
     EXPECT_EQ(d.Button3->toolTip().toStdString(), "Cancel all changes");
+    // No default button: Enter in the editor field leaves the dialog open.
+    QTest::keyClick(d.Edit1, Qt::Key_Return);
+    EXPECT_TRUE(d.isVisible());
     // Everything lies inside the client area.
     for (const QWidget* child : d.findChildren<QWidget*>()) {
       if (!child->isVisible() || child->parentWidget() != &d) continue;
@@ -152,7 +155,11 @@ TEST_F(UnitSetupTest, AbsentComItemsAreDisabledButAStoredOneStaysSelected) {
   const struct {
     int stored;
     int index;
-  } rows[] = {{4, 3}, {0, -1}, {9, 3}, {1, 0}};
+    const char* device;
+  } rows[] = {{4, 3, "COM4 = no device"},
+              {0, -1, ""},
+              {9, 3, "COM4 = no device"},
+              {1, 0, "COM1 = in-memory line"}};
   for (const auto& row : rows) {
     ComPortNumber = row.stored;
     RunUnitSetup(form, [&](TMacroForm& d) {
@@ -163,6 +170,7 @@ TEST_F(UnitSetupTest, AbsentComItemsAreDisabledButAStoredOneStaysSelected) {
       EXPECT_EQ(d.COMSelect->ItemIndex(), row.index) << row.stored;
       EXPECT_EQ(d.COMSelect->Item(0)->toolTip().toStdString(), "in-memory line");
       EXPECT_EQ(d.COMSelect->Item(3)->toolTip().toStdString(), "no device");
+      EXPECT_EQ(d.PortDevice->text().toStdString(), row.device);
     });
   }
 }
