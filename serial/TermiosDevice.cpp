@@ -16,6 +16,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "Termios2.h"
 
@@ -26,6 +28,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr int kTickMs = 10;
+// Output that has not moved for this long is held off by the far end.
+constexpr int kStallMs = 100;
 // Rates a driver may round to; further off, the line would not talk to the far end.
 constexpr double kRateTolerance = 0.03;
 
@@ -107,6 +111,8 @@ TermiosDevice::~TermiosDevice() {
     reader_.join();
   }
   if (exclusive_) ioctl(fd_.Get(), TIOCNXCL);
+  // Whatever is still held off must not keep the close waiting.
+  tcflush(fd_.Get(), TCOFLUSH);
 }
 
 void TermiosDevice::Wake() {
@@ -141,7 +147,7 @@ std::size_t TermiosDevice::QueueCapacity() const {
 }
 
 void TermiosDevice::ReaderLoop() {
-  std::uint8_t buffer[4096];
+  std::vector<std::uint8_t> buffer(kReadSize);
   for (;;) {
     bool throttled = false;
     int timeout = -1;
@@ -165,38 +171,33 @@ void TermiosDevice::ReaderLoop() {
     if (!throttled && fds[1].revents != 0) {
       bool gotData = false;
       for (;;) {
-        std::uint64_t generation = 0;
-        {
-          std::lock_guard lock(mutex_);
-          generation = purgeGeneration_;
-        }
-        std::size_t room = sizeof buffer;
-        {
-          std::lock_guard lock(mutex_);
-          room = std::min(room, QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
-        }
-        if (room == 0) break;
+        std::unique_lock lock(mutex_);
         // Never read more than the queue can take, so nothing read is dropped.
-        const ssize_t n = read(fd_.Get(), buffer, room);
+        const std::size_t room =
+            std::min(buffer.size(), QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+        if (room == 0) break;
+        // The read happens under the lock, so a purge falls wholly before it (and the bytes
+        // read here arrived after the purge) or wholly after it (and removes them).
+        const ssize_t n = read(fd_.Get(), buffer.data(), room);
+        const int error = errno;
         if (n > 0) {
           gotData = true;
-          {
-            std::lock_guard lock(mutex_);
-            if (generation == purgeGeneration_) Deliver(buffer, static_cast<std::size_t>(n));
-            throttled = InputThrottled();
-          }
+          Deliver(buffer.data(), static_cast<std::size_t>(n));
+          throttled = InputThrottled();
+          lock.unlock();
           dataCv_.notify_all();
           eventCv_.notify_all();
           if (throttled) break;
           continue;
         }
+        lock.unlock();
         if (n == 0) {  // hung up: the far end or the adapter has gone
           MarkLost(EIO);
           return;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) break;
-        MarkLost(errno);
+        if (error == EINTR) continue;
+        if (error == EAGAIN) break;
+        MarkLost(error);
         return;
       }
       if (!gotData && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -221,13 +222,44 @@ void TermiosDevice::Queue(std::uint8_t byte, bool filterable) {
   rx_.push_back(byte);
   std::uint32_t ev = kEvRxChar;
   if (byte == plan_.eventChar) ev |= kEvRxFlag;
-  if (rx_.size() == (inputSize_ * 4 + 4) / 5) ev |= kEvRx80Full;
+  if (rx_.size() == Full80()) ev |= kEvRx80Full;
   events_ |= ev & mask_;
 }
 
+std::size_t TermiosDevice::Full80() const {
+  return (inputSize_ * 4 + 4) / 5;
+}
+
+// Plain bytes (no mark, no NUL to drop) go into the queue as one block.
+std::size_t TermiosDevice::QueuePlain(const std::uint8_t* data, std::size_t count) {
+  std::size_t plain = count;
+  if (const void* mark = std::memchr(data, 0xFF, count); mark != nullptr)
+    plain = static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - data);
+  if (plan_.discardNull) {
+    if (const void* nul = std::memchr(data, 0, plain); nul != nullptr)
+      plain = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data);
+  }
+  plain = std::min(plain, QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+  if (plain == 0) return 0;
+  const std::size_t before = rx_.size();
+  rx_.insert(rx_.end(), data, data + plain);
+  std::uint32_t ev = kEvRxChar;
+  if (std::memchr(data, plan_.eventChar, plain) != nullptr) ev |= kEvRxFlag;
+  if (before < Full80() && rx_.size() >= Full80()) ev |= kEvRx80Full;
+  events_ |= ev & mask_;
+  return plain;
+}
+
 void TermiosDevice::Deliver(const std::uint8_t* data, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t c = data[i];
+  std::size_t i = 0;
+  while (i < count) {
+    if (markState_ == 0) {
+      const std::size_t taken = QueuePlain(data + i, count - i);
+      i += taken;
+      if (i == count) break;
+      if (taken > 0) continue;
+    }
+    const std::uint8_t c = data[i++];
     switch (markState_) {
       case 0:
         if (c == 0xFF) {
@@ -457,15 +489,19 @@ int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
 int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got) {
   *got = 0;
   std::unique_lock lock(mutex_);
-  if (lost_ != 0) return lost_;
+  // What arrived before the device went is served first; the loss is told once the
+  // queue is empty.
+  if (lost_ != 0 && rx_.empty()) return lost_;
   const CommTimeouts t = timeouts_;
   const std::uint64_t abortGeneration = readAbortGeneration_;
   const bool wasThrottled = InputThrottled();
   auto take = [&] {
-    while (*got < count && !rx_.empty()) {
-      data[(*got)++] = rx_.front();
-      rx_.pop_front();
-    }
+    const std::size_t n = std::min(count - *got, rx_.size());
+    if (n == 0) return;
+    const auto end = rx_.begin() + static_cast<std::ptrdiff_t>(n);
+    std::copy(rx_.begin(), end, data + *got);
+    rx_.erase(rx_.begin(), end);
+    *got += n;
   };
   auto finish = [&](int rc) {
     const bool resume = wasThrottled && !InputThrottled();
@@ -475,7 +511,7 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
   };
 
   take();
-  if (*got == count) return finish(0);
+  if (*got == count || lost_ != 0) return finish(0);
   // Interval all ones with no totals: what is queued, at once.
   if (t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0)
     return finish(0);
@@ -497,7 +533,7 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
   const bool useInterval = t.readInterval != 0 && t.readInterval != kMaxDword;
   auto lastByte = start;
   for (;;) {
-    if (lost_ != 0) return finish(lost_);
+    if (lost_ != 0 && rx_.empty()) return finish(*got > 0 ? 0 : lost_);
     if (readAbortGeneration_ != abortGeneration || stop_) return finish(ECANCELED);
     Clock::time_point deadline = totalDeadline;
     if (useInterval && *got > 0) deadline = std::min(deadline, After(lastByte, t.readInterval));
@@ -518,12 +554,21 @@ int TermiosDevice::Purge(std::uint32_t flags) {
   if (lost_ != 0) return lost_;
   const bool wasThrottled = InputThrottled();
   if ((flags & kPurgeRxAbort) != 0) ++readAbortGeneration_;
-  if ((flags & kPurgeTxAbort) != 0) ++writeAbortGeneration_;
+  if ((flags & kPurgeTxAbort) != 0) {
+    ++writeAbortGeneration_;
+    const std::uint32_t rate = planSet_ ? plan_.termios.speed : 0;
+    lock.unlock();
+    // A close must not wait for output the far end holds off (XOFF, CTS low): the tty
+    // would block the close for its closing wait, 30 s. What still moves is let out first,
+    // as a completed write promises.
+    LetOutputDrain(rate);
+    if (tcflush(fd_.Get(), TCOFLUSH) != 0 && errno != ENOTTY) return errno;
+    lock.lock();
+  }
   if ((flags & kPurgeRxClear) != 0) {
     if (tcflush(fd_.Get(), TCIFLUSH) != 0) return errno;
     rx_.clear();
     markState_ = 0;
-    ++purgeGeneration_;
   }
   if ((flags & kPurgeTxClear) != 0 && tcflush(fd_.Get(), TCOFLUSH) != 0) return errno;
   const bool resume = wasThrottled && !InputThrottled();
@@ -533,10 +578,32 @@ int TermiosDevice::Purge(std::uint32_t flags) {
   return 0;
 }
 
+void TermiosDevice::LetOutputDrain(std::uint32_t rate) {
+  int queued = 0;
+  if (ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+  // Twice the time the bytes take at 12 bits each, and never longer than a stall.
+  const double msPerByte = rate > 0 ? 12000.0 / rate : 10.0;
+  const auto start = Clock::now();
+  const auto limit = After(start, static_cast<std::uint64_t>(2.0 * msPerByte * queued) + kStallMs);
+  auto lastProgress = start;
+  int last = queued;
+  while (queued > 0 && Clock::now() < limit) {
+    usleep(2000);
+    if (ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) return;
+    const auto now = Clock::now();
+    if (queued < last) {
+      last = queued;
+      lastProgress = now;
+    } else if (now - lastProgress > std::chrono::milliseconds(kStallMs)) {
+      return;  // held off
+    }
+  }
+}
+
 int TermiosDevice::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   std::lock_guard lock(mutex_);
-  if (lost_ != 0) return lost_;
-  PollCounters();
+  if (lost_ != 0 && rx_.empty()) return lost_;
+  if (lost_ == 0) PollCounters();
   *errors = errors_;
   errors_ = 0;
   stat->inQue = static_cast<std::uint32_t>(rx_.size());
