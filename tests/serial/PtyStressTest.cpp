@@ -90,7 +90,7 @@ TEST_F(PtyStressTest, NoReplyAfterAPurgeIsLostUnderAFlood) {
   port_.SetEvents({});
   port_.OpenPort();
   FloodingResponder farEnd(pty_.MasterFd());
-  constexpr int kRounds = 2000;
+  constexpr int kRounds = 1000;
   int lost = 0;
   std::string text;
   for (int round = 0; round < kRounds; ++round) {
