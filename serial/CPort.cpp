@@ -75,9 +75,20 @@ std::string EComPort::Text(int errorNumber) {
 }
 
 void kvel::RaiseComError(int errorNumber, int code, const std::string& devicePath) {
-  if (code == EACCES && !devicePath.empty())
-    throw EComPort(errorNumber, code, PermissionHint(devicePath));
+  if (!devicePath.empty()) {
+    const std::string hint = OpenFailureHint(code, devicePath);
+    if (!hint.empty()) throw EComPort(errorNumber, code, hint);
+  } else if (IsDeviceGone(code)) {
+    // Said in words: the number alone reads like a code of another system.
+    throw EComPort(errorNumber, code, " - the device has gone (adapter unplugged?)");
+  }
   throw EComPort(errorNumber, code);
+}
+
+void kvel::RaiseComError(int errorNumber, int code, const SerialDevice& device) {
+  const std::string detail = device.FailureDetail();
+  if (!detail.empty() && !IsDeviceGone(code)) throw EComPort(errorNumber, code, " - " + detail);
+  RaiseComError(errorNumber, code);
 }
 
 bool kvel::IsDeviceGone(int code) {
@@ -323,7 +334,7 @@ kvel::Dcb TCustomComPort::LineSettingsRecord() const {
 void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
   if (const int rc = device_->SetCommState(LineSettingsRecord()); rc != 0)
-    kvel::RaiseComError(7, rc);
+    kvel::RaiseComError(7, rc, *device_);
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -378,7 +389,6 @@ void TCustomComPort::OpenDevice() {
     // Say plainly what an engineer in the field can act on.
     if (rc == EBUSY || rc == EWOULDBLOCK)
       throw EComPort(1, rc, " - " + path + " is in use by another program");
-    if (rc == ENOENT) throw EComPort(1, rc, " - " + path + " does not exist (adapter unplugged?)");
     kvel::RaiseComError(1, rc, path);
   }
 }

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -32,6 +34,9 @@ constexpr int kTickMs = 10;
 constexpr int kStallMs = 100;
 // Rates a driver may round to; further off, the line would not talk to the far end.
 constexpr double kRateTolerance = 0.03;
+// UART types of the 8250 family (PORT_8250 .. PORT_16550A_FSL64): a whole divisor of
+// the base clock.
+constexpr int kLast8250Type = 30;
 
 bool Unsupported(int code) {
   return code == ENOTTY || code == EINVAL;
@@ -74,6 +79,12 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
   // to the tty, not to this descriptor, so the close must clear it again.
   dev->exclusive_ = ioctl(fd, TIOCEXCL) == 0;
   if (isatty(fd) == 0) return ENOTTY;
+  struct stat st {};
+  if (fstat(fd, &st) == 0) {
+    const unsigned kind = major(st.st_rdev);
+    // Unix98 pseudo-terminal slaves, and the old BSD ones.
+    dev->pseudoTerminal_ = (kind >= 136 && kind <= 143) || kind == 3;
+  }
 
   // Raw at once, keeping the driver's rate and frame until the settings are applied, so
   // nothing is echoed or line-edited meanwhile.
@@ -367,6 +378,7 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   {
     std::lock_guard lock(mutex_);
     if (lost_ != 0) return lost_;
+    failureDetail_.clear();
   }
   LineSettingsPlan plan;
   if (const int rc = PlanLineSettings(dcb, &plan); rc != 0) return rc;
@@ -376,9 +388,27 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   if (const int rc = SetTermios2(fd, plan.termios); rc != 0) return rc;
   TermiosSettings after;
   if (const int rc = GetTermios2(fd, &after); rc != 0) return rc;
+  // Drivers of the 8250 family report the rate asked for, not the one their divisor
+  // gives (31250 on a 115200 base runs at 28800).
+  std::uint32_t actual = after.speed;
+  serial_struct serial{};
+  if (!pseudoTerminal_ && ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.type >= PORT_8250 &&
+      serial.type <= kLast8250Type && serial.baud_base > 0) {
+    actual = UartRate(static_cast<std::uint32_t>(serial.baud_base), after.speed);
+  }
+  std::string refused;
   const double rate = static_cast<double>(dcb.baudRate);
-  if (std::abs(static_cast<double>(after.speed) - rate) > rate * kRateTolerance) {
+  if (std::abs(static_cast<double>(actual) - rate) > rate * kRateTolerance) {
+    refused = "the device cannot run at " + std::to_string(dcb.baudRate) +
+              " baud (it would run at " + std::to_string(actual) + ")";
+  } else if (!pseudoTerminal_ && !FrameKept(plan.termios.cflag, after.cflag)) {
+    refused = "the device cannot use " + std::to_string(dcb.byteSize) + " data bits with this " +
+              "parity and these stop bits";
+  }
+  if (!refused.empty()) {
     SetTermios2(fd, before);
+    std::lock_guard lock(mutex_);
+    failureDetail_ = refused;
     return EINVAL;
   }
   // DTR and RTS levels; a pty has no modem lines and refuses these.
@@ -392,6 +422,23 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   plan_ = plan;
   planSet_ = true;
   return 0;
+}
+
+std::string TermiosDevice::FailureDetail() const {
+  std::lock_guard lock(mutex_);
+  return failureDetail_;
+}
+
+std::uint32_t UartRate(std::uint32_t baudBase, std::uint32_t requested) {
+  if (requested == 0) return 0;
+  const std::uint64_t divisor =
+      std::max<std::uint64_t>((std::uint64_t{baudBase} + requested / 2) / requested, 1);
+  return static_cast<std::uint32_t>(baudBase / divisor);
+}
+
+bool FrameKept(std::uint32_t requestedCflag, std::uint32_t actualCflag) {
+  constexpr std::uint32_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  return (requestedCflag & kFrame) == (actualCflag & kFrame);
 }
 
 int TermiosDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
@@ -669,16 +716,52 @@ void TermiosDevice::CancelWait() {
 
 std::string PermissionHint(const std::string& devicePath) {
   struct stat st {};
-  std::string name = "dialout";
-  if (stat(devicePath.c_str(), &st) == 0) {
-    if (const struct group* g = getgrgid(st.st_gid); g != nullptr) {
-      name = g->gr_name;
-    } else {
-      name = std::to_string(st.st_gid);
+  if (stat(devicePath.c_str(), &st) != 0) return " - no permission on " + devicePath;
+  const bool groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  // Joining a group helps only when that group may read and write, and joining root is
+  // no advice to give.
+  if (!groupMayUse || st.st_gid == 0) {
+    return " - no permission on " + devicePath + ": its mode " + mode +
+           " lets no group of users read and write it; let a group use it with a udev rule "
+           "(for example GROUP=\"dialout\", MODE=\"0660\") and join that group";
+  }
+  std::string name = std::to_string(st.st_gid);
+  bool listed = false;
+  if (const struct group* g = getgrgid(st.st_gid); g != nullptr) {
+    name = g->gr_name;
+    const char* user = std::getenv("USER");
+    for (char** member = g->gr_mem; user != nullptr && *member != nullptr; ++member) {
+      if (std::string(*member) == user) listed = true;
     }
+  }
+  if (listed) {
+    return " - no permission on " + devicePath + "; you were added to the group " + name +
+           " after logging in: log out and in again";
   }
   return " - no permission on " + devicePath + "; add yourself to the group " + name +
          " (sudo usermod -aG " + name + " $USER) and log in again";
+}
+
+std::string OpenFailureHint(int code, const std::string& devicePath) {
+  switch (code) {
+    case EACCES:
+    case EPERM:
+      return PermissionHint(devicePath);
+    case ENOENT:
+      return " - " + devicePath + " does not exist (adapter unplugged?)";
+    case ENOTTY:
+      return " - " + devicePath + " is not a serial device";
+    case EISDIR:
+      return " - " + devicePath + " is a folder, not a serial device";
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      return " - " + devicePath + " has no device behind it (adapter unplugged?)";
+    default:
+      return {};
+  }
 }
 
 }  // namespace kvel

@@ -58,6 +58,7 @@ class TermiosDevice final : public SerialDevice {
   int SetCommMask(std::uint32_t mask) override;
   int WaitCommEvent(std::uint32_t* events) override;
   void CancelWait() override;
+  std::string FailureDetail() const override;
 
   // The receive queue never holds less than this, whatever SetupComm asks: a program
   // that reads every 100 ms takes 40 MB/s before the device is held back. The queue
@@ -112,9 +113,19 @@ class TermiosDevice final : public SerialDevice {
   bool countersValid_ = false;
   std::uint32_t lastCounters_[6] = {};
   bool txPending_ = false;
+  bool pseudoTerminal_ = false;  // no line: the kernel keeps no character frame
+  std::string failureDetail_;
 };
 
 // Why a device could not be opened for lack of permission, and what the user can do.
 std::string PermissionHint(const std::string& devicePath);
+// What an open of `devicePath` that failed with `code` means to the user (" - ..."), or empty.
+std::string OpenFailureHint(int code, const std::string& devicePath);
+
+// The rate an 8250-family UART really runs at for a requested rate: its base clock
+// divided by the nearest whole divisor.
+std::uint32_t UartRate(std::uint32_t baudBase, std::uint32_t requested);
+// Whether the driver kept the character frame (data bits, parity, stop bits) asked for.
+bool FrameKept(std::uint32_t requestedCflag, std::uint32_t actualCflag);
 
 }  // namespace kvel

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -373,6 +376,13 @@ TEST_F(PtyPortTest, DeviceGoneFailsCallsWithoutSpinning) {
   std::string text;
   EXPECT_EQ(ErrorOf([&] { port_.SendText("x"); }, &code), 2);
   EXPECT_EQ(code, EIO);
+  try {
+    port_.PendingInput();
+  } catch (const EComPort& e) {
+    EXPECT_STREQ(e.what(),
+                 "ClearCommError function failed (win error code: 5) - the device has gone "
+                 "(adapter unplugged?)");
+  }
   EXPECT_EQ(ErrorOf([&] { port_.ReceiveText(text, 5); }, &code), 3);
   EXPECT_EQ(ErrorOf([&] { port_.ReadModemSignals(); }, &code), 11);
   EXPECT_EQ(ErrorOf([&] { port_.PurgeBuffers(true, false); }, &code), 5);
@@ -397,12 +407,94 @@ TEST(PtyOpen, UnknownPortsFailToOpen) {
   }
 }
 
-TEST(PermissionHint, NamesTheDeviceGroup) {
-  const std::string hint = kvel::PermissionHint("/dev/null");
-  EXPECT_NE(hint.find("no permission on /dev/null"), std::string::npos);
-  EXPECT_NE(hint.find("sudo usermod -aG root $USER"), std::string::npos);
+struct HintRow {
+  const char* name;
+  mode_t mode;
+  const char* group;  // nullptr: root
+  const char* expected;
+};
+
+class PermissionHintTest : public testing::TestWithParam<HintRow> {};
+
+TEST_P(PermissionHintTest, NamesAGroupOnlyWhenItMayReadAndWrite) {
+  const HintRow& row = GetParam();
+  char path[] = "/tmp/kvel-hint-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(chmod(path, row.mode), 0);
+  gid_t gid = 0;
+  if (row.group != nullptr) {
+    const struct group* g = getgrnam(row.group);
+    if (g == nullptr) GTEST_SKIP() << "no group " << row.group;
+    gid = g->gr_gid;
+  }
+  if (chown(path, static_cast<uid_t>(-1), gid) != 0) GTEST_SKIP() << "cannot change the group";
+  const std::string hint = kvel::PermissionHint(path);
+  unlink(path);
+  EXPECT_NE(hint.find(row.expected), std::string::npos) << hint;
+  EXPECT_EQ(hint.find("-aG root"), std::string::npos) << hint;
   // The message box shows the byte string one byte per character: no multi-byte forms.
   for (const char c : hint) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << hint;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PermissionHintTest,
+    testing::Values(HintRow{"RootOnly", 0600, nullptr, "its mode 0600 lets no group"},
+                    HintRow{"RootGroupWritable", 0660, nullptr, "udev rule"},
+                    HintRow{"TtyWriteOnly", 0620, "tty", "its mode 0620 lets no group"},
+                    HintRow{"Dialout", 0660, "dialout", "sudo usermod -aG dialout $USER"}),
+    [](const testing::TestParamInfo<HintRow>& row) { return std::string(row.param.name); });
+
+TEST(OpenHints, WhatIsNoSerialDeviceSaysSo) {
+  char dir[] = "/tmp/kvel-open-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/plain";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  std::fclose(f);
+  const struct {
+    std::string path;
+    int code;
+    std::string hint;
+  } rows[] = {{file, ENOTTY, " - " + file + " is not a serial device"},
+              {dir, EISDIR, std::string(" - ") + dir + " is a folder, not a serial device"}};
+  for (const auto& row : rows) {
+    setenv("KVEL_COM36", row.path.c_str(), 1);
+    TComPort port;
+    port.SetPort("COM36");
+    try {
+      port.OpenPort();
+      ADD_FAILURE() << row.path << " opened";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.SystemError(), row.code);
+      EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " +
+                                           std::to_string(row.code) + ")" + row.hint);
+    }
+    EXPECT_FALSE(port.Connected());
+  }
+  unsetenv("KVEL_COM36");
+  std::filesystem::remove_all(dir);
+}
+
+struct UartRow {
+  std::uint32_t base;
+  std::uint32_t requested;
+  std::uint32_t actual;
+};
+
+TEST(UartRate, WholeDivisorsOfTheBaseClock) {
+  const UartRow rows[] = {{115200, 31250, 28800},   {115200, 9600, 9600},
+                          {115200, 115200, 115200}, {115200, 250000, 115200},
+                          {1500000, 31250, 31250},  {115200, 14400, 14400}};
+  for (const UartRow& row : rows)
+    EXPECT_EQ(kvel::UartRate(row.base, row.requested), row.actual) << row.requested;
+}
+
+TEST(FrameKept, DataBitsParityAndStopBitsMustStay) {
+  EXPECT_TRUE(kvel::FrameKept(CS7 | PARENB | CREAD, CS7 | PARENB | CLOCAL));
+  EXPECT_FALSE(kvel::FrameKept(CS7 | PARENB, CS8));  // what a pseudo-terminal does
+  EXPECT_FALSE(kvel::FrameKept(CS8 | PARENB | CMSPAR, CS8 | PARENB));
+  EXPECT_FALSE(kvel::FrameKept(CS5 | CSTOPB, CS5));
 }
 
 TEST(DeviceLockTest, StaleLocksAreTakenOverLiveOnesRefused) {
