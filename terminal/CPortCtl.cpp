@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <ostream>
 
@@ -27,6 +28,18 @@ constexpr int kMaxRows = 100;
 TColor ToRgb(const QColor& color) {
   return color.rgb() & 0xFFFFFFu;
 }
+
+// A relative cursor move by any parameter, without overflow; MoveCursor clamps the rest.
+int Moved(int from, std::int64_t by) {
+  return static_cast<int>(std::clamp<std::int64_t>(from + by, INT_MIN, INT_MAX));
+}
+
+// Windows-1252 in 0x80..0x9F, where Latin-1 has control characters; the five codes the
+// code page leaves unassigned stay as they are.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 QColor FromRgb(TColor rgb) {
   return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
@@ -50,6 +63,20 @@ class TComTerminal::Batch {
  private:
   TComTerminal& terminal_;
 };
+
+QChar TComTerminal::DisplayChar(std::uint8_t ch) {
+  if (ch >= 0x80 && ch <= 0x9F) return QChar(kCp1252High[ch - 0x80]);
+  return QChar(static_cast<char16_t>(ch));
+}
+
+int TComTerminal::CodeOfChar(QChar ch) {
+  const char16_t unicode = ch.unicode();
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == unicode) return 0x80 + i;
+  }
+  if (unicode <= 0xFF) return unicode;
+  return -1;
+}
 
 QFont TComTerminal::DefaultTermFont() {
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -187,19 +214,19 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
   switch (code) {
     case ecUp:
     case ecAppUp:
-      MoveCursor(cursorCol_, cursorRow_ - p(1));
+      MoveCursor(cursorCol_, Moved(cursorRow_, -std::int64_t{p(1)}));
       return true;
     case ecDown:
     case ecAppDown:
-      MoveCursor(cursorCol_, cursorRow_ + p(1));
+      MoveCursor(cursorCol_, Moved(cursorRow_, p(1)));
       return true;
     case ecLeft:
     case ecAppLeft:
-      MoveCursor(cursorCol_ - p(1), cursorRow_);
+      MoveCursor(Moved(cursorCol_, -std::int64_t{p(1)}), cursorRow_);
       return true;
     case ecRight:
     case ecAppRight:
-      MoveCursor(cursorCol_ + p(1), cursorRow_);
+      MoveCursor(Moved(cursorCol_, p(1)), cursorRow_);
       return true;
     case ecHome:
     case ecGoto:
@@ -653,7 +680,7 @@ void TComTerminal::MeasureFont() {
   for (int code = 0; code < 256; ++code) {
     const QList<quint32> glyph =
         rawFont_.isValid()
-            ? rawFont_.glyphIndexesForString(QString(QChar(static_cast<char16_t>(code))))
+            ? rawFont_.glyphIndexesForString(QString(DisplayChar(static_cast<std::uint8_t>(code))))
             : QList<quint32>{};
     glyphs_[static_cast<std::size_t>(code)] = glyph.size() == 1 ? glyph[0] : 0;
   }
@@ -878,8 +905,7 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
       for (int i = 0; i < length; ++i) {
         if (glyphs[i] != 0) continue;
         const std::uint8_t ch = buffer_.Cell(start + i + viewCol_ - 1, row).Ch;
-        painter.drawText(x + i * cellWidth_, y + fontAscent_,
-                         QString(QChar(static_cast<char16_t>(ch))));
+        painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(DisplayChar(ch)));
       }
       if (cell.Underline) {
         const int underlineY = y + fontAscent_ + 1;
@@ -1006,7 +1032,7 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
     return;
   }
   for (QChar ch : text) {
-    if (ch.unicode() <= 0xFF) SendChar(static_cast<std::uint8_t>(ch.unicode()));
+    if (const int byte = CodeOfChar(ch); byte >= 0) SendChar(static_cast<std::uint8_t>(byte));
   }
   event->accept();
 }

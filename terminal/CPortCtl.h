@@ -115,6 +115,11 @@ class TComTerminal : public QAbstractScrollArea {
   void UpdateScrollBars();
   QSize sizeHint() const override;
 
+  // The character a byte shows as: the program's texts are in the Windows-1252 code page.
+  static QChar DisplayChar(std::uint8_t ch);
+  // The byte a typed character stands for in that code page, -1 for none.
+  static int CodeOfChar(QChar ch);
+
   // The font every terminal starts with, and whose face replaces a font that is not
   // fixed-pitch: the platform's fixed-width system font at 9 points.
   static QFont DefaultTermFont();

@@ -151,10 +151,25 @@ TEST_F(Terminal, CursorAddressingIsClamped) {
   struct {
     const char* text;
     Pos cursor;
-  } rows[] = {{"\033[5;10H", {10, 5}}, {"\033[99;99H", {80, 24}},  {"\033[H", {1, 1}},
-              {"\033[3;4f", {4, 3}},   {"\033[2B", {4, 5}},        {"\033[9A", {4, 1}},
-              {"\033[70C", {74, 1}},   {"\033[C\033[9C", {80, 1}}, {"\033[200D", {1, 1}},
-              {"\033[;7H", {1, 1}},    {"\033[0;0H", {1, 1}}};
+  } rows[] = {{"\033[5;10H", {10, 5}},
+              {"\033[99;99H", {80, 24}},
+              {"\033[H", {1, 1}},
+              {"\033[3;4f", {4, 3}},
+              {"\033[2B", {4, 5}},
+              {"\033[9A", {4, 1}},
+              {"\033[70C", {74, 1}},
+              {"\033[C\033[9C", {80, 1}},
+              {"\033[200D", {1, 1}},
+              {"\033[;7H", {1, 1}},
+              {"\033[0;0H", {1, 1}},
+              // Parameters at the ends of the integer range clamp without overflowing.
+              {"\033[12;5H\033[2147483647B", {5, 24}},
+              {"\033[12;5H\033[2147483647A", {5, 1}},
+              {"\033[12;5H\033[2147483647C", {80, 12}},
+              {"\033[2147483647D", {1, 12}},
+              {"\033[-2147483648B", {1, 1}},
+              {"\033[-2147483648A", {1, 24}},
+              {"\033[2147483647;2147483647H", {80, 24}}};
   for (auto row : rows) {
     term.PutText(row.text);
     EXPECT_EQ(Cursor(), row.cursor) << row.text + 1;
@@ -498,6 +513,36 @@ TEST_F(Terminal, CaretExistsOnlyWithTheFocusAndAShape) {
 }
 
 // Typing on a terminal without a port sends nothing and so shows nothing either.
+TEST_F(Terminal, Bytes80To9FShowAsTheWindowsCodePage) {
+  const struct {
+    std::uint8_t byte;
+    char16_t shown;
+  } rows[] = {{0x80, 0x20AC}, {0x85, 0x2026}, {0x91, 0x2018}, {0x93, 0x201C},
+              {0x96, 0x2013}, {0x97, 0x2014}, {0x99, 0x2122}, {0x9F, 0x0178},
+              {0x81, 0x0081}, {0x41, u'A'},   {0xE9, 0x00E9}, {0xA0, 0x00A0}};
+  for (auto row : rows) {
+    EXPECT_EQ(TComTerminal::DisplayChar(row.byte).unicode(), row.shown) << int{row.byte};
+    EXPECT_EQ(TComTerminal::CodeOfChar(QChar(row.shown)), row.byte) << int{row.byte};
+  }
+  EXPECT_EQ(TComTerminal::CodeOfChar(QChar(0x3A9)), -1);  // no such byte
+
+  // On screen the euro sign and the dashes have ink; as Latin-1 controls they were blank.
+  term.SetColor(Qt::white);
+  term.SetFontColor(Qt::black);
+  term.show();
+  term.PutText("\x80\x93\x97");
+  QApplication::processEvents();
+  const QImage image = term.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  for (int col = 0; col < 3; ++col) {
+    int ink = 0;
+    for (int y = 0; y < term.CellHeight(); ++y) {
+      for (int x = col * term.CellWidth(); x < (col + 1) * term.CellWidth(); ++x)
+        if (image.pixel(x, y) != QColor(Qt::white).rgb()) ++ink;
+    }
+    EXPECT_GT(ink, 0) << "column " << col + 1;
+  }
+}
+
 TEST_F(Terminal, TypingOnAnUnboundTerminalEchoesNothing) {
   term.SetLocalEcho(true);
   QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
