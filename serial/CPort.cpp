@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "CPortThread.h"
 #include "ComError.h"
 #include "MemoryLine.h"
 #include "PortMap.h"
@@ -42,6 +43,9 @@ std::string WithCode(int errorNumber, int systemError) {
   std::snprintf(code, sizeof code, " (win error code: %d)", systemError);
   return EComPort::Text(errorNumber) + code;
 }
+
+constexpr TComEvent kDispatchOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                        evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
 // A closed port has no device; its calls fail as on an invalid handle.
 constexpr int kNoDevice = EBADF;
@@ -292,6 +296,7 @@ TCustomComPort::~TCustomComPort() {
     ClosePort();
   } catch (...) {
   }
+  eventThread_.reset();
   device_.reset();
 }
 
@@ -409,7 +414,9 @@ void TCustomComPort::OpenPort() {
     connected_ = false;
     throw;
   }
+  ++session_;
   if (!events_.Empty()) {
+    if (syncMethod_ == smWindowSync) eventWindow_ = true;
     StartEventThread();
     eventThreadCreated_ = true;
   }
@@ -430,11 +437,134 @@ void TCustomComPort::ClosePort() {
   if (eventThreadCreated_) {
     StopEventThread();
     eventThreadCreated_ = false;
+    eventWindow_ = false;
   }
   CloseDevice();
   connected_ = false;
   CallLinks(&TComLink::ConnectionSignal, false);
   DoAfterClose();
+}
+
+// ---- line events ----
+
+void TCustomComPort::StartEventThread() {
+  eventThread_ =
+      std::make_unique<kvel::TComThread>(*this, *device_, kvel::EventSetToMask(events_.Bits()));
+}
+
+void TCustomComPort::StopEventThread() {
+  eventThread_.reset();
+}
+
+void TCustomComPort::DispatchEvents(TComEvents events, const std::atomic<bool>& stop) {
+  const std::uint64_t session = session_;
+  switch (syncMethod_) {
+    case smThreadSync:
+      kvel::Synchronize([this, events, session] { RunEventHandlers(events, session); },
+                        kvel::SyncWait::kUntilDone, &stop);
+      break;
+    case smWindowSync:
+      // One message per event; the window lets the thread go on before it handles it.
+      for (const TComEvent event : kDispatchOrder) {
+        if (!events.Contains(event)) continue;
+        kvel::Synchronize([this, event, session] { RunEventHandlers({event}, session); },
+                          kvel::SyncWait::kUntilTaken, &stop);
+        if (stop) break;
+      }
+      break;
+    case smNone:
+      try {
+        RunEventHandlers(events, session);
+      } catch (...) {
+        // No handler runs on this thread to show it: the GUI thread shows it.
+        kvel::PostToGuiThread(
+            [error = std::current_exception()] { std::rethrow_exception(error); });
+      }
+      break;
+  }
+}
+
+void TCustomComPort::RunEventHandlers(TComEvents events, std::uint64_t session) {
+  for (const TComEvent event : kDispatchOrder) {
+    if (!events.Contains(event)) continue;
+    // A handler may have closed (or closed and reopened) the port: the rest of the batch
+    // belonged to the device that was.
+    if (!connected_ || session != session_) return;
+    try {
+      RunEventHandler(event);
+    } catch (const EComPort& e) {
+      // A device that has gone fails every status read; the thread ends at its next wait
+      // and the owner learns of the loss from its own calls, once.
+      if (kvel::IsDeviceGone(e.SystemError())) return;
+      throw;
+    }
+  }
+}
+
+void TCustomComPort::RunEventHandler(TComEvent event) {
+  switch (event) {
+    case evError:
+      if (const TComErrors errors = ReadLineErrors(); !errors.Empty()) DoError(errors);
+      break;
+    case evRxChar: {
+      std::int32_t n = PendingInput();
+      if (n > 0) CallLinks(&TComLink::RxSignal, true);
+      if (n > 0 && hasDataLink_) {
+        std::vector<std::uint8_t> buffer;
+        const std::vector<TComLink*> links = links_;
+        for (TComLink* link : links) {
+          if (std::find(links_.begin(), links_.end(), link) == links_.end()) continue;
+          if (!link->RxBlock) continue;
+          if (buffer.empty()) {
+            buffer.resize(static_cast<std::size_t>(n));
+            ReadBlock(buffer.data(), n);
+            DoRxBuf(buffer.data(), n);
+          }
+          link->RxBlock(*this, buffer.data(), n);
+        }
+        n = 0;
+      }
+      if (n > 0) DoRxChar(n);
+      break;
+    }
+    case evTxEmpty:
+      CallLinks(&TComLink::TxSignal, false);
+      CallLinks(&TComLink::TxEmptyNotice);
+      DoTxEmpty();
+      break;
+    case evBreak:
+      DoBreak();
+      break;
+    case evRing:
+      CallLinks(&TComLink::RingNotice);
+      DoRing();
+      break;
+    case evCTS: {
+      const bool on = ReadModemSignals().Contains(msCTS);
+      CallLinks(&TComLink::CTSSignal, on);
+      DoCTSChange(on);
+      break;
+    }
+    case evDSR: {
+      const bool on = ReadModemSignals().Contains(msDSR);
+      CallLinks(&TComLink::DSRSignal, on);
+      DoDSRChange(on);
+      break;
+    }
+    case evRxFlag:
+      CallLinks(&TComLink::RxFlagNotice);
+      DoRxFlag();
+      break;
+    case evRLSD: {
+      const bool on = ReadModemSignals().Contains(msRLSD);
+      CallLinks(&TComLink::RLSDSignal, on);
+      DoRLSDChange(on);
+      break;
+    }
+    case evRx80Full:
+      DoRx80Full();
+      break;
+  }
 }
 
 void TCustomComPort::ReportSignalsOn() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -10,6 +11,10 @@
 #include <vector>
 
 #include "SerialDevice.h"
+
+namespace kvel {
+class TComThread;
+}
 
 enum TBaudRate {
   brCustom,
@@ -368,10 +373,16 @@ class TCustomComPort {
   virtual void ApplyBufferSizes();
 
   // Where the line-event thread starts (end of open, when `Events` is not empty) and
-  // stops (inside close, before the device goes). This component has none: without it
-  // no line event is raised.
-  virtual void StartEventThread() {}
-  virtual void StopEventThread() {}
+  // stops (inside close, before the device goes).
+  virtual void StartEventThread();
+  virtual void StopEventThread();
+
+  // One batch of line events, on the event thread: handed to the handlers as `SyncMethod`
+  // says. `stop` is the thread's stop event.
+  void DispatchEvents(TComEvents events, const std::atomic<bool>& stop);
+  // The handlers of a batch, in the dispatch order, while this opening of the port lasts.
+  void RunEventHandlers(TComEvents events, std::uint64_t session);
+  void RunEventHandler(TComEvent event);
 
   // The open device, nullptr while closed.
   kvel::SerialDevice* Device() const { return device_.get(); }
@@ -396,6 +407,7 @@ class TCustomComPort {
   friend class TComFlowControl;
   friend class TComTimeouts;
   friend class TComBuffer;
+  friend class kvel::TComThread;
 
   enum class TransferKind { WriteTransfer, ReadTransfer };
   struct TransferRecord;
@@ -405,7 +417,10 @@ class TCustomComPort {
   void RecomputeHasDataLink();
 
   std::unique_ptr<kvel::SerialDevice> device_;
+  std::unique_ptr<kvel::TComThread> eventThread_;
   bool eventThreadCreated_ = false;
+  bool eventWindow_ = false;               // the hidden window of smWindowSync
+  std::atomic<std::uint64_t> session_{0};  // counts the openings; a batch belongs to one
   std::int32_t settingsChangeCount_ = 0;
   std::vector<TComLink*> links_;
   bool hasDataLink_ = false;

@@ -698,6 +698,8 @@ int TermiosDevice::WaitCommEvent(std::uint32_t* events) {
   eventCv_.wait(
       lock, [&] { return lost_ != 0 || (events_ & mask_) != 0 || waitGeneration_ != generation; });
   if (waitGeneration_ != generation) return 0;
+  // After a loss only what is still queued is worth telling.
+  if (lost_ != 0 && rx_.empty()) return lost_;
   if ((events_ & mask_) != 0) {
     *events = events_ & mask_;
     events_ = 0;
