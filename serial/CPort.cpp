@@ -298,6 +298,17 @@ TCustomComPort::~TCustomComPort() {
   }
   eventThread_.reset();
   device_.reset();
+  const auto notices = std::move(freeNotices_);
+  for (const auto& notice : notices) notice.second();
+}
+
+void TCustomComPort::FreeNotification(const void* who, std::function<void()> notice) {
+  RemoveFreeNotification(who);
+  freeNotices_.emplace_back(who, std::move(notice));
+}
+
+void TCustomComPort::RemoveFreeNotification(const void* who) {
+  std::erase_if(freeNotices_, [who](const auto& notice) { return notice.first == who; });
 }
 
 bool TCustomComPort::CanApply() const {

@@ -325,6 +325,10 @@ class TCustomComPort {
   // for the caller to hand to the default error display.
   void Loaded();
 
+  // Whoever keeps a pointer to this port hears of its destruction (after its close).
+  void FreeNotification(const void* who, std::function<void()> notice);
+  void RemoveFreeNotification(const void* who);
+
   bool HasDataLink() const { return hasDataLink_; }
   const std::vector<TComLink*>& Links() const { return links_; }
 
@@ -439,6 +443,7 @@ class TCustomComPort {
   TComFlowControl flowControl_;
   TSyncMethod syncMethod_ = smThreadSync;
   TStoredProps storedGroups_{sgBasic};
+  std::vector<std::pair<const void*, std::function<void()>>> freeNotices_;
   std::string name_;
   bool loading_ = false;
   bool designing_ = false;

@@ -1,5 +1,7 @@
 #include "CPortCtl.h"
 
+#include "CPortThread.h"
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -48,6 +50,18 @@ QColor FromRgb(TColor rgb) {
 
 }  // namespace
 
+// A bound port's line events reach the terminal on the GUI thread: the event thread's
+// synchronised calls run in this application's event loop.
+void InstallGuiSynchronize() {
+  if (QCoreApplication::instance() == nullptr || HasSynchronizeWakeup()) return;
+  SetSynchronizeWakeup([] {
+    if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr) {
+      QMetaObject::invokeMethod(
+          app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    }
+  });
+}
+
 // Keeps repaint requests and the caret out of the way while a block is written: the caret
 // is hidden once for the whole block and the changed cells become update rectangles when
 // the outermost batch closes, also when it is left by an exception.
@@ -85,6 +99,10 @@ QFont TComTerminal::DefaultTermFont() {
 }
 
 TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
+  InstallGuiSynchronize();
+  link_.RxBlock = [this](TCustomComPort& sender, const std::uint8_t* bytes, std::int32_t count) {
+    ReceiveBlock(sender, bytes, count);
+  };
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   viewport()->setAutoFillBackground(true);
@@ -120,7 +138,9 @@ TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
   UpdateScrollBars();
 }
 
-TComTerminal::~TComTerminal() = default;
+TComTerminal::~TComTerminal() {
+  SetComPort(nullptr);
+}
 
 // ---- writing ---------------------------------------------------------------------------
 
@@ -313,20 +333,58 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
   return false;
 }
 
-// ---- sending ---------------------------------------------------------------------------
-// The terminal is not bound to a port in this program, so nothing is sent and, as on a
-// closed port, nothing is echoed.
+// ---- the bound port ---------------------------------------------------------------------
 
-void TComTerminal::SendChar(std::uint8_t) {
+void TComTerminal::SetComPort(::TCustomComPort* port) {
+  if (port == comPort_) return;
+  if (comPort_ != nullptr) {
+    comPort_->RemoveFreeNotification(this);
+    comPort_->DetachLink(&link_);
+  }
+  comPort_ = port;
+  if (comPort_ != nullptr) {
+    // A port destroyed first leaves the terminal unbound; its link list goes with it.
+    comPort_->FreeNotification(this, [this] { comPort_ = nullptr; });
+    comPort_->AttachLink(&link_);
+  }
+}
+
+void TComTerminal::SetConnected(bool on) {
+  if (comPort_ != nullptr) comPort_->SetConnected(on);
+}
+
+void TComTerminal::SendChar(std::uint8_t ch) {
   if (comPort_ == nullptr || !Connected()) return;
+  comPort_->SendText(std::string(1, static_cast<char>(ch)));
+  if (localEcho_) PutChar(ch);
+  if (ch == '\r' && sendLF_) SendChar('\n');
 }
 
-void TComTerminal::SendCode(TEscapeCode, TParamList*) {
+void TComTerminal::SendCode(TEscapeCode code, TParamList* params) {
   if (comPort_ == nullptr || !Connected() || !codec_) return;
+  const std::string text = codec_->CodeToText(code, params);
+  if (!text.empty()) comPort_->SendText(text);
+  if (localEcho_) PerformAction(code, params);
 }
 
-void TComTerminal::SendReply(TEscapeCode, TParamList*) {
+void TComTerminal::SendReply(TEscapeCode code, TParamList* params) {
   if (comPort_ == nullptr || !Connected() || !codec_) return;
+  const std::string text = codec_->CodeToText(code, params);
+  if (!text.empty()) comPort_->SendText(text);
+}
+
+void TComTerminal::ReceiveBlock(TCustomComPort&, const std::uint8_t* bytes, std::int32_t count) {
+  std::string text(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count));
+  if (appendLF_) {
+    for (std::size_t i = text.find('\r'); i != std::string::npos; i = text.find('\r', i + 2))
+      text.insert(i + 1, 1, '\n');
+  }
+  // "Force incoming data to 7 bit ASCII": the eighth bit is cleared.
+  if (force7Bit_) {
+    for (char& c : text) c = static_cast<char>(static_cast<unsigned char>(c) & 0x7F);
+  }
+  if (OnStrRecieved) OnStrRecieved(*this, text);
+  PutText(text);
 }
 
 // ---- cursor movements -------------------------------------------------------------------

@@ -17,8 +17,7 @@
 #include "CPortCtlBuffer.h"
 #include "CPortEsc.h"
 
-// The serial port component a terminal can be bound to.
-class TCustomComPort;
+#include "CPort.h"
 
 namespace kvel {
 
@@ -47,10 +46,11 @@ class TComTerminal : public QAbstractScrollArea {
   // Carries out a decoded code; false when the code has no action. Queries replace `params`.
   bool PerformAction(TEscapeCode code, TParamList* params);
 
-  // ---- sending (only to a bound, connected port; this terminal is never bound yet) ----
+  // ---- the bound port: sending, and receiving through the port's link ----
   void SendChar(std::uint8_t ch);
   void SendCode(TEscapeCode code, TParamList* params);
   void SendReply(TEscapeCode code, TParamList* params);
+  void ReceiveBlock(TCustomComPort& sender, const std::uint8_t* bytes, std::int32_t count);
 
   // ---- properties ----
   int Columns() const { return columns_; }
@@ -93,8 +93,9 @@ class TComTerminal : public QAbstractScrollArea {
   bool AutoSize() const { return autoSize_; }
   void SetAutoSize(bool on);
   ::TCustomComPort* ComPort() const { return comPort_; }
-  bool Connected() const { return false; }
-  void SetConnected(bool) {}
+  void SetComPort(::TCustomComPort* port);
+  bool Connected() const { return comPort_ != nullptr && comPort_->Connected(); }
+  void SetConnected(bool on);
 
   // ---- state ----
   int CursorCol() const { return cursorCol_; }
@@ -190,6 +191,7 @@ class TComTerminal : public QAbstractScrollArea {
   TComTermBuffer buffer_;
   std::unique_ptr<TEscapeCodes> codec_;
   ::TCustomComPort* comPort_ = nullptr;
+  TComLink link_;
 
   int columns_ = 80;
   int rows_ = 24;
