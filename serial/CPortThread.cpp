@@ -16,6 +16,8 @@ struct Request {
   enum class State { kQueued, kTaken, kDone };
   std::function<void()> call;
   State state = State::kQueued;
+  const std::atomic<bool>* abandon = nullptr;
+  bool takenAfterStop = false;  // taken up by the thread that stops the worker
 };
 
 struct SyncQueue {
@@ -74,6 +76,7 @@ bool CheckSynchronize() {
       request = q.queue.front();
       q.queue.pop_front();
       request->state = Request::State::kTaken;
+      request->takenAfterStop = request->abandon != nullptr && *request->abandon;
       q.changed.notify_all();
     }
     ran = true;
@@ -98,6 +101,7 @@ bool Synchronize(std::function<void()> call, SyncWait wait, const std::atomic<bo
   SyncQueue& q = Queue();
   auto request = std::make_shared<Request>();
   request->call = std::move(call);
+  request->abandon = abandon;
   {
     std::lock_guard lock(q.mutex);
     q.queue.push_back(request);
@@ -109,10 +113,12 @@ bool Synchronize(std::function<void()> call, SyncWait wait, const std::atomic<bo
     return wait == SyncWait::kUntilDone ? request->state == Request::State::kDone
                                         : request->state != Request::State::kQueued;
   };
-  // A call that runs while its worker is told to stop is the stopping thread's own caller
-  // (a handler that closes the port): waiting for it would wait for ourselves.
+  // A call that was already running when its worker was told to stop is the stopping
+  // thread's own caller (a handler that closes the port): waiting for it would wait for
+  // ourselves. A call taken up by the stopping thread afterwards is waited for.
   q.changed.wait(lock, [&] {
-    return met() || (abandon != nullptr && *abandon && request->state == Request::State::kTaken);
+    return met() || (abandon != nullptr && *abandon && request->state == Request::State::kTaken &&
+                     !request->takenAfterStop);
   });
   return met();
 }

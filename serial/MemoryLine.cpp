@@ -124,7 +124,7 @@ class MemoryDevice final : public SerialDevice {
     std::lock_guard lock(s_->mutex);
     if (s_->unplugged) return EIO;
     s_->mask = mask;
-    s_->events = 0;
+    s_->events = s_->queue.empty() ? 0 : kEvRxChar & mask;
     ++s_->waitGeneration;
     s_->cv.notify_all();
     return 0;

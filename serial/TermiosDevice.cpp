@@ -679,7 +679,9 @@ int TermiosDevice::SetCommMask(std::uint32_t mask) {
     std::lock_guard lock(mutex_);
     if (lost_ != 0) return lost_;
     mask_ = mask;
-    events_ = 0;
+    // Bytes that came before the mask was set are announced all the same, so a reader
+    // that waits for them is not left waiting for more.
+    events_ = rx_.empty() ? 0 : kEvRxChar & mask;
     ++waitGeneration_;
     int status = 0;
     if (ioctl(fd_.Get(), TIOCMGET, &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);

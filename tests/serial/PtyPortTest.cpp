@@ -76,6 +76,13 @@ class PtyPortTest : public testing::Test {
     return t;
   }
 
+  // XOFF from the far end; the byte after it arrives only once the driver has acted on it.
+  void StopOutputFromTheFarEnd() {
+    pty_.Write("\x13m");
+    ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 1; }));
+    port_.PurgeBuffers(true, false);
+  }
+
   PtyPair pty_;
   TComPort port_;
 };
@@ -278,12 +285,7 @@ TEST_F(PtyPortTest, WriteUnderXoffCompletesPartlyAfterItsTimeout) {
   port_.Timeouts().SetWriteTotalMultiplier(1);
   port_.Timeouts().SetWriteTotalConstant(150);
   port_.OpenPort();
-  pty_.Write("\x13");  // XOFF from the far end
-  ASSERT_TRUE(WaitFor([&] {
-    // the driver consumes XOFF; give it a moment to act on it
-    std::this_thread::sleep_for(20ms);
-    return true;
-  }));
+  StopOutputFromTheFarEnd();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port_.SendText(std::string(50, 'x')), 0);
   const auto took = std::chrono::steady_clock::now() - start;
@@ -300,8 +302,7 @@ TEST_F(PtyPortTest, RtsToggleWriteUnderXoffStillEndsInTime) {
   port_.Timeouts().SetWriteTotalMultiplier(1);
   port_.Timeouts().SetWriteTotalConstant(100);
   port_.OpenPort();
-  pty_.Write("\x13");
-  std::this_thread::sleep_for(20ms);
+  StopOutputFromTheFarEnd();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port_.SendText(std::string(20, 'x')), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
