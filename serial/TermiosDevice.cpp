@@ -123,7 +123,7 @@ TermiosDevice::~TermiosDevice() {
   }
   if (exclusive_) ioctl(fd_.Get(), TIOCNXCL);
   // Whatever is still held off must not keep the close waiting.
-  tcflush(fd_.Get(), TCOFLUSH);
+  if (!pseudoTerminal_) tcflush(fd_.Get(), TCOFLUSH);
 }
 
 void TermiosDevice::Wake() {
@@ -601,15 +601,11 @@ int TermiosDevice::Purge(std::uint32_t flags) {
   if (lost_ != 0) return lost_;
   const bool wasThrottled = InputThrottled();
   if ((flags & kPurgeRxAbort) != 0) ++readAbortGeneration_;
-  if ((flags & kPurgeTxAbort) != 0) {
-    ++writeAbortGeneration_;
+  if ((flags & kPurgeTxAbort) != 0) ++writeAbortGeneration_;
+  if ((flags & (kPurgeTxAbort | kPurgeTxClear)) != 0) {
     const std::uint32_t rate = planSet_ ? plan_.termios.speed : 0;
     lock.unlock();
-    // A close must not wait for output the far end holds off (XOFF, CTS low): the tty
-    // would block the close for its closing wait, 30 s. What still moves is let out first,
-    // as a completed write promises.
-    LetOutputDrain(rate);
-    if (tcflush(fd_.Get(), TCOFLUSH) != 0 && errno != ENOTTY) return errno;
+    if (const int rc = DiscardHeldOutput(rate); rc != 0) return rc;
     lock.lock();
   }
   if ((flags & kPurgeRxClear) != 0) {
@@ -617,11 +613,23 @@ int TermiosDevice::Purge(std::uint32_t flags) {
     rx_.clear();
     markState_ = 0;
   }
-  if ((flags & kPurgeTxClear) != 0 && tcflush(fd_.Get(), TCOFLUSH) != 0) return errno;
   const bool resume = wasThrottled && !InputThrottled();
   lock.unlock();
   dataCv_.notify_all();
   if (resume) Wake();
+  return 0;
+}
+
+// A write completes here once the driver has the bytes, where a classic serial driver
+// completes it once they are on the line: what still moves belongs to completed writes
+// and is let out; only what the far end holds off (XOFF, CTS low) is discarded, so that a
+// close cannot wait for it (the tty's closing wait, 30 s). A pseudo-terminal holds nothing
+// back (its writes are refused while stopped), and flushing it could drop bytes still on
+// their way to the far end.
+int TermiosDevice::DiscardHeldOutput(std::uint32_t rate) {
+  if (pseudoTerminal_) return 0;
+  LetOutputDrain(rate);
+  if (tcflush(fd_.Get(), TCOFLUSH) != 0) return errno;
   return 0;
 }
 

@@ -76,6 +76,7 @@ class TermiosDevice final : public SerialDevice {
   std::size_t QueuePlain(const std::uint8_t* data, std::size_t count);  // mutex held
   std::size_t Full80() const;                                           // mutex held
   void LetOutputDrain(std::uint32_t rate);
+  int DiscardHeldOutput(std::uint32_t rate);
   void MarkLost(int code);
   void PollLines();                   // mutex held
   void PollCounters();                // mutex held
