@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "CPortThread.h"
 #include "ComError.h"
 #include "MemoryLine.h"
 #include "PortMap.h"
@@ -43,6 +44,9 @@ std::string WithCode(int errorNumber, int systemError) {
   return EComPort::Text(errorNumber) + code;
 }
 
+constexpr TComEvent kDispatchOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                        evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
 // A closed port has no device; its calls fail as on an invalid handle.
 constexpr int kNoDevice = EBADF;
 
@@ -75,9 +79,20 @@ std::string EComPort::Text(int errorNumber) {
 }
 
 void kvel::RaiseComError(int errorNumber, int code, const std::string& devicePath) {
-  if (code == EACCES && !devicePath.empty())
-    throw EComPort(errorNumber, code, PermissionHint(devicePath));
+  if (!devicePath.empty()) {
+    const std::string hint = OpenFailureHint(code, devicePath);
+    if (!hint.empty()) throw EComPort(errorNumber, code, hint);
+  } else if (IsDeviceGone(code)) {
+    // Said in words: the number alone reads like a code of another system.
+    throw EComPort(errorNumber, code, " - the device has gone (adapter unplugged?)");
+  }
   throw EComPort(errorNumber, code);
+}
+
+void kvel::RaiseComError(int errorNumber, int code, const SerialDevice& device) {
+  const std::string detail = device.FailureDetail();
+  if (!detail.empty() && !IsDeviceGone(code)) throw EComPort(errorNumber, code, " - " + detail);
+  RaiseComError(errorNumber, code);
 }
 
 bool kvel::IsDeviceGone(int code) {
@@ -281,7 +296,19 @@ TCustomComPort::~TCustomComPort() {
     ClosePort();
   } catch (...) {
   }
+  eventThread_.reset();
   device_.reset();
+  const auto notices = std::move(freeNotices_);
+  for (const auto& notice : notices) notice.second();
+}
+
+void TCustomComPort::FreeNotification(const void* who, std::function<void()> notice) {
+  RemoveFreeNotification(who);
+  freeNotices_.emplace_back(who, std::move(notice));
+}
+
+void TCustomComPort::RemoveFreeNotification(const void* who) {
+  std::erase_if(freeNotices_, [who](const auto& notice) { return notice.first == who; });
 }
 
 bool TCustomComPort::CanApply() const {
@@ -323,7 +350,7 @@ kvel::Dcb TCustomComPort::LineSettingsRecord() const {
 void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
   if (const int rc = device_->SetCommState(LineSettingsRecord()); rc != 0)
-    kvel::RaiseComError(7, rc);
+    kvel::RaiseComError(7, rc, *device_);
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -378,7 +405,6 @@ void TCustomComPort::OpenDevice() {
     // Say plainly what an engineer in the field can act on.
     if (rc == EBUSY || rc == EWOULDBLOCK)
       throw EComPort(1, rc, " - " + path + " is in use by another program");
-    if (rc == ENOENT) throw EComPort(1, rc, " - " + path + " does not exist (adapter unplugged?)");
     kvel::RaiseComError(1, rc, path);
   }
 }
@@ -399,7 +425,9 @@ void TCustomComPort::OpenPort() {
     connected_ = false;
     throw;
   }
+  ++session_;
   if (!events_.Empty()) {
+    if (syncMethod_ == smWindowSync) eventWindow_ = true;
     StartEventThread();
     eventThreadCreated_ = true;
   }
@@ -420,11 +448,134 @@ void TCustomComPort::ClosePort() {
   if (eventThreadCreated_) {
     StopEventThread();
     eventThreadCreated_ = false;
+    eventWindow_ = false;
   }
   CloseDevice();
   connected_ = false;
   CallLinks(&TComLink::ConnectionSignal, false);
   DoAfterClose();
+}
+
+// ---- line events ----
+
+void TCustomComPort::StartEventThread() {
+  eventThread_ =
+      std::make_unique<kvel::TComThread>(*this, *device_, kvel::EventSetToMask(events_.Bits()));
+}
+
+void TCustomComPort::StopEventThread() {
+  eventThread_.reset();
+}
+
+void TCustomComPort::DispatchEvents(TComEvents events, const std::atomic<bool>& stop) {
+  const std::uint64_t session = session_;
+  switch (syncMethod_) {
+    case smThreadSync:
+      kvel::Synchronize([this, events, session] { RunEventHandlers(events, session); },
+                        kvel::SyncWait::kUntilDone, &stop);
+      break;
+    case smWindowSync:
+      // One message per event; the window lets the thread go on before it handles it.
+      for (const TComEvent event : kDispatchOrder) {
+        if (!events.Contains(event)) continue;
+        kvel::Synchronize([this, event, session] { RunEventHandlers({event}, session); },
+                          kvel::SyncWait::kUntilTaken, &stop);
+        if (stop) break;
+      }
+      break;
+    case smNone:
+      try {
+        RunEventHandlers(events, session);
+      } catch (...) {
+        // No handler runs on this thread to show it: the GUI thread shows it.
+        kvel::PostToGuiThread(
+            [error = std::current_exception()] { std::rethrow_exception(error); });
+      }
+      break;
+  }
+}
+
+void TCustomComPort::RunEventHandlers(TComEvents events, std::uint64_t session) {
+  for (const TComEvent event : kDispatchOrder) {
+    if (!events.Contains(event)) continue;
+    // A handler may have closed (or closed and reopened) the port: the rest of the batch
+    // belonged to the device that was.
+    if (!connected_ || session != session_) return;
+    try {
+      RunEventHandler(event);
+    } catch (const EComPort& e) {
+      // A device that has gone fails every status read; the thread ends at its next wait
+      // and the owner learns of the loss from its own calls, once.
+      if (kvel::IsDeviceGone(e.SystemError())) return;
+      throw;
+    }
+  }
+}
+
+void TCustomComPort::RunEventHandler(TComEvent event) {
+  switch (event) {
+    case evError:
+      if (const TComErrors errors = ReadLineErrors(); !errors.Empty()) DoError(errors);
+      break;
+    case evRxChar: {
+      std::int32_t n = PendingInput();
+      if (n > 0) CallLinks(&TComLink::RxSignal, true);
+      if (n > 0 && hasDataLink_) {
+        std::vector<std::uint8_t> buffer;
+        const std::vector<TComLink*> links = links_;
+        for (TComLink* link : links) {
+          if (std::find(links_.begin(), links_.end(), link) == links_.end()) continue;
+          if (!link->RxBlock) continue;
+          if (buffer.empty()) {
+            buffer.resize(static_cast<std::size_t>(n));
+            ReadBlock(buffer.data(), n);
+            DoRxBuf(buffer.data(), n);
+          }
+          link->RxBlock(*this, buffer.data(), n);
+        }
+        n = 0;
+      }
+      if (n > 0) DoRxChar(n);
+      break;
+    }
+    case evTxEmpty:
+      CallLinks(&TComLink::TxSignal, false);
+      CallLinks(&TComLink::TxEmptyNotice);
+      DoTxEmpty();
+      break;
+    case evBreak:
+      DoBreak();
+      break;
+    case evRing:
+      CallLinks(&TComLink::RingNotice);
+      DoRing();
+      break;
+    case evCTS: {
+      const bool on = ReadModemSignals().Contains(msCTS);
+      CallLinks(&TComLink::CTSSignal, on);
+      DoCTSChange(on);
+      break;
+    }
+    case evDSR: {
+      const bool on = ReadModemSignals().Contains(msDSR);
+      CallLinks(&TComLink::DSRSignal, on);
+      DoDSRChange(on);
+      break;
+    }
+    case evRxFlag:
+      CallLinks(&TComLink::RxFlagNotice);
+      DoRxFlag();
+      break;
+    case evRLSD: {
+      const bool on = ReadModemSignals().Contains(msRLSD);
+      CallLinks(&TComLink::RLSDSignal, on);
+      DoRLSDChange(on);
+      break;
+    }
+    case evRx80Full:
+      DoRx80Full();
+      break;
+  }
 }
 
 void TCustomComPort::ReportSignalsOn() {

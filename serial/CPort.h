@@ -1,16 +1,88 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include "DestroyNotices.h"
 #include "SerialDevice.h"
+
+namespace kvel {
+class TComThread;
+
+// Where a port's settings are stored: an INI file, read and written by section and key,
+// with defaults for missing keys.
+class IniStore {
+ public:
+  virtual ~IniStore() = default;
+  virtual std::string ReadString(const std::string& section, const std::string& key,
+                                 const std::string& defaultValue) = 0;
+  virtual int ReadInteger(const std::string& section, const std::string& key, int defaultValue) = 0;
+  virtual void WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) = 0;
+  virtual void WriteInteger(const std::string& section, const std::string& key, int value) = 0;
+};
+
+// ... or an open registry key, by value name: a missing string reads empty, a missing
+// integer raises the store's own error.
+class RegistryStore {
+ public:
+  virtual ~RegistryStore() = default;
+  virtual std::string ReadString(const std::string& name) = 0;
+  virtual int ReadInteger(const std::string& name) = 0;
+  virtual void WriteString(const std::string& name, const std::string& value) = 0;
+  virtual void WriteInteger(const std::string& name, int value) = 0;
+};
+
+// Either store over any object with those member functions (the program's INI file and
+// registry key), so this layer needs none of them.
+template <typename Ini>
+class IniStoreOf final : public IniStore {
+ public:
+  explicit IniStoreOf(Ini& ini) : ini_(ini) {}
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue) override {
+    return ini_.ReadString(section, key, defaultValue);
+  }
+  int ReadInteger(const std::string& section, const std::string& key, int defaultValue) override {
+    return ini_.ReadInteger(section, key, defaultValue);
+  }
+  void WriteString(const std::string& section, const std::string& key,
+                   const std::string& value) override {
+    ini_.WriteString(section, key, value);
+  }
+  void WriteInteger(const std::string& section, const std::string& key, int value) override {
+    ini_.WriteInteger(section, key, value);
+  }
+
+ private:
+  Ini& ini_;
+};
+
+template <typename Registry>
+class RegistryStoreOf final : public RegistryStore {
+ public:
+  explicit RegistryStoreOf(Registry& registry) : registry_(registry) {}
+  std::string ReadString(const std::string& name) override { return registry_.ReadString(name); }
+  int ReadInteger(const std::string& name) override { return registry_.ReadInteger(name); }
+  void WriteString(const std::string& name, const std::string& value) override {
+    registry_.WriteString(name, value);
+  }
+  void WriteInteger(const std::string& name, int value) override {
+    registry_.WriteInteger(name, value);
+  }
+
+ private:
+  Registry& registry_;
+};
+
+}  // namespace kvel
 
 enum TBaudRate {
   brCustom,
@@ -274,6 +346,36 @@ class TCustomComPort {
   void AttachLink(TComLink* link);
   void DetachLink(TComLink* link);
 
+  // The settings of the groups in `StoredGroups`, to and from an INI section named after
+  // the component or an open registry key. Loading goes through the setters, so an open
+  // port takes each value at once.
+  virtual void StoreToRegistry(kvel::RegistryStore& registry);
+  virtual void StoreToIniFile(kvel::IniStore& ini);
+  virtual void LoadFromRegistry(kvel::RegistryStore& registry);
+  virtual void LoadFromIniFile(kvel::IniStore& ini);
+  template <typename Registry>
+  requires(!std::is_base_of_v<kvel::RegistryStore, Registry>) void StoreToRegistry(
+      Registry& registry) {
+    kvel::RegistryStoreOf<Registry> store(registry);
+    StoreToRegistry(static_cast<kvel::RegistryStore&>(store));
+  }
+  template <typename Ini>
+  requires(!std::is_base_of_v<kvel::IniStore, Ini>) void StoreToIniFile(Ini& ini) {
+    kvel::IniStoreOf<Ini> store(ini);
+    StoreToIniFile(static_cast<kvel::IniStore&>(store));
+  }
+  template <typename Registry>
+  requires(!std::is_base_of_v<kvel::RegistryStore, Registry>) void LoadFromRegistry(
+      Registry& registry) {
+    kvel::RegistryStoreOf<Registry> store(registry);
+    LoadFromRegistry(static_cast<kvel::RegistryStore&>(store));
+  }
+  template <typename Ini>
+  requires(!std::is_base_of_v<kvel::IniStore, Ini>) void LoadFromIniFile(Ini& ini) {
+    kvel::IniStoreOf<Ini> store(ini);
+    LoadFromIniFile(static_cast<kvel::IniStore&>(store));
+  }
+
   bool Connected() const { return connected_; }
   void SetConnected(bool value);
   const std::string& Port() const { return port_; }
@@ -321,14 +423,12 @@ class TCustomComPort {
   // for the caller to hand to the default error display.
   void Loaded();
 
+  // Whoever keeps a pointer to this port hears of its destruction (after its close).
+  void FreeNotification(const void* who, std::function<void()> notice);
+  void RemoveFreeNotification(const void* who);
+
   bool HasDataLink() const { return hasDataLink_; }
   const std::vector<TComLink*>& Links() const { return links_; }
-
-  // A holder of a pointer to this port (a setting selector) hears of its destruction.
-  void FreeNotification(const void* holder, std::function<void()> notice) {
-    destroyNotices_.Add(holder, std::move(notice));
-  }
-  void RemoveFreeNotification(const void* holder) { destroyNotices_.Remove(holder); }
 
   // The line-settings record the current settings make.
   kvel::Dcb LineSettingsRecord() const;
@@ -375,10 +475,16 @@ class TCustomComPort {
   virtual void ApplyBufferSizes();
 
   // Where the line-event thread starts (end of open, when `Events` is not empty) and
-  // stops (inside close, before the device goes). This component has none: without it
-  // no line event is raised.
-  virtual void StartEventThread() {}
-  virtual void StopEventThread() {}
+  // stops (inside close, before the device goes).
+  virtual void StartEventThread();
+  virtual void StopEventThread();
+
+  // One batch of line events, on the event thread: handed to the handlers as `SyncMethod`
+  // says. `stop` is the thread's stop event.
+  void DispatchEvents(TComEvents events, const std::atomic<bool>& stop);
+  // The handlers of a batch, in the dispatch order, while this opening of the port lasts.
+  void RunEventHandlers(TComEvents events, std::uint64_t session);
+  void RunEventHandler(TComEvent event);
 
   // The open device, nullptr while closed.
   kvel::SerialDevice* Device() const { return device_.get(); }
@@ -403,6 +509,7 @@ class TCustomComPort {
   friend class TComFlowControl;
   friend class TComTimeouts;
   friend class TComBuffer;
+  friend class kvel::TComThread;
 
   enum class TransferKind { WriteTransfer, ReadTransfer };
   struct TransferRecord;
@@ -412,7 +519,10 @@ class TCustomComPort {
   void RecomputeHasDataLink();
 
   std::unique_ptr<kvel::SerialDevice> device_;
+  std::unique_ptr<kvel::TComThread> eventThread_;
   bool eventThreadCreated_ = false;
+  bool eventWindow_ = false;               // the hidden window of smWindowSync
+  std::atomic<std::uint64_t> session_{0};  // counts the openings; a batch belongs to one
   std::int32_t settingsChangeCount_ = 0;
   std::vector<TComLink*> links_;
   bool hasDataLink_ = false;
@@ -431,10 +541,10 @@ class TCustomComPort {
   TComFlowControl flowControl_;
   TSyncMethod syncMethod_ = smThreadSync;
   TStoredProps storedGroups_{sgBasic};
+  std::vector<std::pair<const void*, std::function<void()>>> freeNotices_;
   std::string name_;
   bool loading_ = false;
   bool designing_ = false;
-  kvel::DestroyNotices destroyNotices_;
 };
 
 // The published component the application places on its main window.
@@ -459,6 +569,13 @@ std::string DTRText(TDTRFlowControl value);
 TDTRFlowControl TextToDTR(const std::string& text);
 std::string RTSText(TRTSFlowControl value);
 TRTSFlowControl TextToRTS(const std::string& text);
+
+// Text forms of booleans ("Yes"/"No"; only yes in any letter case reads true) and of
+// characters (33..127 as themselves, others as "#" and the code).
+std::string YesNoText(bool value);
+bool TextToBool(const std::string& text);
+std::string CharText(std::uint8_t value);
+std::uint8_t TextToChar(const std::string& text);
 
 // The line rate of a baud-rate setting (0 for brCustom, whose rate is the port's).
 std::int32_t BaudRateValue(TBaudRate value);

@@ -124,7 +124,7 @@ class MemoryDevice final : public SerialDevice {
     std::lock_guard lock(s_->mutex);
     if (s_->unplugged) return EIO;
     s_->mask = mask;
-    s_->events = 0;
+    s_->events = s_->queue.empty() ? 0 : kEvRxChar & mask;
     ++s_->waitGeneration;
     s_->cv.notify_all();
     return 0;
@@ -137,6 +137,7 @@ class MemoryDevice final : public SerialDevice {
       return s_->unplugged || (s_->events & s_->mask) != 0 || s_->waitGeneration != generation;
     });
     if (s_->waitGeneration != generation) return 0;
+    if (s_->unplugged) return EIO;  // the queue went with the device: nothing to tell
     if ((s_->events & s_->mask) != 0) {
       *events = s_->events & s_->mask;
       s_->events = 0;

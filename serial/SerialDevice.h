@@ -111,6 +111,8 @@ class SerialDevice {
   // CancelWait() (from another thread) or SetCommMask(0) ends the wait with events 0.
   virtual int WaitCommEvent(std::uint32_t* events) = 0;
   virtual void CancelWait() = 0;
+  // Why the last failed call failed, in words for the user, or empty.
+  virtual std::string FailureDetail() const { return {}; }
 };
 
 }  // namespace kvel

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,7 +16,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "Termios2.h"
 
@@ -26,8 +30,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr int kTickMs = 10;
+// Output that has not moved for this long is held off by the far end.
+constexpr int kStallMs = 100;
 // Rates a driver may round to; further off, the line would not talk to the far end.
 constexpr double kRateTolerance = 0.03;
+// UART types of the 8250 family (PORT_8250 .. PORT_16550A_FSL64): a whole divisor of
+// the base clock.
+constexpr int kLast8250Type = 30;
 
 bool Unsupported(int code) {
   return code == ENOTTY || code == EINVAL;
@@ -70,6 +79,12 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
   // to the tty, not to this descriptor, so the close must clear it again.
   dev->exclusive_ = ioctl(fd, TIOCEXCL) == 0;
   if (isatty(fd) == 0) return ENOTTY;
+  struct stat st {};
+  if (fstat(fd, &st) == 0) {
+    const unsigned kind = major(st.st_rdev);
+    // Unix98 pseudo-terminal slaves, and the old BSD ones.
+    dev->pseudoTerminal_ = (kind >= 136 && kind <= 143) || kind == 3;
+  }
 
   // Raw at once, keeping the driver's rate and frame until the settings are applied, so
   // nothing is echoed or line-edited meanwhile.
@@ -107,6 +122,8 @@ TermiosDevice::~TermiosDevice() {
     reader_.join();
   }
   if (exclusive_) ioctl(fd_.Get(), TIOCNXCL);
+  // Whatever is still held off must not keep the close waiting.
+  if (!pseudoTerminal_) tcflush(fd_.Get(), TCOFLUSH);
 }
 
 void TermiosDevice::Wake() {
@@ -141,7 +158,7 @@ std::size_t TermiosDevice::QueueCapacity() const {
 }
 
 void TermiosDevice::ReaderLoop() {
-  std::uint8_t buffer[4096];
+  std::vector<std::uint8_t> buffer(kReadSize);
   for (;;) {
     bool throttled = false;
     int timeout = -1;
@@ -165,38 +182,33 @@ void TermiosDevice::ReaderLoop() {
     if (!throttled && fds[1].revents != 0) {
       bool gotData = false;
       for (;;) {
-        std::uint64_t generation = 0;
-        {
-          std::lock_guard lock(mutex_);
-          generation = purgeGeneration_;
-        }
-        std::size_t room = sizeof buffer;
-        {
-          std::lock_guard lock(mutex_);
-          room = std::min(room, QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
-        }
-        if (room == 0) break;
+        std::unique_lock lock(mutex_);
         // Never read more than the queue can take, so nothing read is dropped.
-        const ssize_t n = read(fd_.Get(), buffer, room);
+        const std::size_t room =
+            std::min(buffer.size(), QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+        if (room == 0) break;
+        // The read happens under the lock, so a purge falls wholly before it (and the bytes
+        // read here arrived after the purge) or wholly after it (and removes them).
+        const ssize_t n = read(fd_.Get(), buffer.data(), room);
+        const int error = errno;
         if (n > 0) {
           gotData = true;
-          {
-            std::lock_guard lock(mutex_);
-            if (generation == purgeGeneration_) Deliver(buffer, static_cast<std::size_t>(n));
-            throttled = InputThrottled();
-          }
+          Deliver(buffer.data(), static_cast<std::size_t>(n));
+          throttled = InputThrottled();
+          lock.unlock();
           dataCv_.notify_all();
           eventCv_.notify_all();
           if (throttled) break;
           continue;
         }
+        lock.unlock();
         if (n == 0) {  // hung up: the far end or the adapter has gone
           MarkLost(EIO);
           return;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) break;
-        MarkLost(errno);
+        if (error == EINTR) continue;
+        if (error == EAGAIN) break;
+        MarkLost(error);
         return;
       }
       if (!gotData && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -221,13 +233,44 @@ void TermiosDevice::Queue(std::uint8_t byte, bool filterable) {
   rx_.push_back(byte);
   std::uint32_t ev = kEvRxChar;
   if (byte == plan_.eventChar) ev |= kEvRxFlag;
-  if (rx_.size() == (inputSize_ * 4 + 4) / 5) ev |= kEvRx80Full;
+  if (rx_.size() == Full80()) ev |= kEvRx80Full;
   events_ |= ev & mask_;
 }
 
+std::size_t TermiosDevice::Full80() const {
+  return (inputSize_ * 4 + 4) / 5;
+}
+
+// Plain bytes (no mark, no NUL to drop) go into the queue as one block.
+std::size_t TermiosDevice::QueuePlain(const std::uint8_t* data, std::size_t count) {
+  std::size_t plain = count;
+  if (const void* mark = std::memchr(data, 0xFF, count); mark != nullptr)
+    plain = static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - data);
+  if (plan_.discardNull) {
+    if (const void* nul = std::memchr(data, 0, plain); nul != nullptr)
+      plain = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data);
+  }
+  plain = std::min(plain, QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+  if (plain == 0) return 0;
+  const std::size_t before = rx_.size();
+  rx_.insert(rx_.end(), data, data + plain);
+  std::uint32_t ev = kEvRxChar;
+  if (std::memchr(data, plan_.eventChar, plain) != nullptr) ev |= kEvRxFlag;
+  if (before < Full80() && rx_.size() >= Full80()) ev |= kEvRx80Full;
+  events_ |= ev & mask_;
+  return plain;
+}
+
 void TermiosDevice::Deliver(const std::uint8_t* data, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t c = data[i];
+  std::size_t i = 0;
+  while (i < count) {
+    if (markState_ == 0) {
+      const std::size_t taken = QueuePlain(data + i, count - i);
+      i += taken;
+      if (i == count) break;
+      if (taken > 0) continue;
+    }
+    const std::uint8_t c = data[i++];
     switch (markState_) {
       case 0:
         if (c == 0xFF) {
@@ -335,6 +378,7 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   {
     std::lock_guard lock(mutex_);
     if (lost_ != 0) return lost_;
+    failureDetail_.clear();
   }
   LineSettingsPlan plan;
   if (const int rc = PlanLineSettings(dcb, &plan); rc != 0) return rc;
@@ -344,9 +388,27 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   if (const int rc = SetTermios2(fd, plan.termios); rc != 0) return rc;
   TermiosSettings after;
   if (const int rc = GetTermios2(fd, &after); rc != 0) return rc;
+  // Drivers of the 8250 family report the rate asked for, not the one their divisor
+  // gives (31250 on a 115200 base runs at 28800).
+  std::uint32_t actual = after.speed;
+  serial_struct serial{};
+  if (!pseudoTerminal_ && ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.type >= PORT_8250 &&
+      serial.type <= kLast8250Type && serial.baud_base > 0) {
+    actual = UartRate(static_cast<std::uint32_t>(serial.baud_base), after.speed);
+  }
+  std::string refused;
   const double rate = static_cast<double>(dcb.baudRate);
-  if (std::abs(static_cast<double>(after.speed) - rate) > rate * kRateTolerance) {
+  if (std::abs(static_cast<double>(actual) - rate) > rate * kRateTolerance) {
+    refused = "the device cannot run at " + std::to_string(dcb.baudRate) +
+              " baud (it would run at " + std::to_string(actual) + ")";
+  } else if (!pseudoTerminal_ && !FrameKept(plan.termios.cflag, after.cflag)) {
+    refused = "the device cannot use " + std::to_string(dcb.byteSize) + " data bits with this " +
+              "parity and these stop bits";
+  }
+  if (!refused.empty()) {
     SetTermios2(fd, before);
+    std::lock_guard lock(mutex_);
+    failureDetail_ = refused;
     return EINVAL;
   }
   // DTR and RTS levels; a pty has no modem lines and refuses these.
@@ -360,6 +422,23 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   plan_ = plan;
   planSet_ = true;
   return 0;
+}
+
+std::string TermiosDevice::FailureDetail() const {
+  std::lock_guard lock(mutex_);
+  return failureDetail_;
+}
+
+std::uint32_t UartRate(std::uint32_t baudBase, std::uint32_t requested) {
+  if (requested == 0) return 0;
+  const std::uint64_t divisor =
+      std::max<std::uint64_t>((std::uint64_t{baudBase} + requested / 2) / requested, 1);
+  return static_cast<std::uint32_t>(baudBase / divisor);
+}
+
+bool FrameKept(std::uint32_t requestedCflag, std::uint32_t actualCflag) {
+  constexpr std::uint32_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  return (requestedCflag & kFrame) == (actualCflag & kFrame);
 }
 
 int TermiosDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
@@ -457,15 +536,19 @@ int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
 int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got) {
   *got = 0;
   std::unique_lock lock(mutex_);
-  if (lost_ != 0) return lost_;
+  // What arrived before the device went is served first; the loss is told once the
+  // queue is empty.
+  if (lost_ != 0 && rx_.empty()) return lost_;
   const CommTimeouts t = timeouts_;
   const std::uint64_t abortGeneration = readAbortGeneration_;
   const bool wasThrottled = InputThrottled();
   auto take = [&] {
-    while (*got < count && !rx_.empty()) {
-      data[(*got)++] = rx_.front();
-      rx_.pop_front();
-    }
+    const std::size_t n = std::min(count - *got, rx_.size());
+    if (n == 0) return;
+    const auto end = rx_.begin() + static_cast<std::ptrdiff_t>(n);
+    std::copy(rx_.begin(), end, data + *got);
+    rx_.erase(rx_.begin(), end);
+    *got += n;
   };
   auto finish = [&](int rc) {
     const bool resume = wasThrottled && !InputThrottled();
@@ -475,7 +558,7 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
   };
 
   take();
-  if (*got == count) return finish(0);
+  if (*got == count || lost_ != 0) return finish(0);
   // Interval all ones with no totals: what is queued, at once.
   if (t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0)
     return finish(0);
@@ -497,7 +580,7 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
   const bool useInterval = t.readInterval != 0 && t.readInterval != kMaxDword;
   auto lastByte = start;
   for (;;) {
-    if (lost_ != 0) return finish(lost_);
+    if (lost_ != 0 && rx_.empty()) return finish(*got > 0 ? 0 : lost_);
     if (readAbortGeneration_ != abortGeneration || stop_) return finish(ECANCELED);
     Clock::time_point deadline = totalDeadline;
     if (useInterval && *got > 0) deadline = std::min(deadline, After(lastByte, t.readInterval));
@@ -519,13 +602,17 @@ int TermiosDevice::Purge(std::uint32_t flags) {
   const bool wasThrottled = InputThrottled();
   if ((flags & kPurgeRxAbort) != 0) ++readAbortGeneration_;
   if ((flags & kPurgeTxAbort) != 0) ++writeAbortGeneration_;
+  if ((flags & (kPurgeTxAbort | kPurgeTxClear)) != 0) {
+    const std::uint32_t rate = planSet_ ? plan_.termios.speed : 0;
+    lock.unlock();
+    if (const int rc = DiscardHeldOutput(rate); rc != 0) return rc;
+    lock.lock();
+  }
   if ((flags & kPurgeRxClear) != 0) {
     if (tcflush(fd_.Get(), TCIFLUSH) != 0) return errno;
     rx_.clear();
     markState_ = 0;
-    ++purgeGeneration_;
   }
-  if ((flags & kPurgeTxClear) != 0 && tcflush(fd_.Get(), TCOFLUSH) != 0) return errno;
   const bool resume = wasThrottled && !InputThrottled();
   lock.unlock();
   dataCv_.notify_all();
@@ -533,10 +620,45 @@ int TermiosDevice::Purge(std::uint32_t flags) {
   return 0;
 }
 
+// A write completes here once the driver has the bytes, where a classic serial driver
+// completes it once they are on the line: what still moves belongs to completed writes
+// and is let out; only what the far end holds off (XOFF, CTS low) is discarded, so that a
+// close cannot wait for it (the tty's closing wait, 30 s). A pseudo-terminal holds nothing
+// back (its writes are refused while stopped), and flushing it could drop bytes still on
+// their way to the far end.
+int TermiosDevice::DiscardHeldOutput(std::uint32_t rate) {
+  if (pseudoTerminal_) return 0;
+  LetOutputDrain(rate);
+  if (tcflush(fd_.Get(), TCOFLUSH) != 0) return errno;
+  return 0;
+}
+
+void TermiosDevice::LetOutputDrain(std::uint32_t rate) {
+  int queued = 0;
+  if (ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+  // Twice the time the bytes take at 12 bits each, and never longer than a stall.
+  const double msPerByte = rate > 0 ? 12000.0 / rate : 10.0;
+  const auto start = Clock::now();
+  const auto limit = After(start, static_cast<std::uint64_t>(2.0 * msPerByte * queued) + kStallMs);
+  auto lastProgress = start;
+  int last = queued;
+  while (queued > 0 && Clock::now() < limit) {
+    usleep(2000);
+    if (ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) return;
+    const auto now = Clock::now();
+    if (queued < last) {
+      last = queued;
+      lastProgress = now;
+    } else if (now - lastProgress > std::chrono::milliseconds(kStallMs)) {
+      return;  // held off
+    }
+  }
+}
+
 int TermiosDevice::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   std::lock_guard lock(mutex_);
-  if (lost_ != 0) return lost_;
-  PollCounters();
+  if (lost_ != 0 && rx_.empty()) return lost_;
+  if (lost_ == 0) PollCounters();
   *errors = errors_;
   errors_ = 0;
   stat->inQue = static_cast<std::uint32_t>(rx_.size());
@@ -565,7 +687,9 @@ int TermiosDevice::SetCommMask(std::uint32_t mask) {
     std::lock_guard lock(mutex_);
     if (lost_ != 0) return lost_;
     mask_ = mask;
-    events_ = 0;
+    // Bytes that came before the mask was set are announced all the same, so a reader
+    // that waits for them is not left waiting for more.
+    events_ = rx_.empty() ? 0 : kEvRxChar & mask;
     ++waitGeneration_;
     int status = 0;
     if (ioctl(fd_.Get(), TIOCMGET, &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);
@@ -584,6 +708,8 @@ int TermiosDevice::WaitCommEvent(std::uint32_t* events) {
   eventCv_.wait(
       lock, [&] { return lost_ != 0 || (events_ & mask_) != 0 || waitGeneration_ != generation; });
   if (waitGeneration_ != generation) return 0;
+  // After a loss only what is still queued is worth telling.
+  if (lost_ != 0 && rx_.empty()) return lost_;
   if ((events_ & mask_) != 0) {
     *events = events_ & mask_;
     events_ = 0;
@@ -602,16 +728,52 @@ void TermiosDevice::CancelWait() {
 
 std::string PermissionHint(const std::string& devicePath) {
   struct stat st {};
-  std::string name = "dialout";
-  if (stat(devicePath.c_str(), &st) == 0) {
-    if (const struct group* g = getgrgid(st.st_gid); g != nullptr) {
-      name = g->gr_name;
-    } else {
-      name = std::to_string(st.st_gid);
+  if (stat(devicePath.c_str(), &st) != 0) return " - no permission on " + devicePath;
+  const bool groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  // Joining a group helps only when that group may read and write, and joining root is
+  // no advice to give.
+  if (!groupMayUse || st.st_gid == 0) {
+    return " - no permission on " + devicePath + ": its mode " + mode +
+           " lets no group of users read and write it; let a group use it with a udev rule "
+           "(for example GROUP=\"dialout\", MODE=\"0660\") and join that group";
+  }
+  std::string name = std::to_string(st.st_gid);
+  bool listed = false;
+  if (const struct group* g = getgrgid(st.st_gid); g != nullptr) {
+    name = g->gr_name;
+    const char* user = std::getenv("USER");
+    for (char** member = g->gr_mem; user != nullptr && *member != nullptr; ++member) {
+      if (std::string(*member) == user) listed = true;
     }
+  }
+  if (listed) {
+    return " - no permission on " + devicePath + "; you were added to the group " + name +
+           " after logging in: log out and in again";
   }
   return " - no permission on " + devicePath + "; add yourself to the group " + name +
          " (sudo usermod -aG " + name + " $USER) and log in again";
+}
+
+std::string OpenFailureHint(int code, const std::string& devicePath) {
+  switch (code) {
+    case EACCES:
+    case EPERM:
+      return PermissionHint(devicePath);
+    case ENOENT:
+      return " - " + devicePath + " does not exist (adapter unplugged?)";
+    case ENOTTY:
+      return " - " + devicePath + " is not a serial device";
+    case EISDIR:
+      return " - " + devicePath + " is a folder, not a serial device";
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      return " - " + devicePath + " has no device behind it (adapter unplugged?)";
+    default:
+      return {};
+  }
 }
 
 }  // namespace kvel

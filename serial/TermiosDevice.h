@@ -58,17 +58,25 @@ class TermiosDevice final : public SerialDevice {
   int SetCommMask(std::uint32_t mask) override;
   int WaitCommEvent(std::uint32_t* events) override;
   void CancelWait() override;
+  std::string FailureDetail() const override;
 
-  // The receive queue never holds less than this, whatever SetupComm asks: 100 ms
-  // of input at 921600 baud with room to spare.
-  static constexpr std::size_t kMinQueue = 64 * 1024;
+  // The receive queue never holds less than this, whatever SetupComm asks: a program
+  // that reads every 100 ms takes 40 MB/s before the device is held back. The queue
+  // only takes memory for what it holds.
+  static constexpr std::size_t kMinQueue = 4 * 1024 * 1024;
+  // The most the reader takes from the driver in one read.
+  static constexpr std::size_t kReadSize = 64 * 1024;
 
  private:
   TermiosDevice() = default;
   void ReaderLoop();
   void Wake();
-  void Deliver(const std::uint8_t* data, std::size_t count);  // mutex held
-  void Queue(std::uint8_t byte, bool filterable);             // mutex held
+  void Deliver(const std::uint8_t* data, std::size_t count);            // mutex held
+  void Queue(std::uint8_t byte, bool filterable);                       // mutex held
+  std::size_t QueuePlain(const std::uint8_t* data, std::size_t count);  // mutex held
+  std::size_t Full80() const;                                           // mutex held
+  void LetOutputDrain(std::uint32_t rate);
+  int DiscardHeldOutput(std::uint32_t rate);
   void MarkLost(int code);
   void PollLines();                   // mutex held
   void PollCounters();                // mutex held
@@ -90,7 +98,6 @@ class TermiosDevice final : public SerialDevice {
   int lost_ = 0;
   std::deque<std::uint8_t> rx_;
   std::size_t inputSize_ = 4096;
-  std::uint64_t purgeGeneration_ = 0;
   std::uint64_t readAbortGeneration_ = 0;
   std::uint64_t writeAbortGeneration_ = 0;
   int markState_ = 0;
@@ -107,9 +114,19 @@ class TermiosDevice final : public SerialDevice {
   bool countersValid_ = false;
   std::uint32_t lastCounters_[6] = {};
   bool txPending_ = false;
+  bool pseudoTerminal_ = false;  // no line: the kernel keeps no character frame
+  std::string failureDetail_;
 };
 
 // Why a device could not be opened for lack of permission, and what the user can do.
 std::string PermissionHint(const std::string& devicePath);
+// What an open of `devicePath` that failed with `code` means to the user (" - ..."), or empty.
+std::string OpenFailureHint(int code, const std::string& devicePath);
+
+// The rate an 8250-family UART really runs at for a requested rate: its base clock
+// divided by the nearest whole divisor.
+std::uint32_t UartRate(std::uint32_t baudBase, std::uint32_t requested);
+// Whether the driver kept the character frame (data bits, parity, stop bits) asked for.
+bool FrameKept(std::uint32_t requestedCflag, std::uint32_t actualCflag);
 
 }  // namespace kvel

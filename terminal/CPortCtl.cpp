@@ -1,5 +1,7 @@
 #include "CPortCtl.h"
 
+#include "CPortThread.h"
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -12,6 +14,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <ostream>
 
@@ -28,12 +31,36 @@ TColor ToRgb(const QColor& color) {
   return color.rgb() & 0xFFFFFFu;
 }
 
+// A relative cursor move by any parameter, without overflow; MoveCursor clamps the rest.
+int Moved(int from, std::int64_t by) {
+  return static_cast<int>(std::clamp<std::int64_t>(from + by, INT_MIN, INT_MAX));
+}
+
+// Windows-1252 in 0x80..0x9F, where Latin-1 has control characters; the five codes the
+// code page leaves unassigned stay as they are.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 QColor FromRgb(TColor rgb) {
   return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
                 static_cast<int>(rgb & 0xFF));
 }
 
 }  // namespace
+
+// A bound port's line events reach the terminal on the GUI thread: the event thread's
+// synchronised calls run in this application's event loop.
+void InstallGuiSynchronize() {
+  if (QCoreApplication::instance() == nullptr || HasSynchronizeWakeup()) return;
+  SetSynchronizeWakeup([] {
+    if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr) {
+      QMetaObject::invokeMethod(
+          app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    }
+  });
+}
 
 // Keeps repaint requests and the caret out of the way while a block is written: the caret
 // is hidden once for the whole block and the changed cells become update rectangles when
@@ -51,6 +78,20 @@ class TComTerminal::Batch {
   TComTerminal& terminal_;
 };
 
+QChar TComTerminal::DisplayChar(std::uint8_t ch) {
+  if (ch >= 0x80 && ch <= 0x9F) return QChar(kCp1252High[ch - 0x80]);
+  return QChar(static_cast<char16_t>(ch));
+}
+
+int TComTerminal::CodeOfChar(QChar ch) {
+  const char16_t unicode = ch.unicode();
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == unicode) return 0x80 + i;
+  }
+  if (unicode <= 0xFF) return unicode;
+  return -1;
+}
+
 QFont TComTerminal::DefaultTermFont() {
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   font.setPointSize(9);
@@ -58,6 +99,10 @@ QFont TComTerminal::DefaultTermFont() {
 }
 
 TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
+  InstallGuiSynchronize();
+  link_.RxBlock = [this](TCustomComPort& sender, const std::uint8_t* bytes, std::int32_t count) {
+    ReceiveBlock(sender, bytes, count);
+  };
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   viewport()->setAutoFillBackground(true);
@@ -93,7 +138,9 @@ TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
   UpdateScrollBars();
 }
 
-TComTerminal::~TComTerminal() = default;
+TComTerminal::~TComTerminal() {
+  SetComPort(nullptr);
+}
 
 // ---- writing ---------------------------------------------------------------------------
 
@@ -187,19 +234,19 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
   switch (code) {
     case ecUp:
     case ecAppUp:
-      MoveCursor(cursorCol_, cursorRow_ - p(1));
+      MoveCursor(cursorCol_, Moved(cursorRow_, -std::int64_t{p(1)}));
       return true;
     case ecDown:
     case ecAppDown:
-      MoveCursor(cursorCol_, cursorRow_ + p(1));
+      MoveCursor(cursorCol_, Moved(cursorRow_, p(1)));
       return true;
     case ecLeft:
     case ecAppLeft:
-      MoveCursor(cursorCol_ - p(1), cursorRow_);
+      MoveCursor(Moved(cursorCol_, -std::int64_t{p(1)}), cursorRow_);
       return true;
     case ecRight:
     case ecAppRight:
-      MoveCursor(cursorCol_ + p(1), cursorRow_);
+      MoveCursor(Moved(cursorCol_, p(1)), cursorRow_);
       return true;
     case ecHome:
     case ecGoto:
@@ -286,20 +333,58 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
   return false;
 }
 
-// ---- sending ---------------------------------------------------------------------------
-// The terminal is not bound to a port in this program, so nothing is sent and, as on a
-// closed port, nothing is echoed.
+// ---- the bound port ---------------------------------------------------------------------
 
-void TComTerminal::SendChar(std::uint8_t) {
+void TComTerminal::SetComPort(::TCustomComPort* port) {
+  if (port == comPort_) return;
+  if (comPort_ != nullptr) {
+    comPort_->RemoveFreeNotification(this);
+    comPort_->DetachLink(&link_);
+  }
+  comPort_ = port;
+  if (comPort_ != nullptr) {
+    // A port destroyed first leaves the terminal unbound; its link list goes with it.
+    comPort_->FreeNotification(this, [this] { comPort_ = nullptr; });
+    comPort_->AttachLink(&link_);
+  }
+}
+
+void TComTerminal::SetConnected(bool on) {
+  if (comPort_ != nullptr) comPort_->SetConnected(on);
+}
+
+void TComTerminal::SendChar(std::uint8_t ch) {
   if (comPort_ == nullptr || !Connected()) return;
+  comPort_->SendText(std::string(1, static_cast<char>(ch)));
+  if (localEcho_) PutChar(ch);
+  if (ch == '\r' && sendLF_) SendChar('\n');
 }
 
-void TComTerminal::SendCode(TEscapeCode, TParamList*) {
+void TComTerminal::SendCode(TEscapeCode code, TParamList* params) {
   if (comPort_ == nullptr || !Connected() || !codec_) return;
+  const std::string text = codec_->CodeToText(code, params);
+  if (!text.empty()) comPort_->SendText(text);
+  if (localEcho_) PerformAction(code, params);
 }
 
-void TComTerminal::SendReply(TEscapeCode, TParamList*) {
+void TComTerminal::SendReply(TEscapeCode code, TParamList* params) {
   if (comPort_ == nullptr || !Connected() || !codec_) return;
+  const std::string text = codec_->CodeToText(code, params);
+  if (!text.empty()) comPort_->SendText(text);
+}
+
+void TComTerminal::ReceiveBlock(TCustomComPort&, const std::uint8_t* bytes, std::int32_t count) {
+  std::string text(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count));
+  if (appendLF_) {
+    for (std::size_t i = text.find('\r'); i != std::string::npos; i = text.find('\r', i + 2))
+      text.insert(i + 1, 1, '\n');
+  }
+  // "Force incoming data to 7 bit ASCII": the eighth bit is cleared.
+  if (force7Bit_) {
+    for (char& c : text) c = static_cast<char>(static_cast<unsigned char>(c) & 0x7F);
+  }
+  if (OnStrRecieved) OnStrRecieved(*this, text);
+  PutText(text);
 }
 
 // ---- cursor movements -------------------------------------------------------------------
@@ -653,7 +738,7 @@ void TComTerminal::MeasureFont() {
   for (int code = 0; code < 256; ++code) {
     const QList<quint32> glyph =
         rawFont_.isValid()
-            ? rawFont_.glyphIndexesForString(QString(QChar(static_cast<char16_t>(code))))
+            ? rawFont_.glyphIndexesForString(QString(DisplayChar(static_cast<std::uint8_t>(code))))
             : QList<quint32>{};
     glyphs_[static_cast<std::size_t>(code)] = glyph.size() == 1 ? glyph[0] : 0;
   }
@@ -878,8 +963,7 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
       for (int i = 0; i < length; ++i) {
         if (glyphs[i] != 0) continue;
         const std::uint8_t ch = buffer_.Cell(start + i + viewCol_ - 1, row).Ch;
-        painter.drawText(x + i * cellWidth_, y + fontAscent_,
-                         QString(QChar(static_cast<char16_t>(ch))));
+        painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(DisplayChar(ch)));
       }
       if (cell.Underline) {
         const int underlineY = y + fontAscent_ + 1;
@@ -1006,7 +1090,7 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
     return;
   }
   for (QChar ch : text) {
-    if (ch.unicode() <= 0xFF) SendChar(static_cast<std::uint8_t>(ch.unicode()));
+    if (const int byte = CodeOfChar(ch); byte >= 0) SendChar(static_cast<std::uint8_t>(byte));
   }
   event->accept();
 }

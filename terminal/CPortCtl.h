@@ -17,8 +17,7 @@
 #include "CPortCtlBuffer.h"
 #include "CPortEsc.h"
 
-// The serial port component a terminal can be bound to.
-class TCustomComPort;
+#include "CPort.h"
 
 namespace kvel {
 
@@ -47,10 +46,11 @@ class TComTerminal : public QAbstractScrollArea {
   // Carries out a decoded code; false when the code has no action. Queries replace `params`.
   bool PerformAction(TEscapeCode code, TParamList* params);
 
-  // ---- sending (only to a bound, connected port; this terminal is never bound yet) ----
+  // ---- the bound port: sending, and receiving through the port's link ----
   void SendChar(std::uint8_t ch);
   void SendCode(TEscapeCode code, TParamList* params);
   void SendReply(TEscapeCode code, TParamList* params);
+  void ReceiveBlock(TCustomComPort& sender, const std::uint8_t* bytes, std::int32_t count);
 
   // Runs the modal setup dialog on this terminal; OK writes its settings back.
   void RunSetupDialog();
@@ -96,8 +96,9 @@ class TComTerminal : public QAbstractScrollArea {
   bool AutoSize() const { return autoSize_; }
   void SetAutoSize(bool on);
   ::TCustomComPort* ComPort() const { return comPort_; }
-  bool Connected() const { return false; }
-  void SetConnected(bool) {}
+  void SetComPort(::TCustomComPort* port);
+  bool Connected() const { return comPort_ != nullptr && comPort_->Connected(); }
+  void SetConnected(bool on);
 
   // ---- state ----
   int CursorCol() const { return cursorCol_; }
@@ -117,6 +118,11 @@ class TComTerminal : public QAbstractScrollArea {
 
   void UpdateScrollBars();
   QSize sizeHint() const override;
+
+  // The character a byte shows as: the program's texts are in the Windows-1252 code page.
+  static QChar DisplayChar(std::uint8_t ch);
+  // The byte a typed character stands for in that code page, -1 for none.
+  static int CodeOfChar(QChar ch);
 
   // The font every terminal starts with, and whose face replaces a font that is not
   // fixed-pitch: the platform's fixed-width system font at 9 points.
@@ -188,6 +194,7 @@ class TComTerminal : public QAbstractScrollArea {
   TComTermBuffer buffer_;
   std::unique_ptr<TEscapeCodes> codec_;
   ::TCustomComPort* comPort_ = nullptr;
+  TComLink link_;
 
   int columns_ = 80;
   int rows_ = 24;

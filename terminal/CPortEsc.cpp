@@ -306,8 +306,9 @@ std::string TEscapeCodesVT52::CodeToText(TEscapeCode code, const TParamList* par
       return Esc("H");
     case ecGoto: {
       std::string text = Esc("Y");
-      text.push_back(static_cast<char>(GetParam(1, params) + 31));
-      text.push_back(static_cast<char>(GetParam(2, params) + 31));
+      // Only the low byte goes out; unsigned, so no parameter overflows.
+      text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(1, params)) + 31u));
+      text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(2, params)) + 31u));
       return text;
     }
     case ecReverseIndex:

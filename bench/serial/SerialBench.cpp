@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -62,6 +64,44 @@ void BM_RoundTrip(benchmark::State& state) {
   unsetenv("KVEL_COM33");
 }
 BENCHMARK(BM_RoundTrip)->Arg(1)->Arg(64)->Arg(4096)->Arg(16384)->UseRealTime();
+
+// A device that sends as fast as the line takes it, read the way the program's receive
+// poll reads: every 100 ms all that waits (PendingInput, then ReceiveText of that count).
+void BM_PollRound100ms(benchmark::State& state) {
+  kvel::test::PtyPair pty;
+  setenv("KVEL_COM35", pty.SlavePath().c_str(), 1);
+  TComPort port;
+  port.SetPort("COM35");
+  port.Buffer().SetInputSize(2048);  // as the program's port
+  port.OpenPort();
+  std::atomic<bool> stop{false};
+  std::thread device([&] {
+    const std::string block(65536, 'D');
+    while (!stop) {
+      const ssize_t n = write(pty.MasterFd(), block.data(), block.size());
+      if (n <= 0) {
+        pollfd p{pty.MasterFd(), POLLOUT, 0};
+        poll(&p, 1, 20);
+      }
+    }
+  });
+  std::string text;
+  std::int64_t bytes = 0;
+  std::int64_t largest = 0;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::int32_t pending = port.PendingInput();
+    bytes += port.ReceiveText(text, pending);
+    largest = std::max<std::int64_t>(largest, pending);
+  }
+  stop = true;
+  device.join();
+  state.SetBytesProcessed(bytes);
+  state.counters["largest_round_MB"] = static_cast<double>(largest) / 1e6;
+  port.ClosePort();
+  unsetenv("KVEL_COM35");
+}
+BENCHMARK(BM_PollRound100ms)->Iterations(30)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_PendingInput(benchmark::State& state) {
   kvel::test::PtyPair pty;

@@ -1,14 +1,18 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -55,7 +59,7 @@ class PtyPortTest : public testing::Test {
     std::string all;
     WaitFor([&] {
       std::string part;
-      port_.ReceiveText(part, 4096);
+      port_.ReceiveText(part, std::max(4096, port_.PendingInput()));
       all += part;
       return all.size() >= count;
     });
@@ -70,6 +74,13 @@ class PtyPortTest : public testing::Test {
     EXPECT_EQ(kvel::GetTermios2(fd, &t), 0);
     close(fd);
     return t;
+  }
+
+  // XOFF from the far end; the byte after it arrives only once the driver has acted on it.
+  void StopOutputFromTheFarEnd() {
+    pty_.Write("\x13m");
+    ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 1; }));
+    port_.PurgeBuffers(true, false);
   }
 
   PtyPair pty_;
@@ -114,7 +125,7 @@ TEST_F(PtyPortTest, QueueHoldsMoreThanTheTerminalBuffer) {
 
 TEST_F(PtyPortTest, AFullQueueHoldsTheWriterBackInsteadOfDropping) {
   port_.OpenPort();
-  const std::size_t total = 4 * kvel::TermiosDevice::kMinQueue;
+  const std::size_t total = 2 * kvel::TermiosDevice::kMinQueue;
   std::string data(total, '\0');
   for (std::size_t i = 0; i < total; ++i) data[i] = static_cast<char>((i * 13 + i / 251) & 0xFF);
   std::string writeError;
@@ -274,12 +285,7 @@ TEST_F(PtyPortTest, WriteUnderXoffCompletesPartlyAfterItsTimeout) {
   port_.Timeouts().SetWriteTotalMultiplier(1);
   port_.Timeouts().SetWriteTotalConstant(150);
   port_.OpenPort();
-  pty_.Write("\x13");  // XOFF from the far end
-  ASSERT_TRUE(WaitFor([&] {
-    // the driver consumes XOFF; give it a moment to act on it
-    std::this_thread::sleep_for(20ms);
-    return true;
-  }));
+  StopOutputFromTheFarEnd();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port_.SendText(std::string(50, 'x')), 0);
   const auto took = std::chrono::steady_clock::now() - start;
@@ -296,8 +302,7 @@ TEST_F(PtyPortTest, RtsToggleWriteUnderXoffStillEndsInTime) {
   port_.Timeouts().SetWriteTotalMultiplier(1);
   port_.Timeouts().SetWriteTotalConstant(100);
   port_.OpenPort();
-  pty_.Write("\x13");
-  std::this_thread::sleep_for(20ms);
+  StopOutputFromTheFarEnd();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port_.SendText(std::string(20, 'x')), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
@@ -372,6 +377,13 @@ TEST_F(PtyPortTest, DeviceGoneFailsCallsWithoutSpinning) {
   std::string text;
   EXPECT_EQ(ErrorOf([&] { port_.SendText("x"); }, &code), 2);
   EXPECT_EQ(code, EIO);
+  try {
+    port_.PendingInput();
+  } catch (const EComPort& e) {
+    EXPECT_STREQ(e.what(),
+                 "ClearCommError function failed (win error code: 5) - the device has gone "
+                 "(adapter unplugged?)");
+  }
   EXPECT_EQ(ErrorOf([&] { port_.ReceiveText(text, 5); }, &code), 3);
   EXPECT_EQ(ErrorOf([&] { port_.ReadModemSignals(); }, &code), 11);
   EXPECT_EQ(ErrorOf([&] { port_.PurgeBuffers(true, false); }, &code), 5);
@@ -396,12 +408,94 @@ TEST(PtyOpen, UnknownPortsFailToOpen) {
   }
 }
 
-TEST(PermissionHint, NamesTheDeviceGroup) {
-  const std::string hint = kvel::PermissionHint("/dev/null");
-  EXPECT_NE(hint.find("no permission on /dev/null"), std::string::npos);
-  EXPECT_NE(hint.find("sudo usermod -aG root $USER"), std::string::npos);
+struct HintRow {
+  const char* name;
+  mode_t mode;
+  const char* group;  // nullptr: root
+  const char* expected;
+};
+
+class PermissionHintTest : public testing::TestWithParam<HintRow> {};
+
+TEST_P(PermissionHintTest, NamesAGroupOnlyWhenItMayReadAndWrite) {
+  const HintRow& row = GetParam();
+  char path[] = "/tmp/kvel-hint-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(chmod(path, row.mode), 0);
+  gid_t gid = 0;
+  if (row.group != nullptr) {
+    const struct group* g = getgrnam(row.group);
+    if (g == nullptr) GTEST_SKIP() << "no group " << row.group;
+    gid = g->gr_gid;
+  }
+  if (chown(path, static_cast<uid_t>(-1), gid) != 0) GTEST_SKIP() << "cannot change the group";
+  const std::string hint = kvel::PermissionHint(path);
+  unlink(path);
+  EXPECT_NE(hint.find(row.expected), std::string::npos) << hint;
+  EXPECT_EQ(hint.find("-aG root"), std::string::npos) << hint;
   // The message box shows the byte string one byte per character: no multi-byte forms.
   for (const char c : hint) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << hint;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PermissionHintTest,
+    testing::Values(HintRow{"RootOnly", 0600, nullptr, "its mode 0600 lets no group"},
+                    HintRow{"RootGroupWritable", 0660, nullptr, "udev rule"},
+                    HintRow{"TtyWriteOnly", 0620, "tty", "its mode 0620 lets no group"},
+                    HintRow{"Dialout", 0660, "dialout", "sudo usermod -aG dialout $USER"}),
+    [](const testing::TestParamInfo<HintRow>& row) { return std::string(row.param.name); });
+
+TEST(OpenHints, WhatIsNoSerialDeviceSaysSo) {
+  char dir[] = "/tmp/kvel-open-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/plain";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  std::fclose(f);
+  const struct {
+    std::string path;
+    int code;
+    std::string hint;
+  } rows[] = {{file, ENOTTY, " - " + file + " is not a serial device"},
+              {dir, EISDIR, std::string(" - ") + dir + " is a folder, not a serial device"}};
+  for (const auto& row : rows) {
+    setenv("KVEL_COM36", row.path.c_str(), 1);
+    TComPort port;
+    port.SetPort("COM36");
+    try {
+      port.OpenPort();
+      ADD_FAILURE() << row.path << " opened";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.SystemError(), row.code);
+      EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " +
+                                           std::to_string(row.code) + ")" + row.hint);
+    }
+    EXPECT_FALSE(port.Connected());
+  }
+  unsetenv("KVEL_COM36");
+  std::filesystem::remove_all(dir);
+}
+
+struct UartRow {
+  std::uint32_t base;
+  std::uint32_t requested;
+  std::uint32_t actual;
+};
+
+TEST(UartRate, WholeDivisorsOfTheBaseClock) {
+  const UartRow rows[] = {{115200, 31250, 28800},   {115200, 9600, 9600},
+                          {115200, 115200, 115200}, {115200, 250000, 115200},
+                          {1500000, 31250, 31250},  {115200, 14400, 14400}};
+  for (const UartRow& row : rows)
+    EXPECT_EQ(kvel::UartRate(row.base, row.requested), row.actual) << row.requested;
+}
+
+TEST(FrameKept, DataBitsParityAndStopBitsMustStay) {
+  EXPECT_TRUE(kvel::FrameKept(CS7 | PARENB | CREAD, CS7 | PARENB | CLOCAL));
+  EXPECT_FALSE(kvel::FrameKept(CS7 | PARENB, CS8));  // what a pseudo-terminal does
+  EXPECT_FALSE(kvel::FrameKept(CS8 | PARENB | CMSPAR, CS8 | PARENB));
+  EXPECT_FALSE(kvel::FrameKept(CS5 | CSTOPB, CS5));
 }
 
 TEST(DeviceLockTest, StaleLocksAreTakenOverLiveOnesRefused) {

@@ -7,10 +7,13 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
+#include <chrono>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "CPortCtl.h"
+#include "MemoryLine.h"
 
 namespace kvel {
 namespace {
@@ -151,10 +154,25 @@ TEST_F(Terminal, CursorAddressingIsClamped) {
   struct {
     const char* text;
     Pos cursor;
-  } rows[] = {{"\033[5;10H", {10, 5}}, {"\033[99;99H", {80, 24}},  {"\033[H", {1, 1}},
-              {"\033[3;4f", {4, 3}},   {"\033[2B", {4, 5}},        {"\033[9A", {4, 1}},
-              {"\033[70C", {74, 1}},   {"\033[C\033[9C", {80, 1}}, {"\033[200D", {1, 1}},
-              {"\033[;7H", {1, 1}},    {"\033[0;0H", {1, 1}}};
+  } rows[] = {{"\033[5;10H", {10, 5}},
+              {"\033[99;99H", {80, 24}},
+              {"\033[H", {1, 1}},
+              {"\033[3;4f", {4, 3}},
+              {"\033[2B", {4, 5}},
+              {"\033[9A", {4, 1}},
+              {"\033[70C", {74, 1}},
+              {"\033[C\033[9C", {80, 1}},
+              {"\033[200D", {1, 1}},
+              {"\033[;7H", {1, 1}},
+              {"\033[0;0H", {1, 1}},
+              // Parameters at the ends of the integer range clamp without overflowing.
+              {"\033[12;5H\033[2147483647B", {5, 24}},
+              {"\033[12;5H\033[2147483647A", {5, 1}},
+              {"\033[12;5H\033[2147483647C", {80, 12}},
+              {"\033[2147483647D", {1, 12}},
+              {"\033[-2147483648B", {1, 1}},
+              {"\033[-2147483648A", {1, 24}},
+              {"\033[2147483647;2147483647H", {80, 24}}};
   for (auto row : rows) {
     term.PutText(row.text);
     EXPECT_EQ(Cursor(), row.cursor) << row.text + 1;
@@ -498,6 +516,36 @@ TEST_F(Terminal, CaretExistsOnlyWithTheFocusAndAShape) {
 }
 
 // Typing on a terminal without a port sends nothing and so shows nothing either.
+TEST_F(Terminal, Bytes80To9FShowAsTheWindowsCodePage) {
+  const struct {
+    std::uint8_t byte;
+    char16_t shown;
+  } rows[] = {{0x80, 0x20AC}, {0x85, 0x2026}, {0x91, 0x2018}, {0x93, 0x201C},
+              {0x96, 0x2013}, {0x97, 0x2014}, {0x99, 0x2122}, {0x9F, 0x0178},
+              {0x81, 0x0081}, {0x41, u'A'},   {0xE9, 0x00E9}, {0xA0, 0x00A0}};
+  for (auto row : rows) {
+    EXPECT_EQ(TComTerminal::DisplayChar(row.byte).unicode(), row.shown) << int{row.byte};
+    EXPECT_EQ(TComTerminal::CodeOfChar(QChar(row.shown)), row.byte) << int{row.byte};
+  }
+  EXPECT_EQ(TComTerminal::CodeOfChar(QChar(0x3A9)), -1);  // no such byte
+
+  // On screen the euro sign and the dashes have ink; as Latin-1 controls they were blank.
+  term.SetColor(Qt::white);
+  term.SetFontColor(Qt::black);
+  term.show();
+  term.PutText("\x80\x93\x97");
+  QApplication::processEvents();
+  const QImage image = term.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  for (int col = 0; col < 3; ++col) {
+    int ink = 0;
+    for (int y = 0; y < term.CellHeight(); ++y) {
+      for (int x = col * term.CellWidth(); x < (col + 1) * term.CellWidth(); ++x)
+        if (image.pixel(x, y) != QColor(Qt::white).rgb()) ++ink;
+    }
+    EXPECT_GT(ink, 0) << "column " << col + 1;
+  }
+}
+
 TEST_F(Terminal, TypingOnAnUnboundTerminalEchoesNothing) {
   term.SetLocalEcho(true);
   QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
@@ -513,6 +561,148 @@ TEST_F(Terminal, AutoSizeAsksForTheWholeGrid) {
   EXPECT_EQ(term.size(), grid);
   term.SetColumns(40);
   EXPECT_EQ(term.width(), 40 * term.CellWidth() + 2 * term.frameWidth());
+}
+
+// A terminal bound to a port on an in-memory line: what arrives goes through the port's
+// event thread and link to the terminal, replies and typed keys go back over the line.
+class BoundTerminal : public Terminal {
+ protected:
+  void SetUp() override {
+    line = std::make_shared<MemoryLine>();
+    RegisterMemoryLine("COM9", line);
+    port = std::make_unique<TComPort>();
+    port->SetPort("COM9");
+    term.SetComPort(port.get());
+    term.SetConnected(true);
+  }
+  void TearDown() override {
+    term.SetComPort(nullptr);
+    port.reset();
+    UnregisterMemoryLine("COM9");
+  }
+  // Lets the far end's bytes reach the terminal.
+  void Arrive(const std::string& bytes) {
+    line->Send(bytes);
+    for (int i = 0; i < 2000 && line->PendingInput() > 0; ++i) {
+      QApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    QApplication::processEvents();
+  }
+  void Type(Qt::Key key, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(&term, &press);
+  }
+
+  std::shared_ptr<MemoryLine> line;
+  std::unique_ptr<TComPort> port;
+};
+
+TEST_F(BoundTerminal, AnswersQueriesThroughThePort) {
+  ASSERT_TRUE(term.Connected());
+  const struct {
+    TTermEmulation emulation;
+    const char* query;
+    const char* reply;
+  } rows[] = {{teVT100orANSI, "\033[3;7H\033[6n", "\033[3;7R"},
+              {teVT100orANSI, "\033[c", "\033[?1;2c"},
+              {teVT100orANSI, "\033[0c", "\033[?1;2c"},
+              {teVT100orANSI, "\033[5n", "\033[0n"},
+              {teVT52, "\033Z", "\033/Z"},
+              {teVT52, "\033Y\042\047\033Z", "\033/Z"}};
+  for (auto row : rows) {
+    term.SetEmulation(row.emulation);
+    Arrive(row.query);
+    EXPECT_EQ(line->TakeReceived(), row.reply) << row.query + 1;
+  }
+  EXPECT_EQ(ScreenText(), "");  // replies are not echoed
+}
+
+TEST_F(BoundTerminal, EnterSendsCrAndLfWithTheirEcho) {
+  term.SetLocalEcho(true);
+  term.SetSendLF(true);
+  Type(Qt::Key_A, QStringLiteral("a"));
+  Type(Qt::Key_Return, QStringLiteral("\r"));
+  Type(Qt::Key_B, QStringLiteral("b"));
+  EXPECT_EQ(line->TakeReceived(), "a\r\nb");
+  EXPECT_EQ(Row(1), "a");
+  EXPECT_EQ(Row(2), "b");
+  EXPECT_EQ(Cursor(), Pos(2, 2));
+  // Without echo and line feed only the CR goes.
+  term.SetLocalEcho(false);
+  term.SetSendLF(false);
+  Type(Qt::Key_Return, QStringLiteral("\r"));
+  EXPECT_EQ(line->TakeReceived(), "\r");
+  EXPECT_EQ(Cursor(), Pos(2, 2));
+}
+
+TEST_F(BoundTerminal, ArrowKeysSendTheirCodesAndEchoTheMove) {
+  term.SetLocalEcho(true);
+  term.MoveCursor(5, 5);
+  Type(Qt::Key_Up);
+  Type(Qt::Key_Left);
+  EXPECT_EQ(line->TakeReceived(), "\033[A\033[D");
+  EXPECT_EQ(Cursor(), Pos(4, 4));
+  term.SetEmulation(teVT52);
+  term.PutText("\033[?1h");  // no such mode under VT52: the text shows
+  Type(Qt::Key_Down);
+  EXPECT_EQ(line->TakeReceived(), "\033B");
+}
+
+TEST_F(BoundTerminal, ReceivedTextGetsLineFeedsAndSevenBitsWhenAsked) {
+  term.SetEmulation(teNone);
+  std::vector<std::string> seen;
+  term.OnStrRecieved = [&](TComTerminal&, std::string& text) { seen.push_back(text); };
+  term.SetAppendLF(true);
+  Arrive("one\rtwo\r\r");
+  EXPECT_EQ(seen.back(), "one\r\ntwo\r\n\r\n");
+  EXPECT_EQ(Row(1), "one");
+  EXPECT_EQ(Row(2), "two");
+  EXPECT_EQ(Cursor(), Pos(1, 4));
+  term.SetAppendLF(false);
+  term.SetForce7Bit(true);
+  Arrive("\xC1\xE2\x80");
+  EXPECT_EQ(seen.back(), std::string("Ab\0", 3));
+  // Text written by the program itself keeps its bytes.
+  term.PutText("\xC1");
+  EXPECT_EQ(Row(4), "Ab\xC1");
+}
+
+TEST_F(BoundTerminal, AClosedOrMissingPortTakesNothing) {
+  term.SetLocalEcho(true);
+  term.SetConnected(false);
+  EXPECT_FALSE(port->Connected());
+  Type(Qt::Key_A, QStringLiteral("a"));
+  Type(Qt::Key_Up);
+  term.PutText("\033[6n");
+  EXPECT_EQ(line->TakeReceived(), "");
+  EXPECT_EQ(ScreenText(), "");
+  term.SetConnected(true);
+  EXPECT_TRUE(port->Connected());
+  // The port goes first: the terminal is left unbound.
+  port.reset();
+  EXPECT_EQ(term.ComPort(), nullptr);
+  EXPECT_FALSE(term.Connected());
+  Type(Qt::Key_A, QStringLiteral("a"));
+  EXPECT_EQ(ScreenText(), "");
+}
+
+TEST_F(BoundTerminal, RebindingMovesTheLink) {
+  TComPort other;
+  EXPECT_EQ(port->Links().size(), 1u);
+  EXPECT_TRUE(port->HasDataLink());
+  term.SetComPort(&other);
+  EXPECT_TRUE(port->Links().empty());
+  EXPECT_EQ(other.Links().size(), 1u);
+  EXPECT_FALSE(term.Connected());  // binding does not open
+  {
+    TComTerminal second;
+    second.SetComPort(&other);
+    EXPECT_EQ(other.Links().size(), 2u);
+  }
+  EXPECT_EQ(other.Links().size(), 1u);  // a terminal that goes takes its link along
+  term.SetComPort(nullptr);
+  EXPECT_TRUE(other.Links().empty());
 }
 
 // The bytes of a line arrive in any order and split anyhow; nothing may leave the grid.

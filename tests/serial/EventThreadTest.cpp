@@ -1,0 +1,290 @@
+// The line-event thread and its dispatch, on an in-memory line and over a pseudo-terminal.
+// The test's own thread plays the GUI thread: it runs the synchronised calls itself.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CPort.h"
+#include "CPortThread.h"
+#include "MemoryLine.h"
+#include "PtyPair.h"
+
+using kvel::test::WaitFor;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs the GUI thread's share until `condition` holds.
+template <typename Condition>
+bool ServeUntil(Condition condition, std::chrono::milliseconds timeout = 2000ms) {
+  return WaitFor(
+      [&] {
+        kvel::CheckSynchronize();
+        return condition();
+      },
+      timeout);
+}
+
+class EventThreadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    line_ = std::make_shared<kvel::MemoryLine>();
+    kvel::RegisterMemoryLine("COM8", line_);
+    port_.SetPort("COM8");
+  }
+  void TearDown() override {
+    port_.ClosePort();
+    kvel::UnregisterMemoryLine("COM8");
+  }
+  void Hear(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    heard_.push_back(what);
+  }
+  std::vector<std::string> Heard() {
+    std::lock_guard lock(mutex_);
+    return heard_;
+  }
+  std::size_t Count() { return Heard().size(); }
+  void RecordLineEvents() {
+    port_.OnError = [this](TCustomComPort&, TComErrors e) {
+      Hear("error" + std::to_string(e.Bits()));
+    };
+    port_.OnRxChar = [this](TCustomComPort&, std::int32_t n) { Hear("rx" + std::to_string(n)); };
+    port_.OnRxBuf = [this](TCustomComPort&, const std::uint8_t* b, std::int32_t n) {
+      Hear("buf:" + std::string(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n)));
+    };
+    port_.OnRing = [this](TCustomComPort&) { Hear("ring"); };
+    port_.OnBreak = [this](TCustomComPort&) { Hear("break"); };
+    port_.OnTxEmpty = [this](TCustomComPort&) { Hear("txempty"); };
+    port_.OnRxFlag = [this](TCustomComPort&) { Hear("flag"); };
+    port_.OnRx80Full = [this](TCustomComPort&) { Hear("80full"); };
+  }
+  // The thread is busy with a ring that nobody has served yet; what happens meanwhile
+  // waits for it and comes as one batch.
+  void HoldTheThread() {
+    line_->SetModemStatus(kvel::kMsRingOn);
+    std::this_thread::sleep_for(20ms);
+  }
+
+  std::shared_ptr<kvel::MemoryLine> line_;
+  std::mutex mutex_;
+  std::vector<std::string> heard_;
+  TComPort port_;
+};
+
+TEST_F(EventThreadTest, ABatchRunsItsErrorBeforeItsReceivedBytes) {
+  RecordLineEvents();
+  port_.OpenPort();
+  HoldTheThread();
+  line_->Send("twelve bytes");
+  line_->RaiseLineErrors(kvel::kCeFrame | kvel::kCeBreak);
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 4; }));
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"ring", "error9", "rx12", "break"}));
+  EXPECT_EQ(port_.PendingInput(), 12);  // announced, left for the owner
+}
+
+TEST_F(EventThreadTest, ADataLinkTakesTheBytesAndOnRxCharStaysSilent) {
+  RecordLineEvents();
+  TComLink first, second, quiet;
+  std::string firstGot, secondGot;
+  std::vector<bool> rxSignals;
+  first.RxBlock = [&](TCustomComPort&, const std::uint8_t* b, std::int32_t n) {
+    firstGot.assign(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+    Hear("first");
+  };
+  second.RxBlock = [&](TCustomComPort&, const std::uint8_t* b, std::int32_t n) {
+    secondGot.assign(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+    Hear("second");
+  };
+  quiet.RxSignal = [&](TCustomComPort&, bool on) { rxSignals.push_back(on); };
+  port_.AttachLink(&quiet);
+  port_.AttachLink(&first);
+  port_.AttachLink(&second);
+  port_.OpenPort();
+  HoldTheThread();
+  line_->Send("twelve bytes");
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 4; }));
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"ring", "buf:twelve bytes", "first", "second"}));
+  EXPECT_EQ(firstGot, "twelve bytes");
+  EXPECT_EQ(secondGot, "twelve bytes");
+  EXPECT_EQ(rxSignals, (std::vector<bool>{true, false}));  // waiting, then read empty
+  EXPECT_EQ(port_.PendingInput(), 0);
+  port_.ClosePort();
+  for (TComLink* link : {&quiet, &first, &second}) port_.DetachLink(link);
+}
+
+TEST_F(EventThreadTest, ModemLinesEventCharacterAndTransmitEmpty) {
+  RecordLineEvents();
+  port_.OnCTSChange = [this](TCustomComPort&, bool on) { Hear(on ? "cts1" : "cts0"); };
+  port_.OnRLSDChange = [this](TCustomComPort&, bool on) { Hear(on ? "rlsd1" : "rlsd0"); };
+  port_.SetEventChar('\r');
+  port_.SetEvents({evCTS, evRLSD, evRxFlag, evTxEmpty});
+  port_.OpenPort();
+  heard_.clear();  // the reports of the open
+  line_->SetModemStatus(kvel::kMsCtsOn);
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 1; }));
+  line_->SetModemStatus(kvel::kMsCtsOn | kvel::kMsRlsdOn);
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 2; }));
+  line_->Send("ok\r");
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 3; }));
+  port_.SendText("x");
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 4; }));
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"cts1", "rlsd1", "flag", "txempty"}));
+}
+
+TEST_F(EventThreadTest, CloseWhileABatchWaitsForTheGuiThread) {
+  RecordLineEvents();
+  port_.OpenPort();
+  line_->Send("abc");
+  std::this_thread::sleep_for(20ms);  // the batch now waits for this thread
+  port_.ClosePort();                  // serves it while it stops the thread
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"rx3"}));
+}
+
+TEST_F(EventThreadTest, AHandlerThatClosesThePortDoesNotDeadlock) {
+  port_.OnRxChar = [this](TCustomComPort& port, std::int32_t) {
+    port.ClosePort();
+    Hear("closed");
+  };
+  port_.OnBreak = [this](TCustomComPort&) { Hear("break after close"); };
+  port_.OpenPort();
+  HoldTheThread();
+  line_->Send("x");
+  line_->RaiseLineErrors(kvel::kCeBreak);
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 1; }));
+  std::this_thread::sleep_for(20ms);
+  kvel::CheckSynchronize();
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"closed"}));  // the rest of the batch is dropped
+}
+
+TEST_F(EventThreadTest, AnErrorInABatchIsReportedAndTheThreadGoesOn) {
+  int calls = 0;
+  port_.OnRxChar = [&](TCustomComPort& port, std::int32_t n) {
+    ++calls;
+    std::string text;
+    port.ReceiveText(text, n);
+    if (calls == 1) throw std::runtime_error("handler failed");
+  };
+  port_.OpenPort();
+  line_->Send("a");
+  std::string shown;
+  ASSERT_TRUE(WaitFor([&] {
+    try {
+      kvel::CheckSynchronize();
+    } catch (const std::exception& e) {
+      shown = e.what();
+    }
+    return !shown.empty();
+  }));
+  EXPECT_EQ(shown, "handler failed");
+  line_->Send("b");
+  ASSERT_TRUE(ServeUntil([&] { return calls == 2; }));
+}
+
+TEST_F(EventThreadTest, ALostDeviceEndsTheWaitingWithoutSpinning) {
+  RecordLineEvents();
+  port_.OpenPort();
+  line_->Unplug();
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  std::this_thread::sleep_for(200ms);
+  kvel::CheckSynchronize();  // nothing to report: the owner's next call tells the loss
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  const auto cpuUs = [](const rusage& r) {
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+           r.ru_stime.tv_usec;
+  };
+  EXPECT_LT(cpuUs(after) - cpuUs(before), 60000L);
+  EXPECT_EQ(Heard(), std::vector<std::string>{});
+  EXPECT_THROW(port_.PendingInput(), EComPort);
+  port_.ClosePort();
+  EXPECT_FALSE(port_.Connected());
+}
+
+TEST_F(EventThreadTest, WindowSyncHandsEachEventOverAndChecksTheConnection) {
+  RecordLineEvents();
+  port_.SetSyncMethod(smWindowSync);
+  port_.OpenPort();
+  HoldTheThread();
+  line_->RaiseLineErrors(kvel::kCeBreak);
+  line_->Send("xy");
+  ASSERT_TRUE(ServeUntil([&] { return Count() >= 3; }));
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"ring", "rx2", "break"}));
+  EXPECT_THROW(port_.SetSyncMethod(smThreadSync), EComPort);
+}
+
+TEST_F(EventThreadTest, WithoutSynchronisationHandlersRunOnTheEventThread) {
+  std::atomic<bool> onOtherThread{false};
+  std::atomic<int> count{0};
+  const auto main = std::this_thread::get_id();
+  port_.SetSyncMethod(smNone);
+  port_.OnRxChar = [&](TCustomComPort&, std::int32_t) {
+    onOtherThread = std::this_thread::get_id() != main;
+    ++count;
+  };
+  port_.OpenPort();
+  line_->Send("z");
+  ASSERT_TRUE(WaitFor([&] { return count > 0; }));  // nobody serves: no GUI thread needed
+  EXPECT_TRUE(onOtherThread);
+}
+
+TEST_F(EventThreadTest, NoEventsNoThread) {
+  RecordLineEvents();
+  port_.SetEvents({});
+  port_.OpenPort();
+  line_->Send("quiet");
+  std::this_thread::sleep_for(20ms);
+  kvel::CheckSynchronize();
+  EXPECT_EQ(Heard(), std::vector<std::string>{});
+  EXPECT_EQ(port_.PendingInput(), 5);
+}
+
+TEST(EventMask, EventSetsAndPlatformBits) {
+  EXPECT_EQ(kvel::EventSetToMask(kAllComEvents.Bits()), 0x05FFu);
+  EXPECT_EQ(kvel::EventSetToMask(TComEvents{evRLSD}.Bits()), 0x0020u);
+  EXPECT_EQ(kvel::EventSetToMask(TComEvents{evRing}.Bits()), 0x0100u);
+  EXPECT_EQ(kvel::MaskToEventSet(0x0002 | 0x0200 | 0x0400),
+            (TComEvents{evRxFlag, evRx80Full}).Bits());
+}
+
+// Real termios over a pseudo-terminal: received bytes, the event character, transmit empty.
+TEST(PtyEvents, RealTermiosRaisesTheLineEventsItCan) {
+  kvel::test::PtyPair pty;
+  setenv("KVEL_COM37", pty.SlavePath().c_str(), 1);
+  std::vector<std::string> heard;
+  {
+    TComPort port;
+    port.SetPort("COM37");
+    port.SetEventChar('\n');
+    port.OnRxChar = [&](TCustomComPort& p, std::int32_t n) {
+      std::string text;
+      p.ReceiveText(text, n);
+      heard.push_back("rx:" + text);
+    };
+    port.OnRxFlag = [&](TCustomComPort&) { heard.push_back("flag"); };
+    port.OnTxEmpty = [&](TCustomComPort&) { heard.push_back("txempty"); };
+    port.OpenPort();
+    pty.Write("ab");
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() >= 1; }));
+    pty.Write("c\n");
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() >= 3; }));
+    port.SendText("out");
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() >= 4; }));
+    EXPECT_EQ(pty.Read(3), "out");
+  }
+  unsetenv("KVEL_COM37");
+  EXPECT_EQ(heard, (std::vector<std::string>{"rx:ab", "rx:c\n", "flag", "txempty"}));
+}
+
+}  // namespace
