@@ -99,8 +99,8 @@ class IndexerPtyTest : public ::testing::Test {
 };
 
 TEST_F(IndexerPtyTest, ScanDownloadAndUploadWithAndWithoutParameters) {
-  kvel::sim::test::SimProcess sim(
-      {"-e", "line COM1", "-e", "indexer 2 xmu probe=busy", "-e", "indexer 5 mu"});
+  kvel::sim::test::SimProcess sim({"--transcript", Folder() + "/sim.log", "-e", "line COM1", "-e",
+                                   "indexer 2 xmu probe=busy", "-e", "indexer 5 mu"});
   std::string pty;
   for (std::string line = sim.ReadLine(20000); !line.empty(); line = sim.ReadLine(2000)) {
     if (line.rfind("KVEL_COM1=", 0) == 0) {
@@ -148,6 +148,13 @@ TEST_F(IndexerPtyTest, ScanDownloadAndUploadWithAndWithoutParameters) {
   EXPECT_EQ(Upload(false, "again.PGM"), program);
   EXPECT_TRUE(boxes_.empty()) << boxes_.front();
   form_->close();
+  if (HasFailure()) {
+    // What went over the line, as the simulator saw it, without the probes of the scan.
+    std::istringstream transcript(ReadFile(Folder() + "/sim.log"));
+    for (std::string line; std::getline(transcript, line);) {
+      if (line.find("? ") == std::string::npos) std::fprintf(stderr, "%s\n", line.c_str());
+    }
+  }
 }
 
 class QtEnvironment : public ::testing::Environment {
