@@ -105,7 +105,9 @@ void ScanForIndexers(IndexerHost& host) {
     host.SetUnitStatus(" Unit : " + UnitIdText);
   }
   cleanUp.Dismiss();
-  port.PurgeBuffers(true, true);
+  // Only the input: a write returns once its bytes are handed to the driver, and purging
+  // the output now could drop the selection just written before it reaches the line.
+  port.PurgeBuffers(true, false);
   progress.Release();
   enable.Dismiss();
   host.SetWindowEnabled(true);
