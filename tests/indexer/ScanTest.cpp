@@ -105,33 +105,12 @@ TEST_F(ScanTest, CancelButtonStopsTheScanBeforeAnyUnit) {
   EXPECT_EQ(SelectedUnit, 100);
 }
 
-TEST_F(ScanTest, ANumberZeroIdentifiesNothing) {
-  Build("indexer 2 mu probe=number:0");
-  ScanForIndexers(*this);
-  EXPECT_TRUE(units_.empty());
-  EXPECT_EQ(SelectedUnit, 100);
-}
-
 TEST_F(ScanTest, PortErrorStillPurgesReleasesAndEnables) {
   Build("line COM1 gone-after=250\nindexer 9 xmu");
   EXPECT_THROW(ScanForIndexers(*this), EComPort);
   EXPECT_EQ(ScanForm, nullptr);
   EXPECT_EQ(enabled_, (std::vector<bool>{false, true}));
   EXPECT_EQ(pollStarts_, 0);
-}
-
-TEST_F(ScanTest, ProgressWindowCentresOverTheMainWindow) {
-  Build("indexer 1 xmu");
-  QPoint at;
-  QRect frame;
-  clock_.ScheduleAt(50, [&] {
-    at = ScanForm->pos();
-    frame = window_.frameGeometry();
-    RunFlag = 0;
-  });
-  ScanForIndexers(*this);
-  EXPECT_EQ(at.x(), frame.x() + (frame.width() - 330) / 2);
-  EXPECT_EQ(at.y(), frame.y() + (frame.height() - 120) / 2);
 }
 
 }  // namespace
