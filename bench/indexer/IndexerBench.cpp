@@ -1,14 +1,18 @@
 // Wall time of the indexer dialogues against the time they spend in their fixed waits, in
 // real time over a pseudo-terminal with the simulator at the far end: a scan of 99 silent
 // addresses, a 100-line download and a 100-line upload. What is not waiting is overhead.
+// Usage: bench_indexer [runs per dialogue, default 3]
 #include <QApplication>
 #include <QLineEdit>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "IndexerHost.h"
@@ -76,17 +80,28 @@ class BenchHost : public IndexerHost {
 
 volatile std::sig_atomic_t gStop = 0;
 
-void Measure(const char* what, CountingClock& clock, const std::function<void()>& run) {
-  clock.Reset();
-  const auto start = std::chrono::steady_clock::now();
-  run();
-  const double wallMs = CountingClock::Since(start);
-  const auto nominal = static_cast<double>(clock.waitedMs);
+// Runs a dialogue `runs` times and reports the run with the least overhead: on a shared
+// machine the others show the neighbours' load more than the program's cost.
+void Measure(const char* what, CountingClock& clock, int runs, const std::function<void()>& run) {
+  struct Figures {
+    double wallMs, nominalMs, oversleptMs, messagesMs;
+  };
+  std::optional<Figures> best;
+  for (int i = 0; i < runs; ++i) {
+    clock.Reset();
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    const Figures f{CountingClock::Since(start), static_cast<double>(clock.waitedMs),
+                    clock.sleptMs - static_cast<double>(clock.waitedMs), clock.messagesMs};
+    if (!best || f.wallMs - f.nominalMs < best->wallMs - best->nominalMs) best = f;
+  }
+  const Figures& f = *best;
+  const double overhead = f.wallMs - f.nominalMs;
   std::printf(
       "%-26s wall %8.1f ms  nominal %6.0f ms  overhead %6.1f ms = %4.2f %%  (waits overslept "
-      "%5.1f ms, messages %5.1f ms, the rest %5.1f ms)\n",
-      what, wallMs, nominal, wallMs - nominal, 100.0 * (wallMs - nominal) / nominal,
-      clock.sleptMs - nominal, clock.messagesMs, wallMs - clock.sleptMs - clock.messagesMs);
+      "%5.1f ms, messages %5.1f ms, the rest %5.1f ms; best of %d)\n",
+      what, f.wallMs, f.nominalMs, overhead, 100.0 * overhead / f.nominalMs, f.oversleptMs,
+      f.messagesMs, overhead - f.oversleptMs - f.messagesMs, runs);
   std::fflush(stdout);
 }
 
@@ -98,6 +113,7 @@ int main(int argc, char** argv) {
       std::filesystem::temp_directory_path() / "kvel_bench_indexer";
   std::filesystem::create_directories(folder);
   std::filesystem::current_path(folder);
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   kvel::Application application(argc, argv);
   kvel::SetMessageBoxHook([](const kvel::MessageBoxRequest& request) {
     std::fprintf(stderr, "box: %s\n", request.text.c_str());
@@ -127,7 +143,7 @@ int main(int argc, char** argv) {
   ::setenv("KVEL_COM2", com2.c_str(), 1);
   host.port.SetPort("COM2");
   host.port.OpenPort();
-  Measure("Scan, 99 silent addresses", clock, [&host] { ScanForIndexers(host); });
+  Measure("Scan, 99 silent addresses", clock, runs, [&host] { ScanForIndexers(host); });
   host.port.ClosePort();
 
   ::setenv("KVEL_COM1", com1.c_str(), 1);
@@ -138,14 +154,14 @@ int main(int argc, char** argv) {
     for (int n = 1; n <= 100; ++n)
       program << "N" << (n < 10 ? "00" : n < 100 ? "0" : "") << n << " G01 X" << n * 10 << "\r\n";
   }
-  Measure("Download, 100 lines", clock, [&host] {
+  Measure("Download, 100 lines", clock, runs, [&host] {
     TToIDX_Form form(host);
     form.Edit1->setText(QStringLiteral("bench.PGM"));
     form.Button1Click();
   });
   SelectedUnit = 1;
   host.saveAs = (folder / "upload.PGM").string();
-  Measure("Upload, 100 of 400 lines", clock, [&host] {
+  Measure("Upload, 100 of 400 lines", clock, runs, [&host] {
     RunFlag = 1;
     ReadProgram(host, false);
   });
