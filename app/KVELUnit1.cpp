@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "KVELIndexerHost.h"
 #include "KVEL_Help.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
@@ -621,4 +622,5 @@ void TForm1::ConnectCommands() {
   connect(StringGrid1, &QTableWidget::cellClicked, this, [this](int row, int column) {
     kvel::Guarded([this, row, column] { StringGrid1Click(row, column); });
   });
+  ConnectIndexerCommands();
 }

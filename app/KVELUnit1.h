@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "serial/CPort.h"
@@ -17,6 +18,7 @@ class QTableWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class KVELIndexerHost;
 namespace kvel {
 class TComTerminal;
 }
@@ -177,6 +179,16 @@ class TForm1 : public QMainWindow {
   // Cell k of the L-parameter grid: column k div 17, row k mod 17.
   void SetGridCell(int k, const std::string& text);
 
+  // Indexer commands (the transfers themselves live in indexer/).
+  void SpeedButton5Click();
+  void Scanforindexer1Click();
+  void ReadLParameters1Click();
+  void IDXtpoPC1Click();
+  void ProgPar1Click();
+  void KVEL1Click();
+  // The window as the indexer dialogues reach it.
+  KVELIndexerHost& Indexer();
+
   // A later start of the program asks this one to come forward; returns true when the
   // window was minimised and has been restored.
   bool RaiseForOtherStart();
@@ -200,11 +212,13 @@ class TForm1 : public QMainWindow {
   QWidget* KeyOwner(QWidget* widget) const;
   std::string SelectedEntry() const;
   void StartAutoRepeatTimer();
+  void ConnectIndexerCommands();
 
   int* pollType_ = nullptr;  // the unit type of the running receive poll, nullptr when none runs
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
   const QWidget* passedTo_ = nullptr;  // the control it was let through to
 
+  std::unique_ptr<KVELIndexerHost> indexerHost_;
   bool shown_ = false;
   bool closed_ = false;
 };

@@ -94,6 +94,8 @@ std::string UnitIdText;
 std::int32_t RxCount = 0;
 std::vector<std::string> PortList;
 std::vector<std::string> LParamList;
+std::string SoftwareRev;
+std::string ProgramFileName;
 
 const UnitTypeInfo* FindUnitType(int type) {
   if (type < 1 || type > kUnitTypeCount) return nullptr;
@@ -120,6 +122,8 @@ void ResetProcessState() {
   RxCount = 0;
   PortList.clear();
   LParamList.clear();
+  SoftwareRev.clear();
+  ProgramFileName.clear();
 }
 
 void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd) {

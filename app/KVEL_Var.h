@@ -55,6 +55,10 @@ extern std::string UnitIdText;
 extern std::int32_t RxCount;
 extern std::vector<std::string> PortList;
 extern std::vector<std::string> LParamList;
+// The first 20 characters of the unit-query reply read when the download dialog opened.
+extern std::string SoftwareRev;
+// The program file of the download dialog, kept between its openings.
+extern std::string ProgramFileName;
 
 // Puts every value above back to its state at program start (tests create the window often).
 void ResetProcessState();

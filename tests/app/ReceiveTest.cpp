@@ -193,7 +193,7 @@ TEST_F(ReceiveTest, GridFilledByColumnsAndInfoLineShowsTheKey) {
   form.SetGridCell(18, "L48=100");
   EXPECT_EQ(form.StringGrid1->item(1, 1)->text().toStdString(), "L48=100");
   form.StringGrid1Click(1, 1);
-  EXPECT_EQ(form.Label2->text().toStdString(), "L48");
+  EXPECT_EQ(form.Label2->text().toStdString(), "L48 : Program Line Count Designator   ");
   form.LParamName = [](int n) { return "name " + std::to_string(n); };
   form.StringGrid1Click(1, 1);
   EXPECT_EQ(form.Label2->text().toStdString(), "L48 : name 48");

@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "\x01\xFF=\x01\xFF=00000000\r\n"},
                       FaultRow{"answer-after=2", "H23\r|H23\r|H23\r", "=E XMU VORTAN V2.1\r\n"},
                       FaultRow{"slow=300", "H23\r|L26\r", "=E XMU VORTAN V2.1\r\n"},
-                      FaultRow{"ack-delay=500", "Z95 1\r|H23\r", "=E XMU VORTAN V2.1\r\n"}),
+                      FaultRow{"ack-delay=500", "Z95 1\r|H23\r|<1? ", "==E XMU VORTAN V2.1\r\n="}),
     [](const auto& row) {
       std::string name;
       for (char c : std::string(row.param.fault)) {

@@ -88,9 +88,42 @@ void ApplyFault(Faults& f, const std::string& word) {
     f.noise = value;
   } else if (key == "answer-after") {
     f.answerAfter = static_cast<int>(Integer(key, value, 0, 1000000));
+  } else if (key == "silent-after") {
+    f.silentAfter = static_cast<int>(Integer(key, value, 0, 1000000));
+  } else if (key == "silent-from") {
+    f.silentFromUs = Millis(key, value);
+  } else if (key == "busy-until") {
+    f.busyUntilUs = Millis(key, value);
   } else {
     Fail("unknown fault '" + key + "'");
   }
+}
+
+// reply ADDR|drive "COMMAND" "BYTES" [uses=N] [from=MS] [pause-at=K pause=MS]
+void ApplyScriptedReply(LineConfig& lc, const std::vector<std::string>& w) {
+  if (w.size() < 4) Fail("reply needs a unit, a command and the reply bytes");
+  Controller* unit = w[1] == "drive" ? lc.line->Find(0) : lc.line->Find(Address(w[1]));
+  if (unit == nullptr) Fail("reply: no unit " + w[1] + " on " + lc.port);
+  ScriptedReply scripted;
+  scripted.command = w[2];
+  scripted.bytes = w[3];
+  for (std::size_t i = 4; i < w.size(); ++i) {
+    std::string key;
+    std::string value;
+    SplitKeyValue(w[i], &key, &value);
+    if (key == "uses") {
+      scripted.uses = static_cast<int>(Integer(key, value, 1, 100000000));
+    } else if (key == "from") {
+      scripted.fromUs = Millis(key, value);
+    } else if (key == "pause-at") {
+      scripted.pauseAt = static_cast<std::size_t>(Integer(key, value, 0, 100000));
+    } else if (key == "pause") {
+      scripted.pauseUs = Millis(key, value);
+    } else {
+      Fail("reply: unknown setting '" + key + "'");
+    }
+  }
+  unit->scriptedReplies().push_back(std::move(scripted));
 }
 
 }  // namespace
@@ -252,6 +285,10 @@ void SimConfig::Apply(const std::string& statement) {
       }
     }
     LineConfig& lc = CurrentLine();
+    if (lc.line->Find(0) != nullptr) {
+      Fail("indexer " + std::to_string(address) + ": " + lc.port +
+           " has a drive, which answers every command; put the indexer on a line of its own");
+    }
     if (lc.line->Find(address) != nullptr) {
       Fail("indexer " + std::to_string(address) + " is on " + lc.port + " twice");
     }
@@ -321,6 +358,8 @@ void SimConfig::Apply(const std::string& statement) {
         w[1] == "drive" ? CurrentLine().line->Find(0) : CurrentLine().line->Find(Address(w[1]));
     if (unit == nullptr) Fail("fault: no unit " + w[1] + " on " + CurrentLine().port);
     for (std::size_t i = 2; i < w.size(); ++i) ApplyFault(unit->faults(), w[i]);
+  } else if (verb == "reply") {
+    ApplyScriptedReply(CurrentLine(), w);
   } else {
     Fail("unknown statement '" + verb + "'");
   }
@@ -380,7 +419,11 @@ std::string SimConfig::StatementHelp() {
               [error=N] [reply-delay=MS]
       a drive; bit strings have input or output 1 on the right
   fault ADDR|drive silent | busy | slow=MS | ack-delay=MS | no-ack-after-line=K |
-              no-ack-h12 | cut=BYTES | noise="BYTES" | answer-after=N
+              no-ack-h12 | cut=BYTES | noise="BYTES" | answer-after=N |
+              silent-after=N | silent-from=MS | busy-until=MS
+  reply ADDR|drive "COMMAND" "BYTES" [uses=N] [from=MS] [pause-at=K pause=MS]
+      answers COMMAND (as the unit sees it, without its line end) with exactly BYTES,
+      optionally pausing before byte K; the unit still carries the command out
   demo                            indexers 1, 3, 12 on COM1, ZorvDrive on COM2, GRV on COM3
 Quoted texts know \r \n \e \t \\ \" and \xHH.
 )";

@@ -305,7 +305,7 @@ Reply Indexer::Execute(const std::string& command, Micros atUs) {
   const bool ack = Param(26).value_or(0) != 0 && !ackSuppressed;
   Reply reply;
   if (data.empty()) {
-    if (ack) reply.push_back({extraUs + faults_.ackDelayUs, faults_.busy ? ":" : "="});
+    if (ack) reply.push_back({extraUs + faults_.ackDelayUs, FaultBusy(atUs) ? ":" : "="});
   } else {
     reply.push_back({extraUs, (ack ? "=" : "") + data});
   }

@@ -63,7 +63,7 @@ class Indexer : public Controller {
     return outputs_;
   }                                       // XMU: bit 0 = Output 1 (Z97) .. bit 6 = Reduce (Z91)
   int Strobe() const { return strobe_; }  // last Z90 value
-  bool IsBusy(Micros atUs) const { return faults_.busy || atUs < busyUntilUs_; }
+  bool IsBusy(Micros atUs) const { return FaultBusy(atUs) || atUs < busyUntilUs_; }
   int ProgramLinesSinceErase() const { return linesSinceErase_; }
 
   static constexpr int kMaxLineNumber = 999;

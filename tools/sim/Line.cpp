@@ -45,6 +45,7 @@ Controller& Line::Add(std::unique_ptr<Controller> unit) {
   if (addressed_ == 0 && unit->Address() > 0) addressed_ = unit->Address();
   units_.push_back(std::move(unit));
   requestsSeen_.push_back(0);
+  replyOrderUs_.push_back(0);
   return *units_.back();
 }
 
@@ -153,7 +154,24 @@ void Line::Dispatch(const std::string& command, Micros atUs) {
   if (gone_) return;
   Controller* unit = Target();
   if (unit == nullptr) return;
-  Deliver(*unit, unit->Execute(command, atUs), atUs);
+  Reply reply = unit->Execute(command, atUs);
+  Scripted(*unit, command, atUs, &reply);
+  Deliver(*unit, std::move(reply), atUs);
+}
+
+bool Line::Scripted(Controller& unit, const std::string& command, Micros atUs, Reply* reply) {
+  const ScriptedReply* s = unit.TakeScripted(command, atUs);
+  if (s == nullptr) return false;
+  reply->clear();
+  if (s->pauseAt < s->bytes.size()) {
+    reply->push_back({0, s->bytes.substr(0, s->pauseAt)});
+    // The rest follows once the first part is on the wire and the pause has passed.
+    const Micros firstPartUs = static_cast<Micros>(s->pauseAt) * timing_.byteUs;
+    reply->push_back({firstPartUs + s->pauseUs, s->bytes.substr(s->pauseAt)});
+  } else {
+    reply->push_back({0, s->bytes});
+  }
+  return true;
 }
 
 void Line::Deliver(Controller& unit, Reply reply, Micros atUs) {
@@ -163,20 +181,29 @@ void Line::Deliver(Controller& unit, Reply reply, Micros atUs) {
   const Faults& f = unit.faults();
   const int seen = ++requestsSeen_[index];
   if (f.silent || seen <= f.answerAfter) return;
+  if (f.silentAfter >= 0 && seen > f.silentAfter) return;
+  if (f.silentFromUs >= 0 && atUs >= f.silentFromUs) return;
   const Micros delay =
       (unit.replyDelayUs() >= 0 ? unit.replyDelayUs() : timing_.replyDelayUs) + f.extraDelayUs;
   std::size_t budget = f.cutReplyTo > 0 ? f.cutReplyTo : std::string::npos;
   bool first = true;
+  // A unit answers its requests in the order they came: a reply never starts before the
+  // one to the request in front of it (a slow acknowledge holds back the next data).
+  Micros& orderUs = replyOrderUs_[index];
+  const Micros shiftUs = std::max<Micros>(0, orderUs - (atUs + delay));
   for (Chunk& chunk : reply) {
     std::string bytes = chunk.bytes;
     if (bytes.empty()) continue;
+    const bool leading = first;
     if (first) bytes = f.noise + bytes;
     first = false;
     if (budget != std::string::npos) {
       if (bytes.size() > budget) bytes.resize(budget);
       budget -= bytes.size();
     }
-    Schedule(bytes, atUs + delay + chunk.afterUs, unit.Address());
+    const Micros startUs = atUs + delay + shiftUs + chunk.afterUs;
+    if (leading) orderUs = std::max(orderUs, startUs);
+    Schedule(bytes, startUs, unit.Address());
   }
 }
 

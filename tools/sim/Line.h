@@ -72,6 +72,8 @@ class Line {
   bool TryAddressing(bool atLineEnd, Micros atUs);
   void Dispatch(const std::string& command, Micros atUs);
   void Deliver(Controller& unit, Reply reply, Micros atUs);
+  // The scripted reply for `command`, if the unit has one in force, as a reply with its pause.
+  bool Scripted(Controller& unit, const std::string& command, Micros atUs, Reply* reply);
   void Schedule(const std::string& bytes, Micros startUs, int address);
   Controller* Target() const;
   void CountRequest(Micros atUs);
@@ -91,7 +93,8 @@ class Line {
   LineFaults lineFaults_;
   Transcript transcript_;
   std::vector<std::unique_ptr<Controller>> units_;
-  std::vector<int> requestsSeen_;  // per unit, for Faults::answerAfter
+  std::vector<int> requestsSeen_;     // per unit, for Faults::answerAfter
+  std::vector<Micros> replyOrderUs_;  // per unit: when its last reply starts, to keep order
   std::string request_;
   bool overlong_ = false;
   int addressed_ = 0;

@@ -1,0 +1,63 @@
+#include "KVELIndexerHost.h"
+
+#include <QComboBox>
+#include <QLabel>
+
+#include "KVELUnit1.h"
+#include "terminal/CPortCtl.h"
+#include "ui/Dialogs.h"
+
+namespace {
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TCustomComPort& KVELIndexerHost::Port() {
+  return form_.ComPort1;
+}
+
+QWidget* KVELIndexerHost::Window() {
+  return &form_;
+}
+
+void KVELIndexerHost::SetWindowEnabled(bool enabled) {
+  form_.setEnabled(enabled);
+}
+
+void KVELIndexerHost::PutTerminalText(const std::string& text) {
+  form_.ComTerminal1->PutText(text);
+}
+
+void KVELIndexerHost::SetUnitStatus(const std::string& text) {
+  form_.Panels[2]->setText(Latin1(text));
+}
+
+void KVELIndexerHost::ClearUnitsList() {
+  form_.ComboBox2->clear();
+  form_.ComboBox2->setCurrentIndex(-1);
+}
+
+void KVELIndexerHost::AddUnitEntry(const std::string& entry) {
+  form_.ComboBox2->addItem(Latin1(entry));
+  form_.ComboBox2->setCurrentIndex(form_.ComboBox2->count() - 1);
+}
+
+void KVELIndexerHost::ShowNoControlSelected() {
+  form_.ShowNoControlSelected();
+}
+
+void KVELIndexerHost::StartReceivePoll() {
+  form_.PollReceive();
+}
+
+void KVELIndexerHost::ReadLParametersView() {
+  form_.ReadLParameters1Click();
+}
+
+std::optional<std::string> KVELIndexerHost::RunSaveDialog(const std::string& filter,
+                                                          const std::string& defaultExt) {
+  return kvel::RunFileDialog(&form_, kvel::FileDialogRequest{true, {}, filter, defaultExt});
+}

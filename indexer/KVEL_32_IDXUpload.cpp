@@ -1,0 +1,156 @@
+// The uploads: L parameters into LParamList and LPARAM.TXT, the program into a file.
+#include <algorithm>
+
+#include "IndexerHost.h"
+#include "KVEL_32_IDX.h"
+#include "KVEL_Text.h"
+#include "KVEL_Var.h"
+#include "ProgressWindow.h"
+#include "serial/CPort.h"
+#include "ui/Clock.h"
+#include "ui/Dialogs.h"
+
+namespace {
+
+constexpr int kMaxProgramLines = 400;
+
+// Character wait: one byte per 10 ms pass until a carriage return, a stop or 99 silent passes.
+// Returns the filtered text; clears RunFlag when the reading has to end with this line.
+std::string ReadParameterLine(TCustomComPort& port) {
+  std::string text;
+  for (int pass = 1;; ++pass) {
+    kvel::Wait(10);
+    std::string byte;
+    port.ReceiveText(byte, 1);
+    text += byte;
+    const bool lineEnd = text.find('\r') != std::string::npos;
+    text = FilterPrintable(text);
+    if (lineEnd) return text;
+    if (RunFlag == 0 || pass >= 99) {
+      RunFlag = 0;
+      return text;
+    }
+  }
+}
+
+// Line wait: everything pending every 20 ms until a carriage return, at most 499 passes.
+// Returns false when no line end came.
+bool ReadProgramLine(TCustomComPort& port, std::string* text) {
+  text->clear();
+  for (int pass = 0; pass < 499; ++pass) {
+    kvel::Wait(20);
+    RxCount = port.PendingInput();
+    std::string part;
+    port.ReceiveText(part, RxCount);
+    *text += part;
+    const bool lineEnd = part.find('\r') != std::string::npos;
+    *text = FilterPrintable(*text);
+    if (lineEnd) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ReadLParameters(IndexerHost& host) {
+  if (SelectedUnit == 100) {
+    host.ShowNoControlSelected();
+    return;
+  }
+  TCustomComPort& port = host.Port();
+  LParamList.clear();
+  LParamCount = 0;
+  port.SendText("L49 0\r");
+  port.SendText("L50 1\r");
+  port.SendText("H16\r");
+  {
+    ProgressWindow progress(host);
+    OnExit cleanUp([&] { port.PurgeBuffers(true, true); });
+    progress->SetCaption(" Reading L Parameters");
+    progress->SetLabel(progress->Label3, "50");
+    progress->SetLabel(progress->Label2, "Reading.");
+    progress->show();
+    // The unit sends its parameters one line after the other and then falls silent; the
+    // silence after the last line ends the reading.
+    while (RunFlag != 0) {
+      kvel::Wait(20);
+      kvel::ProcessMessages();
+      std::string text = ReadParameterLine(port);
+      progress->SetLabel(progress->Label2, "Reading Parameter : " + std::to_string(LParamCount));
+      progress->SetPosition(2 * LParamCount);
+      std::erase(text, '=');
+      LParamList.push_back(text);
+      if (text.find('L') != std::string::npos) ++LParamCount;
+    }
+    kvel::Wait(25);
+    cleanUp.Dismiss();
+    port.PurgeBuffers(true, true);
+  }
+  SaveLines(kLParamFileName, LParamList);
+  port.SendText("L50 0\r");
+  RunFlag = 1;
+}
+
+void ReadProgram(IndexerHost& host, bool withParameters) {
+  if (SelectedUnit == 100) {
+    host.ShowNoControlSelected();
+    return;
+  }
+  TCustomComPort& port = host.Port();
+  RunFlag = 1;
+  bool error = false;
+  std::vector<std::string> lines;
+  int shortLines = 0;
+  OnExit resetFlag([] { RunFlag = 1; });
+  if (withParameters) {
+    host.ReadLParametersView();
+    lines = LParamList;
+  }
+  {
+    ProgressWindow progress(host);
+    OnExit cleanUp([&] { port.PurgeBuffers(true, true); });
+    progress->SetCaption(" Reading program");
+    progress->SetLabel(progress->Label2, "Reading line : 0");
+    progress->SetLabel(progress->Label3, "400");
+    progress->SetLabel(progress->Label4, "");
+    progress->show();
+    port.SendText("L26 0\n\r");
+    kvel::Wait(100);
+    // What the unit still had to say before the first line request (the acknowledge of the
+    // parameter upload's last command) is not part of its program.
+    RxCount = port.PendingInput();
+    std::string stale;
+    port.ReceiveText(stale, RxCount);
+
+    for (int n = 1; n <= kMaxProgramLines; ++n) {
+      port.SendText("N" + std::to_string(n) + " H13\n\r");
+      kvel::Wait(25);
+      kvel::ProcessMessages();
+      std::string text;
+      if (!ReadProgramLine(port, &text)) {
+        error = true;
+        RunFlag = 0;
+      }
+      if (text.size() > 5) {
+        const std::string line = TrimTrailingSpaces(text);
+        shortLines = line.size() < 5 ? shortLines + 1 : 0;
+        // After a long line one short line is kept; a run of short lines is the end.
+        if (shortLines < 2) lines.push_back(line);
+      }
+      progress->SetLabel(progress->Label2, "Reading line : " + std::to_string(n));
+      progress->SetPosition(n / 4);
+      if (RunFlag == 0) break;
+    }
+    if (error) {
+      kvel::ShowMessageBox(host.Window(),
+                           "There was a problem with the communication.\r\nYou may try to save "
+                           "the file, but a ggod ressult is not sure.",
+                           "Communication Error", kvel::MsgIcon::Warning);
+    }
+    cleanUp.Dismiss();
+    port.PurgeBuffers(true, true);
+  }
+  const std::optional<std::string> path =
+      host.RunSaveDialog("TavorSerie Files (*.PGM)|*.PGM", "PGM");
+  if (path) SaveLines(*path, lines);
+}

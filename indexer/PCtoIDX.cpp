@@ -1,0 +1,268 @@
+#include "PCtoIDX.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "IndexerHost.h"
+#include "KVEL_Text.h"
+#include "KVEL_Var.h"
+#include "serial/CPort.h"
+#include "ui/Clock.h"
+
+namespace {
+
+constexpr int kWidth = 420;
+constexpr int kHeight = 190;
+constexpr const char* kProgramFilter = "Program files (*.pgm)|*.PGM";
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const char* text, int y) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(16, y, kWidth - 32, 16);
+  return label;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const char* text, const char* hint) {
+  auto* button = new QPushButton(QString::fromLatin1(text), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setToolTip(QString::fromLatin1(hint));
+  button->setAutoDefault(false);
+  return button;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\".");
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+}  // namespace
+
+std::vector<std::string> LoadProgramLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    const std::size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(bytes.substr(start));
+      break;
+    }
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 1;
+    if (bytes[end] == '\r' && start < bytes.size() && bytes[start] == '\n') ++start;
+  }
+  return lines;
+}
+
+TToIDX_Form::TToIDX_Form(IndexerHost& host) : QDialog(host.Window()), host_(host) {
+  setObjectName(QStringLiteral("ToIDX_Form"));
+  setWindowTitle(QStringLiteral(" PC to Indexer"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(kWidth, kHeight);
+
+  Label1 = AddLabel(this, "Label1", "Unit ID : ", 12);
+  Label2 = AddLabel(this, "Label2", "Software Rev :", 32);
+  Label4 = AddLabel(this, "Label4", "Unit Type ", 52);
+  Label3 = AddLabel(this, "Label3", "Suggested file name :", 80);
+  Edit1 = new QLineEdit(QStringLiteral("Choose a file"), this);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setReadOnly(true);
+  Edit1->setGeometry(16, 100, kWidth - 32 - 40, 22);
+  Button2 = AddButton(this, "Button2", "...", "Open a file");
+  Button2->setGeometry(kWidth - 16 - 32, 100, 32, 22);
+  Button1 = AddButton(this, "Button1", "Send File", "Send program to control");
+  Button1->setGeometry(kWidth / 2 - 100, 146, 90, 28);
+  Button3 = AddButton(this, "Button3", "Cancel", "Cancel send program");
+  Button3->setGeometry(kWidth / 2 + 10, 146, 90, 28);
+  OpenDialog1 = kvel::FileDialogRequest{false, {}, kProgramFilter, {}};
+
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+
+  FormCreate();
+}
+
+void TToIDX_Form::SetEdit(const std::string& text) {
+  Edit1->setText(Latin1(text));
+}
+
+std::string TToIDX_Form::EditText() const {
+  const QByteArray bytes = Edit1->text().toLatin1();
+  return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+void TToIDX_Form::FormCreate() {
+  TCustomComPort& port = host_.Port();
+  Button1->setEnabled(false);
+  const std::string reply = QueryUnitId(port);
+  Identity = IdentifyIndexer(port, reply);
+  if (UnitType == 4 || UnitType == 5) {
+    Label1->setText(Latin1("Unit ID : " + std::to_string(SelectedUnit)));
+    Label2->setText(Latin1(("Software rev : " + SoftwareRev).substr(0, 35)));
+    if (Identity.outcome == IdentifyOutcome::Recognised) {
+      Label4->setText(Latin1(Identity.typeText));
+      ProgramFileName = Identity.FileStem();
+    }
+  }
+  if (Identity.outcome == IdentifyOutcome::StepResolutionUnknown) {
+    // Without a known step resolution no program fits the unit: only Cancel is left.
+    ProgramFileName = "*." + ProgramExt;
+    OpenDialog1.filter = kProgramFilter;
+    OpenDialog1.defaultExt = ProgramFileName;
+    return;
+  }
+  ProgramFileName += "." + ProgramExt;
+  SetEdit(ProgramFileName);
+  Button1->setEnabled(true);
+}
+
+void TToIDX_Form::FormShow() {
+  const QWidget* main = host_.Window();
+  if (main == nullptr) return;
+  const QRect frame = main->frameGeometry();
+  move(frame.x() + (frame.width() - width()) / 2, frame.y() + (frame.height() - height()) / 2);
+}
+
+void TToIDX_Form::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormShow();
+}
+
+void TToIDX_Form::Button2Click() {
+  const std::optional<std::string> path = kvel::RunFileDialog(this, OpenDialog1);
+  if (path) SetEdit(*path);
+}
+
+void TToIDX_Form::Button1Click() {
+  ProgramFileName = EditText();
+  const QFileInfo file(QString::fromLocal8Bit(ProgramFileName.data(),
+                                              static_cast<qsizetype>(ProgramFileName.size())));
+  if (file.exists() && !file.isDir()) {
+    Label3->setText(Label3->text() + QStringLiteral("  ") + Latin1(ProgramFileName));
+    SendProgramFile(ProgramFileName);
+  } else {
+    kvel::ShowMessageBox(this, "The specified File " + ProgramFileName + " was not found.", "Error",
+                         kvel::MsgIcon::Error, kvel::MsgButtons::Ok);
+  }
+  QDialog::reject();
+}
+
+void TToIDX_Form::Button3Click() {
+  RunFlag = 0;
+  // During a send the waiting loops see the flag and stop; the dialog closes once the send
+  // has returned.
+  if (!sending_) QDialog::reject();
+}
+
+void TToIDX_Form::reject() {
+  Button3Click();
+}
+
+void TToIDX_Form::SendProgramFile(const std::string& path) {
+  TCustomComPort& port = host_.Port();
+  sending_ = true;
+  struct Sending {
+    bool& flag;
+    ~Sending() { flag = false; }
+  } sending{sending_};
+  Button1->setEnabled(false);
+  Button2->setEnabled(false);
+  SetEdit("Removing old program....");
+  const std::vector<std::string> lines = LoadProgramLines(ReadWholeFile(path));
+  RunFlag = 1;
+
+  port.SendText("N001\n\r");
+  kvel::Wait(100);
+  port.SendText("L48 0\n\r");
+  kvel::Wait(300);
+  port.SendText("L26 2\n\r");
+  kvel::Wait(300);
+  port.PurgeBuffers(true, true);
+  // Erasing the old program takes the unit a while before it acknowledges.
+  port.SendText("H12\n\r");
+  kvel::Wait(400);
+  int passes = 0;
+  for (;;) {
+    kvel::ProcessMessages();
+    kvel::Wait(10);
+    ++passes;
+    SetEdit(EditText() + ".");
+    if (passes > 500) RunFlag = 0;
+    std::string r;
+    port.ReceiveText(r, 5);
+    if (FilterPrintable(r).find('=') != std::string::npos || RunFlag == 0) break;
+  }
+  lastAckPasses_ = passes;
+  kvel::Wait(300);
+
+  for (std::string line : lines) {
+    if (RunFlag != 1) break;
+    // L26 (acknowledge) is set by the download's own commands only.
+    if (line.empty() || line.find("L26") != std::string::npos) line = " ";
+    if (const std::size_t semicolon = line.find(';');
+        semicolon != std::string::npos && semicolon >= 1) {
+      line.resize(semicolon);
+    }
+    port.SendText(line + "\r");
+    kvel::Wait(20);
+    passes = 0;
+    for (;;) {
+      kvel::ProcessMessages();
+      kvel::Wait(20);
+      ++passes;
+      if (passes >= 200) RunFlag = 0;
+      std::string r;
+      port.ReceiveText(r, 5);
+      if (r.find('=') != std::string::npos || RunFlag == 0) break;
+    }
+    lastAckPasses_ = passes;
+    if (line.find('N') != std::string::npos) {
+      port.SendText("H13\n\r");
+      kvel::Wait(55);
+      std::string r;
+      port.ReceiveText(r, 35);
+      r = FilterPrintable(r);
+      if (const std::size_t at = r.find('='); at != std::string::npos) r.erase(at, 1);
+      SetEdit("Line: " + r.substr(0, 5));
+    }
+    if (line.find('L') != std::string::npos) SetEdit("Parameter : " + line.substr(0, 4));
+  }
+
+  port.SendText("L26 0\n\r");
+  kvel::Wait(200);
+  port.SendText("L48 20 N001\n\r");
+  kvel::Wait(200);
+  if (RunFlag == 1) {
+    for (int beep = 0; beep < 3; ++beep) {
+      kvel::Beep();
+      kvel::Wait(1000);
+    }
+  } else if (lastAckPasses_ >= 50) {
+    kvel::ShowMessageBox(this,
+                         "There was a communication problem when\r\n the program was send to "
+                         "the control.",
+                         "Communication error", kvel::MsgIcon::Warning, kvel::MsgButtons::Ok);
+  }
+}
+
+void SendProgramDialog(IndexerHost& host) {
+  {
+    const auto dialog = std::make_unique<TToIDX_Form>(host);
+    dialog->exec();
+  }
+  RunFlag = 1;
+}

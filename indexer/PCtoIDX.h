@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "KVEL_32_IDX.h"
+#include "ui/Dialogs.h"
+
+class IndexerHost;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The download dialog: identifies the selected indexer when it opens, proposes a program
+// file for it and sends the chosen file line by line, waiting for each acknowledge.
+class TToIDX_Form : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Runs FormCreate: the unit is identified before the dialog shows.
+  explicit TToIDX_Form(IndexerHost& host);
+
+  QLabel* Label1 = nullptr;  // "Unit ID : "
+  QLabel* Label2 = nullptr;  // "Software Rev :"
+  QLabel* Label3 = nullptr;  // "Suggested file name :"
+  QLabel* Label4 = nullptr;  // "Unit Type "
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* Button1 = nullptr;  // "Send File"
+  QPushButton* Button2 = nullptr;  // "..."
+  QPushButton* Button3 = nullptr;  // "Cancel"
+  kvel::FileDialogRequest OpenDialog1;
+
+  IndexerIdentity Identity;  // what FormCreate found
+
+  void FormCreate();
+  void FormShow();
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void SendProgramFile(const std::string& path);
+
+  // Passes of the acknowledge wait that ran last (for the time-out message).
+  int LastAckPasses() const { return lastAckPasses_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ public Q_SLOTS:
+  // Esc and the window's close button act as Cancel.
+  void reject() override;
+
+ private:
+  void SetEdit(const std::string& text);
+  std::string EditText() const;
+
+  IndexerHost& host_;
+  bool sending_ = false;
+  int lastAckPasses_ = 0;
+};
+
+// Opens the download dialog modally, releases it and sets RunFlag to 1.
+void SendProgramDialog(IndexerHost& host);
+// The lines of a program file: ended by CR LF, LF or CR; a last line end adds no line.
+std::vector<std::string> LoadProgramLines(const std::string& bytes);

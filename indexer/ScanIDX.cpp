@@ -1,0 +1,107 @@
+#include "ScanIDX.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "KVEL_Var.h"
+
+TScanForm* ScanForm = nullptr;
+
+namespace {
+
+constexpr int kWidth = 330;
+constexpr int kHeight = 120;
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TScanForm::TScanForm(QWidget* mainWindow)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowStaysOnTopHint),
+      mainWindow_(mainWindow) {
+  setObjectName(QStringLiteral("ScanForm"));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  setWindowTitle(QStringLiteral(" Scanning for indexer...."));
+  setFixedSize(kWidth, kHeight);
+  if (mainWindow != nullptr) setFont(mainWindow->font());
+
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setRange(1, 99);
+  ProgressBar1->setValue(1);
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setGeometry(40, 40, 250, 16);
+
+  Label1 = new QLabel(QStringLiteral("1 "), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(16, 40, 22, 16);
+  Label2 = new QLabel(QStringLiteral("Scanning :"), this);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->setGeometry(16, 12, 300, 16);
+  Label3 = new QLabel(QStringLiteral("99"), this);
+  Label3->setObjectName(QStringLiteral("Label3"));
+  Label3->setGeometry(296, 40, 30, 16);
+  Label4 = new QLabel(QStringLiteral("                    "), this);
+  Label4->setObjectName(QStringLiteral("Label4"));
+  Label4->setGeometry(16, 64, 300, 16);
+
+  Button2 = new QPushButton(QStringLiteral("Cancel"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setGeometry(kWidth / 2 - 40, 88, 80, 25);
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+
+  // Key preview: Esc stops the job whichever control has the focus.
+  Button2->installEventFilter(this);
+  installEventFilter(this);
+}
+
+TScanForm::~TScanForm() {
+  if (ScanForm == this) ScanForm = nullptr;
+}
+
+void TScanForm::Button2Click() {
+  RunFlag = 0;
+}
+
+void TScanForm::FormKeyDown(int key) {
+  if (key == 27) RunFlag = 0;
+}
+
+void TScanForm::FormShow() {
+  if (mainWindow_ == nullptr) return;
+  const QRect frame = mainWindow_->frameGeometry();
+  move(frame.x() + (frame.width() - width()) / 2, frame.y() + (frame.height() - height()) / 2);
+}
+
+void TScanForm::SetPosition(int position) {
+  ProgressBar1->setValue(std::clamp(position, ProgressBar1->minimum(), ProgressBar1->maximum()));
+}
+
+void TScanForm::SetLabel(QLabel* label, const std::string& text) {
+  label->setText(Latin1(text));
+}
+
+void TScanForm::SetCaption(const std::string& caption) {
+  setWindowTitle(Latin1(caption));
+}
+
+void TScanForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FormShow();
+}
+
+bool TScanForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Escape) {
+      FormKeyDown(27);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
