@@ -99,6 +99,8 @@ class MemoryDevice final : public SerialDevice {
     return 0;
   }
   int Purge(std::uint32_t flags) override {
+    // What the far end has delivered by now is in the driver's queue and goes with it.
+    Pump();
     std::lock_guard lock(s_->mutex);
     if (s_->unplugged) return EIO;
     if ((flags & kPurgeRxClear) != 0) s_->queue.clear();

@@ -14,6 +14,12 @@
 #include "serial/MemoryLine.h"
 #include "ui/VirtualClock.h"
 
+// The name of a data row in the test list: its `name` member.
+template <typename Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& row) {
+  return row.param.name;
+}
+
 // A test window's main window: a port on a simulated line, and the terminal as text.
 class FakeHost : public IoTestHost {
  public:
