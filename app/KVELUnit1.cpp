@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "KVELIoTestHost.h"
 #include "KVEL_Help.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
@@ -135,6 +136,7 @@ TForm1::TForm1(QWidget* parent)
     QCoreApplication::instance()->installEventFilter(this);
 
   kvel::Guarded([this] { FormCreate(); });
+  ConnectIoTests();
 }
 
 TForm1::~TForm1() {
@@ -466,6 +468,10 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (HoldCloseForIoTest()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   if (closed_) return;
   closed_ = true;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "serial/CPort.h"
@@ -17,6 +18,7 @@ class QTableWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class KVELIoTestHost;
 namespace kvel {
 class TComTerminal;
 }
@@ -169,6 +171,8 @@ class TForm1 : public QMainWindow {
   void ComboBox2Change();
   void IOButton2Click();
   void ShowNoControlSelected();
+  // What the I/O test windows use of this window (KVELUnit1IoTest.cpp).
+  KVELIoTestHost& IoTests() { return *ioTests_; }
   // Cell k of the L-parameter grid: column k div 17, row k mod 17.
   void SetGridCell(int k, const std::string& text);
 
@@ -194,6 +198,9 @@ class TForm1 : public QMainWindow {
   QWidget* KeyOwner(QWidget* widget) const;
   std::string SelectedEntry() const;
   void StartAutoRepeatTimer();
+  void ConnectIoTests();
+  // A close asked for while a test window runs waits for that window (true: held back).
+  bool HoldCloseForIoTest();
 
   int* pollType_ = nullptr;  // the unit type of the running receive poll, nullptr when none runs
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
@@ -201,6 +208,7 @@ class TForm1 : public QMainWindow {
 
   bool shown_ = false;
   bool closed_ = false;
+  std::unique_ptr<KVELIoTestHost> ioTests_;
 };
 
 // The main window while the program runs (nullptr before and after).
