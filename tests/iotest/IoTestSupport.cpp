@@ -86,3 +86,9 @@ std::string IoRig::TakeBytes() {
   for (const Sent& s : TakeSent()) bytes += s.bytes;
   return bytes;
 }
+
+std::string IoRig::AllBytes() {
+  return peer_->WithLine([](kvel::sim::Line& l) {
+    return l.transcript().Bytes(kvel::sim::Transcript::Direction::Received);
+  });
+}

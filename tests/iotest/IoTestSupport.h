@@ -60,6 +60,8 @@ class IoRig {
   std::vector<Sent> TakeSent();
   // The same as one string.
   std::string TakeBytes();
+  // Everything the program has written, without taking it.
+  std::string AllBytes();
 
   kvel::VirtualClock clock;
   FakeHost host;
