@@ -398,4 +398,105 @@ TEST_F(ZorvTest, ZorvCycleOrderAndStopDuringTheSecondCycle) {
             "10100000000000101\r\n"
             "00000000\r\n");
 }
+
+// The commands of the program other than input queries, in order.
+std::vector<std::string> NonInputCommands(const std::vector<Sent>& sent) {
+  std::vector<std::string> commands;
+  for (const Sent& s : sent) {
+    if (!s.bytes.starts_with("IN(")) commands.push_back(s.bytes);
+  }
+  return commands;
+}
+
+TEST_F(ZorvTest, GrvAnalogOutputIsSwitchedOnAndOffByTheLoop) {
+  Open(6, "drive grv analog=1.5");
+  form_->BtAnalogIO->click();
+  form_->UpDown1->UpButton->click();
+  form_->UpDown1->UpButton->click();  // TorqueValue 10
+  form_->AnOutOff->click();
+  EXPECT_EQ(form_->AnOutOff->text().toStdString(), "Off");
+  EXPECT_EQ(form_->AnalogOutState, 1);
+  rig_->TakeSent();
+  bool switchedOff = false;
+  RunUntil([this, &switchedOff] {
+    const int cycles = Count("ledtest") - 1;
+    if (cycles == 3 && !switchedOff) {
+      switchedOff = true;
+      form_->AnOutOff->click();
+    }
+    return cycles == 4;
+  });
+  EXPECT_EQ(form_->AnalogOutState, 0);
+  EXPECT_EQ(form_->AnOutOff->text().toStdString(), "On");
+  EXPECT_EQ(
+      NonInputCommands(rig_->TakeSent()),
+      (std::vector<std::string>{
+          "BCD\r", "ledtest\r",
+          // cycle 1: switched on, its value at once
+          "ledtest\r", "SERVOOUT=1\r", "SERVOOUT=0\r", "WNDGS=1\r", "TORQUE=10\r", "BCD\r", "AN\r",
+          // cycle 2
+          "ledtest\r", "TORQUE=10\r", "BCD\r", "AN\r",
+          // cycle 3: switched off during it
+          "ledtest\r", "TORQUE=0\r", "SERVOOUT=1\r", "TORQUE=0\r", "BCD\r", "AN\r",
+          // cycle 4: Stop
+          "ledtest\r", "BCD\r", "AN\r", "TORQUE=0\r", "SERVOOUT=1\r", "TORQUE=0\r", "WNDGS=0\r"}));
+  EXPECT_EQ(Text(form_->Label1), " +1.500 ");
+  EXPECT_EQ(form_->Analog->Progress(), 15);
+  EXPECT_EQ(TheDrive().Windings(), 0);
+}
+
+TEST_F(ZorvTest, BcdIoPageReadsTheBcdInputsAndNotTheSwitch) {
+  Open(6, "drive grv inputs=0000111110000000000");
+  form_->BtBCDIO->click();
+  rig_->TakeSent();
+  RunUntil([this] { return Count("ledtest") == 3; });
+  std::vector<std::string> expected = Queries(1, 19);
+  Append(expected, {"BCD\r", "ledtest\r", "ledtest\r"});
+  Append(expected, Queries(1, 19));
+  Append(expected, {"ledtest\r"});
+  Append(expected, Queries(1, 19));
+  Append(expected, {"TORQUE=0\r", "SERVOOUT=1\r", "TORQUE=0\r", "WNDGS=0\r"});
+  EXPECT_EQ(Commands(rig_->TakeSent()), expected);
+  // Inputs 11 ... 15 light IN11 ... IN15 of a GRV.
+  for (int n = 1; n <= 19; ++n) {
+    EXPECT_EQ(form_->InputLamp(n)->BackColor(), n >= 11 && n <= 15 ? kYellow : kMaroon) << n;
+  }
+}
+
+TEST_F(ZorvTest, DriveThatStopsAnsweringMidLoopReadsAsOffAndTheLoopStillStops) {
+  // It answers the opening, the start and the first cycle, then falls silent.
+  Open(7, "drive zorv inputs=00000000000000011 bcd=77 silent-after=56");
+  std::vector<std::int64_t> cycleStarts;
+  RunUntil([this, &cycleStarts] {
+    const int ledtests = Count("ledtest");
+    if (static_cast<int>(cycleStarts.size()) < ledtests) cycleStarts.push_back(rig_->clock.NowMs());
+    if (ledtests == 3) {
+      EXPECT_EQ(form_->InputStates.substr(0, 2), "11");
+      EXPECT_EQ(form_->IN[0]->BackColor(), kYellow);
+    }
+    return ledtests == 5;
+  });
+  // Queries nobody answers read as "0" (the current byte starts as "0"); each takes its
+  // 51 rounds, so a silent cycle is slower but ends.
+  EXPECT_EQ(form_->InputStates.substr(0, 17), "00000000000000000");
+  EXPECT_EQ(form_->IN[0]->BackColor(), kMaroon);
+  EXPECT_EQ(Text(form_->Label2), " +0000077 ");
+  ASSERT_EQ(cycleStarts.size(), 5u);
+  EXPECT_GT(cycleStarts[4] - cycleStarts[3], 12 * (15 + 51 * 5));
+  EXPECT_EQ(Text(form_->RunLabel), "  Stopped  ");
+  EXPECT_TRUE(form_->StopBtn->isEnabled());
+}
+
+TEST_F(ZorvTest, ExitClosesOnlyWhenStopped) {
+  Open(7, "drive zorv");
+  form_->Running = true;
+  form_->close();
+  EXPECT_TRUE(form_->isVisible());
+  form_->Running = false;
+  form_->close();  // not through "Exit"
+  EXPECT_TRUE(form_->isVisible());
+  form_->StopBtn->click();
+  EXPECT_FALSE(form_->isVisible());
+}
+
 }  // namespace
