@@ -45,6 +45,8 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   int UnitCheck();
 
   void CloseForHost() override;
+  // Esc: goes through "Close" like every other way of closing.
+  void reject() override;
 
   bool RunningFlag() const { return running_; }
 
@@ -52,7 +54,6 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  void reject() override;
 
  private:
   void CreateControls();
