@@ -138,7 +138,7 @@ bool TQN4K_IO_Form::event(QEvent* event) {
 void TQN4K_IO_Form::FormActivate() {
   // Each activation would otherwise start one more start-up and polling loop inside the
   // running one, and switching between windows would pile them up without end.
-  if (activeStartUp_) return;
+  if (activeStartUp_ || closed_) return;
   activeStartUp_ = true;
   struct Done {
     bool& flag;
@@ -147,6 +147,9 @@ void TQN4K_IO_Form::FormActivate() {
   kvel::ProcessMessages();
   kvel::Wait(500);
   kvel::ProcessMessages();
+  // Closed meanwhile: a check or a loop started now would run on a window that is gone, and
+  // the caller of the window would wait for it for ever.
+  if (closed_) return;
   StartUp();
 }
 
@@ -155,13 +158,14 @@ void TQN4K_IO_Form::StartUp() {
   const int attempts = UnitCheck();
   // A unit whose brand letters come at the fifth attempt has answered as well as one that
   // answers at the first.
-  if (attempts < kMaxAttempts) Button3Click();
+  if (attempts < kMaxAttempts && !closed_) Button3Click();
   if (attempts == kStopped) Label5->setText(QStringLiteral("Aborted"));
   if (attempts == kMaxAttempts) Label5->setText(QStringLiteral("Communcation error"));
   if (!running_) Button1Click();
 }
 
 int TQN4K_IO_Form::UnitCheck() {
+  if (closed_) return kStopped;
   TCustomComPort& port = host_.Port();
   probing_ = true;
   int attempts = 0;
@@ -187,6 +191,7 @@ void TQN4K_IO_Form::ShowCheckResult(int attempts) {
 }
 
 void TQN4K_IO_Form::Button3Click() {
+  if (closed_) return;
   TCustomComPort& port = host_.Port();
   running_ = true;
   Label5->setText(QStringLiteral("Running"));
@@ -228,6 +233,7 @@ void TQN4K_IO_Form::Button3Click() {
 }
 
 void TQN4K_IO_Form::Button1Click() {
+  closed_ = true;
   running_ = false;
   probing_ = false;
   kvel::Wait(300);

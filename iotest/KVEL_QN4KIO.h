@@ -65,4 +65,5 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   bool shown_ = false;
   bool activeStartUp_ = false;
   bool closing_ = false;
+  bool closed_ = false;  // "Close" was pressed: nothing starts any more
 };

@@ -22,24 +22,28 @@ class Qn4kTest : public ::testing::Test {
     UnitType = 4;
     form_ = std::make_unique<TQN4K_IO_Form>(rig_->host);
     form_->show();
-  }
-  // Runs the start-up; `close` is asked at every message step whether the operator presses
-  // Close now. Returns the status texts in the order they were shown.
-  std::vector<std::string> StartUp(std::function<bool()> close) {
-    std::vector<std::string> statuses;
-    bool pressed = false;
-    rig_->clock.AddMessageHook([this, close, &pressed, &statuses] {
+    // At every message step: note the status shown and ask whether Close is pressed now.
+    rig_->clock.AddMessageHook([this] {
       const std::string status = form_->Label5->text().toStdString();
-      if (!status.empty() && (statuses.empty() || statuses.back() != status)) {
-        statuses.push_back(status);
+      if (!status.empty() && (statuses_.empty() || statuses_.back() != status)) {
+        statuses_.push_back(status);
       }
-      if (pressed || !close()) return;
-      pressed = true;
+      if (pressed_ || !close_ || !close_()) return;
+      pressed_ = true;
       form_->Button1->click();
     });
+  }
+  // Runs the start-up as the window's activation does; `close` tells when the operator
+  // presses Close. Returns the status texts in the order they were shown.
+  std::vector<std::string> StartUp(std::function<bool()> close) {
+    statuses_.clear();
+    pressed_ = false;
+    close_ = std::move(close);
     form_->FormActivate();
-    statuses.push_back(form_->Label5->text().toStdString());
-    return statuses;
+    close_ = nullptr;
+    const std::string last = form_->Label5->text().toStdString();
+    if (statuses_.empty() || statuses_.back() != last) statuses_.push_back(last);
+    return statuses_;
   }
   int Count(const std::string& what) {
     const std::string all = rig_->AllBytes();
@@ -58,6 +62,9 @@ class Qn4kTest : public ::testing::Test {
 
   std::unique_ptr<IoRig> rig_;
   std::unique_ptr<TQN4K_IO_Form> form_;
+  std::vector<std::string> statuses_;
+  std::function<bool()> close_;
+  bool pressed_ = false;
 };
 
 TEST_F(Qn4kTest, PassesWriteOutputsReadInputsAndCheckTheUnit) {
@@ -151,13 +158,13 @@ TEST_P(Qn4kCheck, TheUnitCheckDecidesWhetherThePollingStarts) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, Qn4kCheck,
     ::testing::Values(
-        CheckRow{"First", "indexer 3 qn4100i", 1, "Initializing....|Running|Running.", true},
+        CheckRow{"First", "indexer 3 qn4100i", 1, "Initializing....|Running", true},
         CheckRow{"Third", "indexer 3 qn4100i\nfault 3 answer-after=2", 3,
-                 "Initializing....|Initializing.....|Initializing......|Running|Running.", true},
+                 "Initializing....|Initializing.....|Initializing......|Running", true},
         // Chosen: a unit found at the fifth attempt is polled like any other.
         CheckRow{"Fifth", "indexer 3 qn4100i\nfault 3 answer-after=4", 5,
                  "Initializing....|Initializing.....|Initializing......|Initializing.......|"
-                 "Initializing........|Running|Running.",
+                 "Initializing........|Running",
                  true},
         // Not the brand: six attempts, then the error; the window stays open without polling.
         CheckRow{"OtherBrand", "indexer 3 qn4100i id=\"P QN4100I ACME V3\"", 6,
@@ -216,6 +223,18 @@ TEST_F(Qn4kTest, ActivationWhileRunningDoesNotStartASecondLoop) {
     return Count("N000") == 3;
   });
   EXPECT_EQ(after, before);
+}
+
+// Close pressed before the window's activation has begun its start-up: neither the check nor
+// the polling starts on the closed window (it would never end, and its caller with it).
+TEST_F(Qn4kTest, CloseBeforeTheStartUpStartsNothing) {
+  Open("indexer 3 qn4100i");
+  StartUp([] { return true; });
+  EXPECT_TRUE(pressed_);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(rig_->AllBytes(), "");
+  form_->FormActivate();
+  EXPECT_EQ(rig_->AllBytes(), "");
 }
 
 TEST_F(Qn4kTest, EscAndTheWindowsCloseGoThroughClose) {

@@ -42,6 +42,7 @@ class ZorvTest : public ::testing::Test {
   void Open(int unitType, const std::string& statements) {
     form_.reset();
     rig_.reset();
+    hooked_ = false;
     rig_ = std::make_unique<IoRig>(statements);
     UnitType = unitType;
     form_ = std::make_unique<TZorvIOForm>(rig_->host);
@@ -52,18 +53,23 @@ class ZorvTest : public ::testing::Test {
   // Starts the loop; `stop` runs at every message step and returns true when the operator
   // presses Stop. The loop is stopped anyway after a minute of virtual time.
   void RunUntil(std::function<bool()> stop) {
-    bool pressed = false;
-    const std::int64_t limit = rig_->clock.NowMs() + 60'000;
-    rig_->clock.AddMessageHook([this, stop, &pressed, limit] {
-      if (pressed || !form_->Running) return;
-      if (stop() || rig_->clock.NowMs() > limit) {
-        pressed = true;
-        form_->Button2->click();
-      }
-    });
+    pressed_ = false;
+    stop_ = std::move(stop);
+    limit_ = rig_->clock.NowMs() + 60'000;
+    if (!hooked_) {
+      hooked_ = true;
+      rig_->clock.AddMessageHook([this] {
+        if (pressed_ || !stop_ || !form_->Running) return;
+        if (stop_() || rig_->clock.NowMs() > limit_) {
+          pressed_ = true;
+          form_->Button2->click();
+        }
+      });
+    }
     form_->Button2->click();
-    ASSERT_TRUE(pressed);
-    ASSERT_LT(rig_->clock.NowMs(), limit + 5000);
+    stop_ = nullptr;
+    ASSERT_TRUE(pressed_);
+    ASSERT_LT(rig_->clock.NowMs(), limit_ + 5000);
   }
   int Count(const std::string& what) {
     const std::string all = rig_->AllBytes();
@@ -76,6 +82,10 @@ class ZorvTest : public ::testing::Test {
 
   std::unique_ptr<IoRig> rig_;
   std::unique_ptr<TZorvIOForm> form_;
+  std::function<bool()> stop_;
+  std::int64_t limit_ = 0;
+  bool pressed_ = false;
+  bool hooked_ = false;
 };
 
 TEST_F(ZorvTest, GrvOpeningAppliesItsLayoutAndReadsTheOutputs) {
