@@ -203,7 +203,7 @@ TZorvIOForm::TZorvIOForm(IoTestHost& host, QWidget* parent)
   setProperty("helpContext", 100);
   UseWindowFont(this);
   CreateControls();
-  setFixedSize(472, 296);
+  setFixedSize(472, 236);
   InputStates.assign(kMaxInputs, '0');
   OutputPending.assign(kMaxOutputs, '0');
 }
@@ -303,8 +303,8 @@ void TZorvIOForm::CreateControls() {
   RunLabel->setFrameShadow(QFrame::Sunken);
   RunLabel->setEnabled(false);
 
-  StopBtn = AddButton(this, "StopBtn", "Exit", QRect(8, 262, 75, 25));
-  Button2 = AddButton(this, "Button2", "Start", QRect(90, 262, 75, 25));
+  StopBtn = AddButton(this, "StopBtn", "Exit", QRect(8, 202, 75, 25));
+  Button2 = AddButton(this, "Button2", "Start", QRect(90, 202, 75, 25));
   connect(StopBtn, &QPushButton::clicked, this,
           [this] { kvel::Guarded([this] { StopBtnClick(); }); });
   connect(Button2, &QPushButton::clicked, this,
