@@ -768,6 +768,18 @@ void TZorvIOForm::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  if (event->key() == Qt::Key_F1) {
+    // The help of the group the focused control lies in, else the window's.
+    int context = 100;
+    for (const QWidget* w = focusWidget(); w != nullptr && w != this; w = w->parentWidget()) {
+      if (w->property("helpContext").isValid()) {
+        context = w->property("helpContext").toInt();
+        break;
+      }
+    }
+    kvel::HelpViewer::Instance().ShowContext(this, context);
+    return;
+  }
   QDialog::keyPressEvent(event);
 }
 

@@ -2,6 +2,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
 #include <clocale>
 
@@ -352,6 +353,14 @@ TEST_F(ZorvTest, PagesAndTheirHelp) {
     form_->SpeedButton3->click();
     EXPECT_EQ(kvel::HelpViewer::Instance().LastRequest(), help);
   }
+  // F1: the help of the focused control's group, else the window's.
+  form_->OUT[0]->setFocus();
+  QTest::keyClick(form_.get(), Qt::Key_F1);
+  EXPECT_EQ(kvel::HelpViewer::Instance().LastRequest(), "context 200");
+  form_->BtEncoder->setFocus();
+  QTest::keyClick(form_.get(), Qt::Key_F1);
+  EXPECT_EQ(kvel::HelpViewer::Instance().LastRequest(), "context 100");
+
   form_->BtBCDIO->click();
   EXPECT_TRUE(form_->BcdIoMode);
   EXPECT_TRUE(form_->BCDBox->isVisible());
