@@ -668,7 +668,14 @@ void TZorvIOForm::Button2Click() {
   RunLabel->show();
   RunLabel->setEnabled(true);
   RunLabel->setText(QStringLiteral("  Running  "));
-  RunLoop();
+  {
+    ++loops_;
+    struct Ended {
+      int& loops;
+      ~Ended() { --loops; }
+    } ended{loops_};
+    RunLoop();
+  }
   if (closeRequested_ && !Running) {
     exiting_ = true;
     close();
@@ -740,7 +747,9 @@ void TZorvIOForm::StopBtnClick() {
 }
 
 void TZorvIOForm::CloseForHost() {
-  if (Running) {
+  // A loop that a port error ended left Running set; only a loop still on the stack can
+  // finish the close.
+  if (loops_ > 0) {
     // The loop beneath ends its cycle and switches the drive off; the window closes then.
     closeRequested_ = true;
     Running = false;
@@ -749,6 +758,7 @@ void TZorvIOForm::CloseForHost() {
     StopBtn->setEnabled(true);
     return;
   }
+  Running = false;
   exiting_ = true;
   close();
 }

@@ -158,6 +158,7 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   bool shown_ = false;
   bool exiting_ = false;         // "Exit" (or the main window) closes the window
   bool closeRequested_ = false;  // the main window asked to close while the loop ran
+  int loops_ = 0;                // polling loops on the stack
 };
 
 // The message of a drive error number.

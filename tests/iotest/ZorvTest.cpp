@@ -12,6 +12,7 @@
 #include "IoTestSupport.h"
 #include "KVEL_Var.h"
 #include "ZorvIOTest.h"
+#include "ui/Dialogs.h"
 #include "ui/HelpViewer.h"
 
 namespace {
@@ -504,6 +505,30 @@ TEST_F(ZorvTest, DriveThatStopsAnsweringMidLoopReadsAsOffAndTheLoopStillStops) {
   EXPECT_GT(cycleStarts[4] - cycleStarts[3], 12 * (15 + 51 * 5));
   EXPECT_EQ(Text(form_->RunLabel), "  Stopped  ");
   EXPECT_TRUE(form_->StopBtn->isEnabled());
+}
+
+// A port error ends the loop with the window still "running"; the main window's close must
+// still be able to close it.
+TEST_F(ZorvTest, HostClosesTheWindowAfterAPortErrorEndedTheLoop) {
+  Open(7, "drive zorv");
+  std::vector<std::string> boxes;
+  kvel::SetMessageBoxHook([&boxes](const kvel::MessageBoxRequest& request) {
+    boxes.push_back(request.text);
+    return kvel::MsgResult::Ok;
+  });
+  auto broken = std::make_shared<bool>(false);
+  rig_->clock.AddMessageHook([this, broken] {
+    if (*broken || Count("ledtest") < 2) return;
+    *broken = true;
+    rig_->host.port.ClosePort();  // the next port call raises
+  });
+  form_->Button2->click();  // returns when the error has ended the loop
+  kvel::SetMessageBoxHook({});
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(form_->Running);
+  EXPECT_TRUE(form_->isVisible());
+  form_->CloseForHost();
+  EXPECT_FALSE(form_->isVisible());
 }
 
 TEST_F(ZorvTest, ExitClosesOnlyWhenStopped) {
