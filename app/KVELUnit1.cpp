@@ -21,6 +21,7 @@
 #include <exception>
 
 #include "KVELIndexerHost.h"
+#include "KVELIoTestHost.h"
 #include "KVEL_Help.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
@@ -137,6 +138,7 @@ TForm1::TForm1(QWidget* parent)
     QCoreApplication::instance()->installEventFilter(this);
 
   kvel::Guarded([this] { FormCreate(); });
+  ConnectIoTests();
 }
 
 TForm1::~TForm1() {
@@ -468,6 +470,10 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (HoldCloseForIoTest()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   if (closed_) return;
   closed_ = true;

@@ -19,6 +19,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class KVELIndexerHost;
+class KVELIoTestHost;
 namespace kvel {
 class TComTerminal;
 }
@@ -176,6 +177,8 @@ class TForm1 : public QMainWindow {
   void ComboBox2Change();
   void IOButton2Click();
   void ShowNoControlSelected();
+  // What the I/O test windows use of this window (KVELUnit1IoTest.cpp).
+  KVELIoTestHost& IoTests() { return *ioTests_; }
   // Cell k of the L-parameter grid: column k div 17, row k mod 17.
   void SetGridCell(int k, const std::string& text);
 
@@ -213,6 +216,9 @@ class TForm1 : public QMainWindow {
   std::string SelectedEntry() const;
   void StartAutoRepeatTimer();
   void ConnectIndexerCommands();
+  void ConnectIoTests();
+  // A close asked for while a test window runs waits for that window (true: held back).
+  bool HoldCloseForIoTest();
 
   int* pollType_ = nullptr;  // the unit type of the running receive poll, nullptr when none runs
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
@@ -221,6 +227,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<KVELIndexerHost> indexerHost_;
   bool shown_ = false;
   bool closed_ = false;
+  std::unique_ptr<KVELIoTestHost> ioTests_;
 };
 
 // The main window while the program runs (nullptr before and after).

@@ -1,5 +1,5 @@
 // The main window's receiving side and views: the poll, the terminal log, the screen
-// commands, the L-parameter grid, the units list and the I/O test dispatch.
+// commands, the L-parameter grid and the units list.
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -144,13 +144,6 @@ void TForm1::ComboBox2Change() {
   ComPort1.SendText("\n\r");
   Panels[2]->setText(Latin1(" Unit :" + UnitIdOf(entry)));
   if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
-}
-
-void TForm1::IOButton2Click() {
-  // The test windows of unit types 4 ... 7 are not part of the program yet; every type
-  // restarts the receive poll.
-  RunFlag = 1;
-  PollReceive();
 }
 
 void TForm1::ShowNoControlSelected() {

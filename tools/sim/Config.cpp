@@ -278,6 +278,14 @@ void SimConfig::Apply(const std::string& statement) {
         setup.autoTestResult = static_cast<int>(Integer(key, value, 0, 999));
       } else if (key == "erase") {
         setup.eraseUs = Millis(key, value);
+      } else if (key == "input-reply") {
+        setup.inputReply = value;
+      } else if (key == "autotest-reply") {
+        setup.autoTestReply = value;
+      } else if (key == "autotest-time") {
+        setup.autoTestUs = Millis(key, value);
+      } else if (key == "silent-after") {
+        setup.silentAfter = static_cast<int>(Integer(key, value, 0, 100000000));
       } else if (key == "reply-delay") {
         delay = Millis(key, value);
       } else {
@@ -343,6 +351,14 @@ void SimConfig::Apply(const std::string& statement) {
         setup.analog = Real(key, value);
       } else if (key == "error") {
         setup.error = static_cast<int>(Integer(key, value, 0, 9999));
+      } else if (key == "bcd-reply") {
+        setup.bcdReply = value;
+      } else if (key == "analog-reply") {
+        setup.analogReply = value;
+      } else if (key == "error-reply") {
+        setup.errorReply = value;
+      } else if (key == "silent-after") {
+        setup.silentAfter = static_cast<int>(Integer(key, value, 0, 100000000));
       } else if (key == "reply-delay") {
         delay = Millis(key, value);
       } else {
@@ -411,12 +427,15 @@ std::string SimConfig::StatementHelp() {
       starts a line; the units below it are on it
   indexer ADDR mu|xmu|qn4100i [id="TEXT"] [rev="TEXT"] [probe=ready|busy|number[:N]]
               [inputs=BITS] [h85=TEXT] [h86=TEXT] [h87=TEXT] [autotest=CODE]
-              [erase=250] [reply-delay=MS]
-      an indexer at address 1..99; id is the unit-query text, type letter first
+              [erase=250] [reply-delay=MS] [input-reply="TEXT"] [autotest-reply="TEXT"]
+              [autotest-time=300] [silent-after=N]
+      an indexer at address 1..99; id is the unit-query text, type letter first; the
+      -reply texts replace the H21 and Z79 answers; silent-after=N answers N requests only
   param ADDR N=VALUE ...          sets L parameters (L26 = command acknowledge)
   program ADDR N001 G01 X100      stores a program line
   drive zorv|grv [inputs=BITS] [outputs=BITS] [bcd=N] [encoder=X] [analog=VOLTS]
-              [error=N] [reply-delay=MS]
+              [error=N] [reply-delay=MS] [bcd-reply="TEXT"] [analog-reply="TEXT"]
+              [error-reply="TEXT"] [silent-after=N]
       a drive; bit strings have input or output 1 on the right
   fault ADDR|drive silent | busy | slow=MS | ack-delay=MS | no-ack-after-line=K |
               no-ack-h12 | cut=BYTES | noise="BYTES" | answer-after=N |

@@ -79,6 +79,8 @@ const char* Drive::TypeName(DriveType type) {
 
 Reply Drive::Execute(const std::string& command, Micros /*atUs*/) {
   static const Reply kRefused = {{0, "?\r\n"}};
+  ++requests_;
+  if (setup_.silentAfter >= 0 && requests_ > setup_.silentAfter) return {};
   if (Trim(command).empty()) return {};
   Parsed p;
   if (!Parse(command, &p)) return kRefused;
@@ -105,11 +107,16 @@ Reply Drive::Execute(const std::string& command, Micros /*atUs*/) {
   }
   if (p.hasIndex) return kRefused;
   if (p.name == "BCD" && !p.hasValue) {
-    return {{0, Line(BcdText(setup_.bcd))}};
+    return {{0, Line(setup_.bcdReply.empty() ? BcdText(setup_.bcd) : setup_.bcdReply)}};
   }
   if (p.name == "EP" && !p.hasValue) return {{0, Line(EncoderText(setup_.encoder))}};
-  if (p.name == "AN" && !p.hasValue) return {{0, Line(AnalogText(setup_.analog))}};
-  if (p.name == "ERR" && !p.hasValue) return {{0, Line(std::to_string(setup_.error))}};
+  if (p.name == "AN" && !p.hasValue) {
+    return {{0, Line(setup_.analogReply.empty() ? AnalogText(setup_.analog) : setup_.analogReply)}};
+  }
+  if (p.name == "ERR" && !p.hasValue) {
+    return {
+        {0, Line(setup_.errorReply.empty() ? std::to_string(setup_.error) : setup_.errorReply)}};
+  }
   if (p.name == "LEDTEST" && !p.hasValue) {
     ++ledTests_;
     return {};

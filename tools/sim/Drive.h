@@ -18,6 +18,11 @@ struct DriveSetup {
   double encoder = 0.0;       // encoder position
   double analog = 0.0;        // analog input, volts
   int error = 0;              // the drive error number that ERR returns
+  // Replies as a drive may word them, instead of the ones built from the values above.
+  std::string bcdReply;     // BCD
+  std::string analogReply;  // AN (e.g. "-2.5" instead of "-2.50000")
+  std::string errorReply;   // ERR (e.g. a text instead of a number)
+  int silentAfter = -1;     // answers nothing from the request after the n-th on
 };
 
 // A ZorvDrive servo drive or a GRV control: IN(n), OUT(n)=, out(n), BCD, EP, AN, ERR,
@@ -46,6 +51,7 @@ class Drive : public Controller {
   int torque_ = 0;
   int windings_ = 0;
   int ledTests_ = 0;
+  int requests_ = 0;
 };
 
 }  // namespace kvel::sim

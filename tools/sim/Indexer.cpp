@@ -146,6 +146,7 @@ std::string Indexer::ListLine(int n) const {
 }
 
 std::string Indexer::InputText() const {
+  if (!setup_.inputReply.empty()) return setup_.inputReply;
   if (setup_.type == IndexerType::QN4100I) {
     return Bits(setup_.inputs >> 8, 8) + " " + Bits(setup_.inputs, 8);
   }
@@ -174,7 +175,13 @@ std::string Indexer::ParameterDump() const {
   return dump;
 }
 
+bool Indexer::FallenSilent() {
+  ++requests_;
+  return setup_.silentAfter >= 0 && requests_ > setup_.silentAfter;
+}
+
 std::string Indexer::ProbeReply(Micros atUs) {
+  if (FallenSilent()) return {};
   if (IsBusy(atUs) || setup_.probe == ProbeStyle::Busy) return ":";
   if (setup_.probe == ProbeStyle::Numbered) {
     return std::to_string(setup_.probeNumber >= 0 ? setup_.probeNumber : Address()) + "\r\n";
@@ -239,7 +246,10 @@ bool Indexer::ExecuteCommands(const std::vector<std::string>& tokens, Micros atU
           }
         } else if (n == 79) {
           busyUntilUs_ = atUs + setup_.autoTestUs;
-          later->push_back({setup_.autoTestUs, std::to_string(setup_.autoTestResult) + "\r\n"});
+          const std::string result = setup_.autoTestReply.empty()
+                                         ? std::to_string(setup_.autoTestResult)
+                                         : setup_.autoTestReply;
+          later->push_back({setup_.autoTestUs, result + "\r\n"});
         }
         break;
       case 'G':
@@ -264,6 +274,7 @@ bool Indexer::ExecuteCommands(const std::vector<std::string>& tokens, Micros atU
 
 Reply Indexer::Execute(const std::string& command, Micros atUs) {
   static const Reply kRefused = {{0, "?\r\n"}};
+  if (FallenSilent()) return {};
   if (!command.empty() && command[0] == 27) {
     if (Upper(Trim(command.substr(1))) == "REV") {
       return {

@@ -28,6 +28,10 @@ struct IndexerSetup {
   int autoTestResult = 0;
   Micros eraseUs = 250'000;     // H12 takes this long before it acknowledges
   Micros autoTestUs = 300'000;  // Z79 sends its result this long after the request
+  // Replies as a unit may word them, instead of the ones built from the values above.
+  std::string inputReply;     // H21 (e.g. "1010": fewer digits than the register has)
+  std::string autoTestReply;  // the Z79 result (e.g. "E1-6": digits among other characters)
+  int silentAfter = -1;       // answers nothing from the request after the n-th on
 };
 
 // An MU / XMU or QN4100I indexer: unit query, revision, L parameters L0..L99,
@@ -73,6 +77,8 @@ class Indexer : public Controller {
   std::string InputText() const;
   std::string Register(int h) const;
   std::string ParameterDump() const;
+  // Counts a request; true once the unit has stopped answering (IndexerSetup::silentAfter).
+  bool FallenSilent();
   bool ExecuteCommands(const std::vector<std::string>& tokens, Micros atUs, std::string* data,
                        Micros* ackAfterUs, bool* ackSuppressed, Reply* later);
 
@@ -84,6 +90,7 @@ class Indexer : public Controller {
   std::uint32_t outputs_ = 0;
   int strobe_ = 9;
   Micros busyUntilUs_ = 0;
+  int requests_ = 0;
 };
 
 }  // namespace kvel::sim

@@ -1,0 +1,272 @@
+#include "KVEL_QN4KIO.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "DopjeNew.h"
+#include "KVEL_Text.h"
+#include "WindowSupport.h"
+#include "serial/CPort.h"
+#include "ui/Clock.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/HelpViewer.h"
+
+namespace {
+
+const QColor kInputOn(255, 255, 0);
+const QColor kInputOff(128, 0, 0);
+constexpr int kHelpContext = 150;
+constexpr int kStopped = 10;
+constexpr int kMaxAttempts = 6;
+// The first three letters of the brand word, which every unit of the brand names in its
+// identification.
+constexpr const char* kBrandLetters = "VOR";
+constexpr int kColumn = 26;
+
+QLabel* AddNumber(QWidget* parent, int number, int centreX, int y) {
+  auto* label = new QLabel(QString::number(number), parent);
+  label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label->setGeometry(centreX - 12, y, 24, 14);
+  return label;
+}
+
+TDopjeNew* AddLamp(QWidget* parent, const std::string& name, int centreX, int y) {
+  auto* lamp = new TDopjeNew(parent);
+  lamp->setObjectName(QString::fromLatin1(name));
+  lamp->move(centreX - lamp->width() / 2, y);
+  return lamp;
+}
+
+}  // namespace
+
+TQN4K_IO_Form::TQN4K_IO_Form(IoTestHost& host, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
+  setObjectName(QStringLiteral("QN4K_IO_Form"));
+  setWindowTitle(QStringLiteral(" QN4100I I/O Test"));
+  UseWindowFont(this);
+  CreateControls();
+  setFixedSize(488, 214);
+}
+
+void TQN4K_IO_Form::CreateControls() {
+  for (std::size_t i = 0; i < TopLamps.size(); ++i) {
+    TopLamps[i] =
+        AddLamp(this, "DopjeNew" + std::to_string(9 + i), 20 + kColumn * static_cast<int>(i), 8);
+  }
+
+  OptoBox = new QGroupBox(QStringLiteral(" Opto I/O "), this);
+  OptoBox->setObjectName(QStringLiteral("GroupBox1"));
+  OptoBox->setGeometry(8, 30, 228, 140);
+  for (int i = 0; i < 8; ++i) {
+    const int x = 20 + kColumn * i;
+    OPTO_IN[static_cast<std::size_t>(i)] =
+        AddLamp(OptoBox, "OPTO_IN" + std::to_string(i + 1), x, 20);
+    AddNumber(OptoBox, i + 1, x, 37);
+    OPTO_IN[static_cast<std::size_t>(i + 8)] =
+        AddLamp(OptoBox, "OPTO_IN" + std::to_string(i + 9), x, 56);
+    AddNumber(OptoBox, i + 9, x, 73);
+    auto* box = new QCheckBox(OptoBox);
+    box->setObjectName(QString::fromLatin1("OUT" + std::to_string(i + 1)));
+    box->setGeometry(x - 7, 94, 16, 16);
+    OUT[static_cast<std::size_t>(i)] = box;
+    AddNumber(OptoBox, i + 1, x, 112);
+  }
+
+  BcdBox = new QGroupBox(QStringLiteral(" BCD I/O "), this);
+  BcdBox->setObjectName(QStringLiteral("GroupBox2"));
+  BcdBox->setGeometry(244, 30, 236, 76);
+  for (int i = 0; i < 8; ++i) {
+    const int x = 24 + kColumn * i;
+    BCD_IN[static_cast<std::size_t>(i)] = AddLamp(BcdBox, "BCD_IN" + std::to_string(i + 1), x, 20);
+    auto* box = new QCheckBox(BcdBox);
+    box->setObjectName(QString::fromLatin1("OUT" + std::to_string(i + 9)));
+    box->setGeometry(x - 7, 46, 16, 16);
+    OUT[static_cast<std::size_t>(i + 8)] = box;
+  }
+
+  StatusBox = new QGroupBox(QStringLiteral(" Status "), this);
+  StatusBox->setObjectName(QStringLiteral("GroupBox3"));
+  StatusBox->setGeometry(244, 112, 236, 58);
+  Label5 = new QLabel(StatusBox);
+  Label5->setObjectName(QStringLiteral("Label5"));
+  Label5->setGeometry(12, 24, 212, 18);
+
+  Button1 = new QPushButton(QStringLiteral("Close"), this);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(8, 180, 75, 25);
+  Button1->setAutoDefault(false);
+  Button2 = new QPushButton(QStringLiteral("Info"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setGeometry(90, 180, 75, 25);
+  Button2->setAutoDefault(false);
+  Button3 = new QPushButton(this);
+  Button3->setObjectName(QStringLiteral("Button3"));
+  Button3->hide();
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { Button1Click(); }); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { Button2Click(); }); });
+  connect(Button3, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { Button3Click(); }); });
+}
+
+void TQN4K_IO_Form::FormShow() {
+  running_ = true;
+  CentreOver(this, host_.MainWindow(), 0);
+  for (TDopjeNew* lamp : findChildren<TDopjeNew*>()) {
+    lamp->SetPinShape(TPinShape::Circle);
+    lamp->SetBackColor(kInputOff);
+  }
+}
+
+void TQN4K_IO_Form::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  FormShow();
+}
+
+bool TQN4K_IO_Form::event(QEvent* event) {
+  const bool handled = QDialog::event(event);
+  if (event->type() == QEvent::WindowActivate) kvel::Guarded([this] { FormActivate(); });
+  return handled;
+}
+
+void TQN4K_IO_Form::FormActivate() {
+  // Each activation would otherwise start one more start-up and polling loop inside the
+  // running one, and switching between windows would pile them up without end.
+  if (activeStartUp_ || closed_) return;
+  activeStartUp_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{activeStartUp_};
+  kvel::ProcessMessages();
+  kvel::Wait(500);
+  kvel::ProcessMessages();
+  // Closed meanwhile: a check or a loop started now would run on a window that is gone, and
+  // the caller of the window would wait for it for ever.
+  if (closed_) return;
+  StartUp();
+}
+
+void TQN4K_IO_Form::StartUp() {
+  Label5->setText(QStringLiteral("Initializing..."));
+  const int attempts = UnitCheck();
+  // A unit whose brand letters come at the fifth attempt has answered as well as one that
+  // answers at the first.
+  if (attempts < kMaxAttempts && !closed_) Button3Click();
+  if (attempts == kStopped) Label5->setText(QStringLiteral("Aborted"));
+  if (attempts == kMaxAttempts) Label5->setText(QStringLiteral("Communcation error"));
+  if (!running_) Button1Click();
+}
+
+int TQN4K_IO_Form::UnitCheck() {
+  if (closed_) return kStopped;
+  TCustomComPort& port = host_.Port();
+  probing_ = true;
+  int attempts = 0;
+  do {
+    port.PurgeBuffers(true, true);
+    port.SendText("H23\r");
+    kvel::Wait(100);
+    ++attempts;
+    Label5->setText(Label5->text() + QStringLiteral("."));
+    kvel::ProcessMessages();
+    std::string reply;
+    port.ReceiveText(reply, 20);
+    if (!probing_) attempts = kStopped;
+    if (reply.find(kBrandLetters) != std::string::npos) probing_ = false;
+  } while (probing_ && attempts < kMaxAttempts);
+  return attempts;
+}
+
+void TQN4K_IO_Form::ShowCheckResult(int attempts) {
+  if (attempts < kMaxAttempts) Label5->setText(QStringLiteral("Running"));
+  if (attempts == kStopped) Label5->setText(QStringLiteral("Aborted"));
+  if (attempts == kMaxAttempts) Label5->setText(QStringLiteral("Communcation error"));
+}
+
+void TQN4K_IO_Form::Button3Click() {
+  if (closed_) return;
+  TCustomComPort& port = host_.Port();
+  running_ = true;
+  Label5->setText(QStringLiteral("Running"));
+  while (running_) {
+    std::string bits;
+    for (int k = 8; k >= 1; --k)
+      bits += OUT[static_cast<std::size_t>(k - 1)]->isChecked() ? '1' : '0';
+    port.SendText("N000 G47 X" + bits + " H01\n\r");
+    kvel::Wait(100);
+    std::string discarded;
+    port.ReceiveText(discarded, 20);
+
+    kvel::ProcessMessages();
+    if (!running_) break;
+    port.PurgeBuffers(true, true);
+    port.SendText("H21 \n\r");
+    kvel::Wait(100);
+    kvel::ProcessMessages();
+    if (!running_) break;
+
+    std::string reply;
+    port.ReceiveText(reply, 20);
+    std::string r;
+    for (const char c : FilterPrintable(reply)) {
+      if (c != ' ') r += c;
+    }
+    if (const std::size_t eq = r.find('='); eq != std::string::npos) r.erase(eq, 1);
+    if (r.size() < 16) r.insert(0, 16 - r.size(), '0');
+
+    kvel::ProcessMessages();
+    if (!running_) break;
+    kvel::Wait(50);
+    // Character 16 is input 1, character 1 is input 16.
+    for (std::size_t k = 1; k <= 16; ++k) {
+      OPTO_IN[k - 1]->SetBackColor(r[16 - k] == '1' ? kInputOn : kInputOff);
+    }
+    ShowCheckResult(UnitCheck());
+  }
+}
+
+void TQN4K_IO_Form::Button1Click() {
+  closed_ = true;
+  running_ = false;
+  probing_ = false;
+  kvel::Wait(300);
+  kvel::ProcessMessages();
+  kvel::Wait(200);
+  closing_ = true;
+  close();
+  closing_ = false;
+}
+
+void TQN4K_IO_Form::Button2Click() {
+  kvel::HelpViewer::Instance().ShowContext(this, kHelpContext);
+}
+
+void TQN4K_IO_Form::CloseForHost() {
+  Button1Click();
+}
+
+void TQN4K_IO_Form::closeEvent(QCloseEvent* event) {
+  // Every way of closing goes through "Close", which also ends the loops beneath; a window
+  // hidden while they run would keep its caller waiting for ever.
+  if (!closing_) {
+    event->ignore();
+    kvel::Guarded([this] { Button1Click(); });
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void TQN4K_IO_Form::reject() {
+  if (!closing_) {
+    kvel::Guarded([this] { Button1Click(); });
+    return;
+  }
+  QDialog::reject();
+}

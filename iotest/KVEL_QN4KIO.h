@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <string>
+
+#include "IoTestHost.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class TDopjeNew;
+
+// The QN4100I I/O test: checks that a unit of the brand answers, then polls it: writes the
+// eight opto outputs, reads the sixteen opto inputs into lamps and checks the unit again,
+// until Close.
+class TQN4K_IO_Form : public QDialog, public IoTestWindow {
+  Q_OBJECT
+
+ public:
+  explicit TQN4K_IO_Form(IoTestHost& host, QWidget* parent = nullptr);
+
+  QGroupBox* OptoBox = nullptr;          // " Opto I/O "
+  std::array<TDopjeNew*, 16> OPTO_IN{};  // index 0 = OPTO_IN1
+  std::array<QCheckBox*, 16> OUT{};      // index 0 = OUT1; OUT9 ... OUT16 are in " BCD I/O "
+  QGroupBox* BcdBox = nullptr;           // " BCD I/O "
+  std::array<TDopjeNew*, 8> BCD_IN{};
+  std::array<TDopjeNew*, 8> TopLamps{};  // DopjeNew9 ... DopjeNew16
+  QGroupBox* StatusBox = nullptr;        // " Status "
+  QLabel* Label5 = nullptr;
+  QPushButton* Button1 = nullptr;  // "Close"
+  QPushButton* Button2 = nullptr;  // "Info"
+  QPushButton* Button3 = nullptr;  // hidden; its click is the polling loop
+
+  void FormShow();
+  // Runs at every activation: the start-up, unless one already runs beneath.
+  void FormActivate();
+  void StartUp();
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  // Asks the unit for its identification until the brand answers: the number of attempts
+  // (1 to 6), or 10 when Close stopped it.
+  int UnitCheck();
+
+  void CloseForHost() override;
+  // Esc: goes through "Close" like every other way of closing.
+  void reject() override;
+
+  bool RunningFlag() const { return running_; }
+
+ protected:
+  bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void ShowCheckResult(int attempts);
+
+  IoTestHost& host_;
+  bool running_ = false;
+  bool probing_ = false;
+  bool shown_ = false;
+  bool activeStartUp_ = false;
+  bool closing_ = false;
+  bool closed_ = false;  // "Close" was pressed: nothing starts any more
+};

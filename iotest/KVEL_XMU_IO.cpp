@@ -1,0 +1,447 @@
+#include "KVEL_XMU_IO.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <utility>
+
+#include "KVEL_Text.h"
+#include "KVEL_Var.h"
+#include "WindowSupport.h"
+#include "serial/CPort.h"
+#include "ui/Clock.h"
+#include "ui/Convert.h"
+#include "ui/ErrorDisplay.h"
+#include "ui/HelpViewer.h"
+
+namespace {
+
+constexpr int kHelpContext = 5100;
+constexpr int kNoResult = 999;
+constexpr const char* kTagProperty = "tag";
+const QString kStartCaption = QStringLiteral("Click on \"Start\"");
+
+QCheckBox* AddCheckBox(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(at);
+  return box;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(at);
+  button->setAutoDefault(false);
+  return button;
+}
+
+QGroupBox* AddGroup(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
+  group->setObjectName(QString::fromLatin1(name));
+  group->setGeometry(at);
+  return group;
+}
+
+// Position n (1-based) of `text` is "1"; a position beyond the end is not set.
+bool FlagSet(const std::string& text, std::size_t n) {
+  return n >= 1 && n <= text.size() && text[n - 1] == '1';
+}
+
+std::string WithoutEquals(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c != '=') out += c;
+  }
+  return out;
+}
+
+std::string PaddedRight(std::string text, std::size_t length) {
+  if (text.size() < length) text.append(length - text.size(), '0');
+  return text;
+}
+
+struct Flag {
+  std::size_t position;
+  const char* text;
+};
+
+// QN4100I: position 1 of H85 is the axis letter.
+constexpr Flag kQnH85[] = {
+    {2, " Drive not ready"},
+    {3, " Index from Run Limit exceeded"},
+    {4, " CW Software Limit exceeded"},
+    {5, " CCW Software Limit exceeded"},
+    {6, " CW Hardware Limit exceeded"},
+    {7, " CCW Hardware Limit exceeded"},
+    {8, " Program Errorr"},
+    {9, " Closed Loop Error"},
+    {10, " Hardware or Software Clear"},
+};
+constexpr Flag kQnH86[] = {
+    {2, " Illegal G Code"},
+    {3, " Illegal L Code"},
+    {4, " Subroutine or loop Nesting Error"},
+    {5, " F data out of range"},
+    {6, " X or Y data out of range"},
+    {7, " N data out of range"},
+    {8, " Line requires F data"},
+    {9, " Line requires X or Y data"},
+    {10, " G code illegal in current cycle"},
+    {11, " Switching axis while Jogging"},
+    {12, " Attempted Index during a Jog cycle"},
+    {13, " G code can not be executed from line 0"},
+    {14, " No external data source"},
+    {15, " Illegal comparision opposite direction"},
+    {16, " X/Y sign required"},
+    {17, " No Trigger from IFR/RMH cycle"},
+};
+constexpr Flag kXmuH85[] = {
+    {2, " Index from Run Limit exceeded"}, {3, " CCW Software Limit exceeded"},
+    {4, " CW Software Limit exceeded"},    {5, " CCW Software Limit exceeded"},
+    {6, " CW Software Limit exceeded"},    {7, " CCW Hardware Limit exceeded"},
+    {8, " CW Hardware Limit exceeded"},
+};
+constexpr Flag kXmuH86[] = {
+    {1, " Illegal G Code"},
+    {2, " Illegal L Code"},
+    {3, " Subroutine or loop Nesting Error"},
+    {4, " F data out of range"},
+    {5, " X data out of range"},
+    {6, " N data out of range"},
+    {7, " Line requires F data"},
+    {8, " Line requires X data"},
+};
+
+template <std::size_t N>
+void ShowFlags(IoTestHost& host, const std::string& reg, const Flag (&flags)[N]) {
+  for (const Flag& flag : flags) {
+    if (FlagSet(reg, flag.position)) host.DisplayText(flag.text);
+  }
+}
+
+}  // namespace
+
+std::string AutoTestResultText(int code) {
+  static constexpr const char* kTexts[] = {
+      " = I/O port is good.",    " = Strobe 0 error",    " = Strobe 1 error",
+      " = Strobe 2 error",       " = Strobe 3 error",    " = Strobe 4 error",
+      " = Strobe 5 error",       " = Strobe 6 error",    " = Strobe 7 error",
+      " = Output 1 error",       " = Output 2 error",    " = CW/CCW dir error",
+      " = A.W.O. error",         " = Motion Busy error", " = Input failure",
+      " = Initialization error", " = EEPROM error",
+  };
+  if (code < 0 || code >= static_cast<int>(std::size(kTexts))) return " = Communication error";
+  return kTexts[code];
+}
+
+TXMU_IO_Form::TXMU_IO_Form(IoTestHost& host, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
+  setObjectName(QStringLiteral("XMU_IO_Form"));
+  setWindowTitle(QStringLiteral(" (X)MU   I/O Test "));
+  UseWindowFont(this);
+  CreateControls();
+  setFixedSize(400, 266);
+  FormCreate();
+}
+
+void TXMU_IO_Form::CreateControls() {
+  OutputsBox = AddGroup(this, "GroupBox1", " (X)MU Outputs ", QRect(8, 8, 120, 218));
+  const std::pair<const char*, const char*> outputs[] = {
+      {"CheckBox1", "Output 1"}, {"CheckBox2", "Output 2"}, {"CheckBox3", "DIR"},
+      {"CheckBox4", "Busy"},     {"CheckBox5", "AWO"},      {"CheckBox6", "Boost"},
+      {"CheckBox7", "Reduce"}};
+  std::array<QCheckBox**, 7> outputBoxes{&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,
+                                         &CheckBox5, &CheckBox6, &CheckBox7};
+  for (std::size_t i = 0; i < outputBoxes.size(); ++i) {
+    QCheckBox* box = AddCheckBox(OutputsBox, outputs[i].first, outputs[i].second,
+                                 QRect(12, 22 + 22 * static_cast<int>(i), 100, 20));
+    box->setProperty(kTagProperty, 97 - static_cast<int>(i));
+    connect(box, &QCheckBox::toggled, this,
+            [this, box] { kvel::Guarded([this, box] { CheckBox1Click(box); }); });
+    *outputBoxes[i] = box;
+  }
+  AllOutOFF = AddButton(OutputsBox, "AllOutOFF", "OFF", QRect(12, 184, 96, 25));
+  connect(AllOutOFF, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { AllOutOFFClick(); }); });
+
+  StrobeBox = AddGroup(this, "StrobeBox", " Strobe test ", QRect(136, 8, 256, 76));
+  for (int tag = 0; tag < 8; ++tag) {
+    const std::string name = "RadioButton" + std::to_string(tag + 1);
+    auto* radio = new QRadioButton(QString::number(tag), StrobeBox);
+    radio->setObjectName(QString::fromLatin1(name));
+    radio->setProperty(kTagProperty, tag);
+    // "0" on the right, "7" on the left.
+    radio->setGeometry(12 + (7 - tag) * 29, 20, 29, 20);
+    connect(radio, &QRadioButton::clicked, this,
+            [this, radio] { kvel::Guarded([this, radio] { RadioGroup1Click(radio); }); });
+    RadioButtons[static_cast<std::size_t>(tag)] = radio;
+  }
+  StrobesON = AddButton(StrobeBox, "StrobesON", "ON", QRect(12, 44, 64, 25));
+  connect(StrobesON, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { StobesONClick(); }); });
+
+  InputsBox = AddGroup(this, "GroupBox3", " Inputs ", QRect(136, 90, 256, 76));
+  InputPanel = new QWidget(InputsBox);
+  InputPanel->setObjectName(QStringLiteral("Panel1"));
+  InputPanel->setGeometry(8, 18, 244, 22);
+  InputPanel->setEnabled(false);
+  std::array<QCheckBox**, 4> inputBoxes{&CheckBox8, &CheckBox9, &CheckBox10, &CheckBox11};
+  for (std::size_t i = 0; i < inputBoxes.size(); ++i) {
+    const std::string name = "CheckBox" + std::to_string(8 + i);
+    const std::string caption = "Input " + std::to_string(1 + i);
+    *inputBoxes[i] = AddCheckBox(InputPanel, name.c_str(), caption.c_str(),
+                                 QRect(4 + 60 * static_cast<int>(i), 1, 60, 20));
+  }
+  ReadInput = AddButton(InputsBox, "ReadInput", "Read", QRect(12, 44, 64, 25));
+  connect(ReadInput, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { ReadInputClick(); }); });
+
+  AutoTestBox = AddGroup(this, "GroupBox4", " Automatic I/OTest ", QRect(136, 172, 256, 86));
+  Label1 = new QLabel(kStartCaption, AutoTestBox);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(12, 20, 236, 16);
+  Label2 = new QLabel(AutoTestBox);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->setGeometry(12, 38, 236, 16);
+  Button3 = AddButton(AutoTestBox, "Button3", "Start", QRect(12, 56, 75, 25));
+  connect(Button3, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { Button3Click(); }); });
+
+  Button1 = AddButton(this, "Button1", "Exit", QRect(8, 233, 56, 25));
+  Button2 = AddButton(this, "Button2", "Info", QRect(72, 233, 56, 25));
+  connect(Button1, &QPushButton::clicked, this, [this] {
+    kvel::Guarded([this] { Button1Click(); });
+    close();
+  });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { kvel::Guarded([this] { Button2Click(); }); });
+}
+
+void TXMU_IO_Form::Send(const std::string& text) {
+  host_.Port().SendText(text);
+}
+
+void TXMU_IO_Form::FormCreate() {
+  updating_ = false;
+  step_ = 0;
+}
+
+void TXMU_IO_Form::FormShow() {
+  CentreOver(this, host_.MainWindow(), 20);
+}
+
+void TXMU_IO_Form::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  FormShow();
+}
+
+void TXMU_IO_Form::CheckBox1Click(QCheckBox* box) {
+  if (updating_) return;
+  const int tag = box->property(kTagProperty).toInt();
+  Send("Z" + std::to_string(tag) + (box->isChecked() ? " 1" : " 0") + "\n\r");
+  kvel::Wait(300);
+}
+
+void TXMU_IO_Form::AllOutOFFClick() {
+  updating_ = true;
+  // Whatever a send raises, the boxes must not stay deaf to the operator.
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{updating_};
+  for (QCheckBox* box :
+       {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7}) {
+    box->setChecked(false);
+  }
+  for (int output = 91; output <= 97; ++output) {
+    Send("Z" + std::to_string(output) + " 0\r");
+    kvel::Wait(10);
+  }
+}
+
+void TXMU_IO_Form::RadioGroup1Click(QRadioButton* button) {
+  const int tag = button->property(kTagProperty).toInt();
+  Send("Z90 0\n\r");
+  kvel::Wait(100);
+  Send("Z90 " + std::to_string(tag + 1) + "\n\r");
+  kvel::Wait(100);
+}
+
+void TXMU_IO_Form::StobesONClick() {
+  // Exclusive radio buttons refuse to be all unchecked; the group is released meanwhile.
+  for (QRadioButton* radio : RadioButtons) {
+    radio->setAutoExclusive(false);
+    radio->setChecked(false);
+    radio->setAutoExclusive(true);
+  }
+  Send("Z90 9\n\r");
+  kvel::Wait(300);
+}
+
+void TXMU_IO_Form::ReadInputClick() {
+  TCustomComPort& port = host_.Port();
+  port.PurgeBuffers(true, true);
+  Send("H21 \n\r");
+  kvel::Wait(100);
+  std::string reply;
+  port.ReceiveText(reply, 20);
+  std::string r = FilterPrintable(reply);
+  if (const std::size_t eq = r.find('='); eq != std::string::npos) r.erase(eq, 1);
+  if (r.size() < 8) r.insert(0, 8 - r.size(), '0');
+  // The inputs are the lowest four bits of an eight-character bit string, input 1 rightmost.
+  CheckBox8->setChecked(r[7] == '1');
+  CheckBox9->setChecked(r[6] == '1');
+  CheckBox10->setChecked(r[5] == '1');
+  CheckBox11->setChecked(r[4] == '1');
+}
+
+void TXMU_IO_Form::Button3Click() {
+  ++step_;
+  switch (step_) {
+    case 1:
+      Button3->setEnabled(false);
+      Button3->setText(QStringLiteral(" Next"));
+      Send("Z90 0 \r");
+      kvel::ProcessMessages();
+      kvel::Wait(500);
+      Label1->setText(QStringLiteral("Switch to \"Z79\" position"));
+      Button3->setEnabled(true);
+      break;
+    case 2:
+      Button3->setEnabled(false);
+      Send("Z79 \r");
+      kvel::Wait(600);
+      Label1->setText(QStringLiteral("Switch to \"OFF\" position"));
+      Button3->setEnabled(true);
+      break;
+    case 3: {
+      Label1->setText(QStringLiteral("Read the test result "));
+      Button3->setEnabled(false);
+      Label2->clear();
+      TCustomComPort& port = host_.Port();
+      RxCount = port.PendingInput();
+      std::string reply;
+      port.ReceiveText(reply, RxCount);
+      std::string digits;
+      for (const char c : reply) {
+        if (c >= '0' && c <= '9') digits += c;
+      }
+      Label2->setText(Latin1(digits));
+      resultCode_ = kvel::StrToIntDef(digits, kNoResult);
+      kvel::ProcessMessages();
+      kvel::Wait(1000);
+      Label2->setText(Latin1(digits + AutoTestResultText(resultCode_)));
+      Button3->setEnabled(true);
+      Button3->setText(QStringLiteral("Finish"));
+      break;
+    }
+    default:
+      Button3->setEnabled(false);
+      Send("Z90 9 \r");
+      kvel::ProcessMessages();
+      kvel::Wait(600);
+      kvel::ProcessMessages();
+      step_ = 0;
+      Button3->setEnabled(true);
+      Button3->setText(QStringLiteral(" Start"));
+      Label1->setText(kStartCaption);
+      Label2->clear();
+      break;
+  }
+}
+
+void TXMU_IO_Form::Button1Click() {
+  StobesONClick();
+  Send("Z90 9 \r");
+  kvel::Wait(200);
+  host_.Port().PurgeBuffers(true, true);
+}
+
+void TXMU_IO_Form::FormCloseQuery() {
+  Button1Click();
+}
+
+void TXMU_IO_Form::Button2Click() {
+  kvel::HelpViewer::Instance().ShowContext(this, kHelpContext);
+}
+
+void TXMU_IO_Form::CloseForHost() {
+  close();
+}
+
+void TXMU_IO_Form::closeEvent(QCloseEvent* event) {
+  // The close is always allowed, also when the exit sequence fails on a broken line.
+  kvel::Guarded([this] { FormCloseQuery(); });
+  QDialog::closeEvent(event);
+}
+
+void TXMU_IO_Form::keyPressEvent(QKeyEvent* event) {
+  // Esc is the "Exit" button's key.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    Button1->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void GetXmuError(IoTestHost& host) {
+  TCustomComPort& port = host.Port();
+  if (UnitType == 4) {
+    const std::string id = host.QueryUnitId();
+    host.DisplayText("Reporting QN4100I - " + id + " error -\r\n");
+  }
+  if (UnitType == 5) {
+    const std::string id = host.QueryUnitId();
+    host.DisplayText("Reporting XMU " + id + " error -\r\n");
+  }
+  port.PurgeBuffers(true, true);
+  std::string r85;
+  std::string r86;
+  std::string r87;
+  port.SendText("H85\r");
+  kvel::Wait(100);
+  port.ReceiveText(r85, 40);
+  port.SendText("H86\r");
+  kvel::Wait(100);
+  port.ReceiveText(r86, 40);
+  port.SendText("H87\r");
+  kvel::Wait(100);
+  port.ReceiveText(r87, 20);
+  r85 = WithoutEquals(FilterPrintable(r85));
+  r86 = WithoutEquals(FilterPrintable(r86));
+  r87 = WithoutEquals(FilterPrintable(r87));
+  if (UnitType == 4) {
+    r85 = PaddedRight(r85, 10);
+    r86 = PaddedRight(r86, 16);
+  } else if (UnitType == 5) {
+    r85 = PaddedRight(r85, 8);
+    r86 = PaddedRight(r86, 8);
+  }
+
+  host.DisplayText("\r\n");
+  host.DisplayText("H85 : " + r85 + "  ");
+  if (UnitType == 4) {
+    host.DisplayText(r85.substr(0, 1) + " Axis : ");
+    ShowFlags(host, r85, kQnH85);
+    host.DisplayText("\r\n");
+    host.DisplayText("H86 : " + r86 + " ");
+    ShowFlags(host, r86, kQnH86);
+  } else if (UnitType == 5) {
+    ShowFlags(host, r85, kXmuH85);
+    host.DisplayText("\r\n");
+    host.DisplayText("H86 : " + r86 + " ");
+    ShowFlags(host, r86, kXmuH86);
+  } else {
+    return;
+  }
+  host.DisplayText("\r\n");
+  host.DisplayText("H87 : " + r87 + "      ");
+  host.DisplayText("Error at line number : " + r87 + "\r\n");
+}

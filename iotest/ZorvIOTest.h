@@ -1,0 +1,165 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "IoTestHost.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
+class TDopjeNew;
+class TGauge;
+
+// An up-down control: two arrow buttons that step a position within bounds. OnChanging
+// runs before every step, while the position still has its old value.
+class TUpDown : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TUpDown(QWidget* parent = nullptr);
+
+  int Position() const { return position_; }
+  void SetPosition(int value);
+  void SetRange(int min, int max);
+  void SetIncrement(int value) { increment_ = value; }
+  // One click on an arrow: +1 up, -1 down.
+  void Click(int direction);
+
+  QToolButton* UpButton = nullptr;
+  QToolButton* DownButton = nullptr;
+
+ Q_SIGNALS:
+  void OnChanging();
+
+ private:
+  int position_ = 0;
+  int min_ = 0;
+  int max_ = 100;
+  int increment_ = 1;
+};
+
+// The ZorvDrive / GRV I/O test: the drive's opto, BCD and enable inputs as lamps, its
+// outputs as boxes, BCD switch, encoder and analog input, and for GRV an analog output,
+// all over one polling loop that the operator starts and stops. It also decodes the
+// drive's reply to "ERR".
+class TZorvIOForm : public QDialog, public IoTestWindow {
+  Q_OBJECT
+
+ public:
+  explicit TZorvIOForm(IoTestHost& host, QWidget* parent = nullptr);
+
+  // Mode buttons, one down at a time, and the help button.
+  QToolButton* BtBCD = nullptr;
+  QToolButton* BtBCDIO = nullptr;
+  QToolButton* BtAnalogIO = nullptr;
+  QToolButton* BtEncoder = nullptr;
+  QToolButton* SpeedButton3 = nullptr;  // "Help"
+
+  QGroupBox* OptoIn = nullptr;
+  QLabel* OptoInNumbers = nullptr;     // "1    2 ... 8"
+  QLabel* OptoInNumbers910 = nullptr;  // "9    10"
+  QGroupBox* OptoOut = nullptr;
+  QLabel* OptoOutNumbers12 = nullptr;  // "1    2 "
+  QLabel* OptoOutNumbers34 = nullptr;  // "3    4 "
+  QGroupBox* BCDBox = nullptr;
+  QLabel* BCDInNumbers = nullptr;
+  QGroupBox* BCDOut = nullptr;
+  QLabel* BCDOutNumbers = nullptr;
+  QGroupBox* BCDswitch = nullptr;
+  QLabel* Label2 = nullptr;  // BCD switch value
+  QGroupBox* AnalogIn = nullptr;
+  TGauge* Analog = nullptr;
+  QLabel* Label1 = nullptr;  // analog value
+  QLabel* Label3 = nullptr;  // analog sign
+  QLabel* VoltLabel = nullptr;
+  QGroupBox* AnalogOut = nullptr;
+  QLabel* VoltOut = nullptr;
+  TUpDown* UpDown1 = nullptr;
+  QPushButton* AnOutOff = nullptr;
+  QGroupBox* encoderbox = nullptr;
+  QLabel* Label13 = nullptr;    // " Enc1"
+  QLabel* ENC2Label = nullptr;  // " Enc2"
+  QLabel* ENC1 = nullptr;
+  QLabel* ENC2 = nullptr;
+  QGroupBox* DrvReadyBox = nullptr;
+  QLabel* Label12 = nullptr;  // "Status"
+  QLabel* RunLabel = nullptr;
+  QPushButton* StopBtn = nullptr;  // "Exit"
+  QPushButton* Button2 = nullptr;  // "Start" / "Stop"
+
+  // IN1 ... IN19 (index 0 = IN1) and OUT1 ... OUT8 (index 0 = OUT1, tag = index + 1).
+  std::array<TDopjeNew*, 19> IN{};
+  std::array<QCheckBox*, 8> OUT{};
+
+  // State of the window.
+  std::string InputStates;    // character n - 1: last read state of input n
+  std::string OutputPending;  // character k - 1: "1" while box k has a change not yet sent
+  int InputCount = 0;
+  int OutputCount = 0;
+  bool Running = false;
+  bool BcdIoMode = false;
+  bool AnalogOutOn = false;
+  int AnalogOutState = 0;  // 0 idle, 1 switch-on pending, 2 switch-off pending, 9 on
+  int TorqueValue = 0;
+
+  // Opening: the unit-type layout, the lamps, the outputs as the drive holds them.
+  void FormShow();
+  void ReadInput(int n);
+  void ReadInputGroup(int first, int last);
+  void ShowInputs();
+  void OutputClick(int k);
+  void ApplyOutputs();
+  void SendOutput(int k);
+  void ReadOutputs();
+  void ReadBcd();
+  void ReadEncoder();
+  void ReadAnalog();
+  void UpDown1Changing();
+  void AnOutOffClick();
+  void HideAllPages();
+  void BtBCDClick();
+  void BtBCDIOClick();
+  void BtAnalogIOClick();
+  void BtEncoderClick();
+  void SpeedButton3Click();
+  void Button2Click();
+  void RunLoop();
+  void StopBtnClick();
+
+  // The drive's answer to the "ERR" just sent, decoded into the terminal. Uses no state of
+  // the window, so it runs on a window that is never shown.
+  void ReportDriveError();
+
+  void CloseForHost() override;
+
+  bool IsGrv() const { return grv_; }
+  // The lamp of input n (1-based) for the unit type shown.
+  TDopjeNew* InputLamp(int n) const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void CreateControls();
+  void ApplyUnitType();
+  std::string Drain();
+  int OutputNumber(int k) const;
+
+  IoTestHost& host_;
+  bool grv_ = false;
+  bool shown_ = false;
+  bool exiting_ = false;         // "Exit" (or the main window) closes the window
+  bool closeRequested_ = false;  // the main window asked to close while the loop ran
+  int loops_ = 0;                // polling loops on the stack
+};
+
+// The message of a drive error number.
+std::string DriveErrorText(int number);

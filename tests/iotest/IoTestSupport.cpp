@@ -1,0 +1,94 @@
+#include "IoTestSupport.h"
+
+#include <ostream>
+
+#include "KVEL_Text.h"
+#include "KVEL_Var.h"
+#include "Transcript.h"
+#include "ui/Clock.h"
+#include "ui/ErrorDisplay.h"
+
+namespace {
+
+constexpr const char* kPortName = "COM71";
+
+// One application object for the whole test program, with the default error display.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "kvel_iotest_tests";
+    static char* argv[] = {name, nullptr};
+    application_ = std::make_unique<kvel::Application>(argc, argv);
+  }
+  void TearDown() override { application_.reset(); }
+
+ private:
+  std::unique_ptr<kvel::Application> application_;
+};
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace
+
+std::string FakeHost::QueryUnitId() {
+  ++unitQueries;
+  kvel::Wait(100);
+  port.PurgeBuffers(true, true);
+  port.SendText("H23\r");
+  kvel::Wait(500);
+  std::string reply;
+  port.ReceiveText(reply, port.PendingInput());
+  reply = FilterPrintable(reply);
+  if (const std::size_t eq = reply.find('='); eq != std::string::npos) reply.erase(eq, 1);
+  return reply;
+}
+
+void PrintTo(const Sent& sent, std::ostream* out) {
+  *out << sent.atMs << " ms \"" << kvel::sim::Transcript::Visible(sent.bytes) << "\"";
+}
+
+IoRig::IoRig(const std::string& statements) {
+  ResetProcessState();
+  kvel::SetClock(&clock);
+  config_.ApplyText(statements, "test");
+  peer_ = std::make_unique<kvel::sim::MemoryPeer>(Line());
+  line_ = std::make_shared<kvel::MemoryLine>([this] { return clock.NowMs(); });
+  line_->SetPeer(peer_.get());
+  kvel::RegisterMemoryLine(kPortName, line_);
+  host.port.SetPort(kPortName);
+  host.port.OpenPort();
+}
+
+IoRig::~IoRig() {
+  host.port.ClosePort();
+  line_->SetPeer(nullptr);
+  kvel::UnregisterMemoryLine(kPortName);
+  kvel::SetClock(nullptr);
+}
+
+std::vector<Sent> IoRig::TakeSent() {
+  const auto entries = peer_->WithLine([](kvel::sim::Line& l) { return l.transcript().Entries(); });
+  std::vector<Sent> sent;
+  std::size_t index = 0;
+  for (const auto& entry : entries) {
+    if (entry.direction != kvel::sim::Transcript::Direction::Received) continue;
+    if (index++ < taken_) continue;
+    sent.push_back({entry.atUs / 1000, entry.bytes});
+  }
+  taken_ = index;
+  return sent;
+}
+
+std::string IoRig::TakeBytes() {
+  std::string bytes;
+  for (const Sent& s : TakeSent()) bytes += s.bytes;
+  return bytes;
+}
+
+std::string IoRig::AllBytes() {
+  return peer_->WithLine([](kvel::sim::Line& l) {
+    return l.transcript().Bytes(kvel::sim::Transcript::Direction::Received);
+  });
+}
