@@ -18,6 +18,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <exception>
 
 #include "KVELIndexerHost.h"
@@ -466,7 +467,18 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_ || event->spontaneous()) return;
   shown_ = true;
+  // The show steps wait 100 ms and open the port; the window is mapped and painted first, so
+  // the user sees it at once. They run right after the first exposure has been painted (see
+  // eventFilter), or after a while on a platform that never exposes the window.
+  formShowPending_ = true;
+  QTimer::singleShot(kShowWithoutExposeMs, this, [this] { RunFormShow(); });
+}
+
+void TForm1::RunFormShow() {
+  if (!formShowPending_) return;
+  formShowPending_ = false;
   kvel::Guarded([this] { FormShow(); });
+  formShowDone_ = true;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -476,6 +488,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   if (closed_) return;
+  // Closed before the first paint: the show steps run first, so that the close stores the
+  // configuration that was loaded and not the defaults.
+  RunFormShow();
   closed_ = true;
   kvel::Guarded([this] { FormCloseQuery(); });
   kvel::Guarded([this] { FormClose(); });
@@ -483,6 +498,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (PreviewKey(watched, event)) return true;
+  if (formShowPending_ && event->type() == QEvent::Expose && watched == windowHandle()) {
+    // The window paints itself while it handles this event; the show steps follow it.
+    QTimer::singleShot(0, this, [this] { RunFormShow(); });
+  }
   // F1 on a highlighted menu item opens the help page of that item (or of its menu).
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
     if (auto* menu = qobject_cast<QMenu*>(watched)) {

@@ -118,6 +118,8 @@ class TForm1 : public QMainWindow {
 
   void FormCreate();
   void FormShow();
+  // True once FormShow has run after the first show (it follows the first paint).
+  bool FormShowDone() const { return formShowDone_; }
   void FormCloseQuery();
   void FormClose();
   void PutContrSpec();
@@ -215,6 +217,8 @@ class TForm1 : public QMainWindow {
   QWidget* KeyOwner(QWidget* widget) const;
   std::string SelectedEntry() const;
   void StartAutoRepeatTimer();
+  void RunFormShow();
+  static constexpr int kShowWithoutExposeMs = 500;
   void ConnectIndexerCommands();
   void ConnectIoTests();
   // A close asked for while a test window runs waits for that window (true: held back).
@@ -226,6 +230,8 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<KVELIndexerHost> indexerHost_;
   bool shown_ = false;
+  bool formShowPending_ = false;  // shown, FormShow not run yet
+  bool formShowDone_ = false;
   bool closed_ = false;
   std::unique_ptr<KVELIoTestHost> ioTests_;
 };

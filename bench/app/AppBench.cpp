@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   form.Timer1->stop();
   form.activateWindow();
   (void)QTest::qWaitForWindowActive(&form);
+  (void)QTest::qWaitFor([&form] { return form.FormShowDone(); }, 5000);
   UnitType = 5;
 
   // Typed character -> byte readable at the far end.

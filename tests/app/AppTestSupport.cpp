@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
@@ -93,6 +94,8 @@ TForm1& AppTest::Start() {
   // The first tick of Timer1 would start the receive poll in virtual time, which only a
   // test's own stop ends; tests start the poll themselves.
   form_->Timer1->stop();
+  // The show steps follow the window's first paint.
+  EXPECT_TRUE(QTest::qWaitFor([this] { return form_->FormShowDone(); }, 5000));
   return *form_;
 }
 

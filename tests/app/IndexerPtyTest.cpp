@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -114,6 +115,7 @@ TEST_F(IndexerPtyTest, ScanDownloadAndUploadWithAndWithoutParameters) {
   form_ = std::make_unique<TForm1>();
   form_->show();
   form_->Timer1->stop();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return form_->FormShowDone(); }, 5000));
   ASSERT_TRUE(form_->ComPort1.Connected());
 
   // The scan ends by starting the receive poll; end it once the scan has given the window back.

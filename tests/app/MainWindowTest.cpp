@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableWidget>
+#include <QTest>
 #include <QToolButton>
 #include <algorithm>
 #include <regex>
@@ -380,3 +381,25 @@ TEST_F(MainWindowTest, ExitAsksFirstAndCancelKeepsRunning) {
 }
 
 }  // namespace
+
+// The window appears before the show steps (their 100 ms wait and the port's opening) run;
+// a close that comes before the first paint still stores the configuration that was loaded.
+TEST_F(MainWindowTest, ShowStepsFollowTheFirstPaintAndAnEarlyCloseRunsThemFirst) {
+  WriteIni(
+      "[MainSection]\r\nControl Type =5\r\n[MU/XMUIndexers]\r\nCOMPort=1\r\nBaudrate=38400\r\n");
+  form_ = std::make_unique<TForm1>();
+  form_->Timer1->stop();
+  form_->show();
+  EXPECT_FALSE(form_->FormShowDone());
+  EXPECT_FALSE(form_->ComPort1.Connected());
+  form_->close();
+  EXPECT_TRUE(form_->FormShowDone());
+  EXPECT_NE(IniText().find("Baudrate=38400"), std::string::npos) << IniText();
+
+  form_ = std::make_unique<TForm1>();
+  form_->Timer1->stop();
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return form_->FormShowDone(); }, 5000));
+  EXPECT_TRUE(form_->ComPort1.Connected());
+  EXPECT_EQ(BaudValue, 38400);
+}
