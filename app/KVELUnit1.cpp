@@ -126,7 +126,7 @@ TForm1::TForm1(QWidget* parent)
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(Text("Timer1"));
-  Timer1->setInterval(1000);
+  Timer1->setInterval(kPollStartMs);
   Timer1->start();
 
   ConnectCommands();
@@ -592,6 +592,9 @@ void TForm1::ConnectCommands() {
   connect(Save1, &QAction::triggered, this, Guard(this, &TForm1::Save1Click));
   connect(Load1, &QAction::triggered, this, Guard(this, &TForm1::Load1Click));
   connect(ClearAll1, &QAction::triggered, this, Guard(this, &TForm1::ClearAll1Click));
+  // Leaving the edit field would make Qt select the entry matching its text: only the
+  // user's choice in the list changes the entry that "R" and auto-repeat send.
+  QObject::disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
   for (QWidget* part :
        {static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(ComboBox1->lineEdit())}) {
     part->setContextMenuPolicy(Qt::CustomContextMenu);

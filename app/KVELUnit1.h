@@ -190,6 +190,8 @@ class TForm1 : public QMainWindow {
   QAction* UnitItem(int type) const;
   void ConnectCommands();
   bool PreviewKey(QObject* watched, QEvent* event);
+  // False for a key that a menu, a dialog or another window of the program takes.
+  bool OwnKey(const QWidget* widget) const;
   // Which control of this window a key for `widget` belongs to (nullptr: not this window).
   QWidget* KeyOwner(QWidget* widget) const;
   std::string SelectedEntry() const;
@@ -199,12 +201,16 @@ class TForm1 : public QMainWindow {
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
   const QWidget* passedTo_ = nullptr;  // the control it was let through to
 
+  bool pollStarted_ = false;  // the first tick of Timer1 has started the receive poll
   bool shown_ = false;
   bool closed_ = false;
 };
 
 // The main window while the program runs (nullptr before and after).
 extern TForm1* Form1;
+
+// Timer1's interval from creation to the tick that starts the receive poll.
+inline constexpr int kPollStartMs = 1000;
 
 // The help context stored on every menu item and menu that has one.
 inline constexpr const char* kHelpContextProperty = "helpContext";
