@@ -51,6 +51,16 @@ void Log(const char* text) {
   DiagLog(kErrorLogName, text, true);
 }
 
+bool SameMessage(const std::exception_ptr& first, const std::exception& second) {
+  try {
+    std::rethrow_exception(first);
+  } catch (const std::exception& error) {
+    return std::string(error.what()) == second.what();
+  } catch (...) {
+    return false;
+  }
+}
+
 // Runs a handler of the window; an exception it raises goes to the default error display.
 template <typename Handler>
 auto Guard(TForm1* form, Handler handler) {
@@ -352,7 +362,11 @@ void TForm1::FormCreate() {
   ComTerminal1->SetWrapLines(true);
   ComTerminal1->SetEmulation(kvel::teNone);
   IniPath = ResolveIniPath(QCoreApplication::applicationDirPath().toStdString());
-  UnitType = kvel::StrToInt(kvel::IniFile(IniPath).ReadString(kMainSection, kControlTypeKey, "4"));
+  RegisterHelpPages();  // the About page names the settings file in use
+  const kvel::IniFile ini(IniPath);
+  const std::string typeText = ini.ReadString(kMainSection, kControlTypeKey, "4");
+  ReportIniReadError(ini.ReadError());
+  UnitType = kvel::StrToInt(typeText);
   SelectedUnit = 100;
   Log("form create end");
 }
@@ -395,14 +409,28 @@ void TForm1::PutContrSpec() {
 }
 
 void TForm1::ReadConfig() {
+  std::vector<BadConfigValue> bad;
   {
     const kvel::IniFile ini(IniPath);
-    ReadConfigValues(ini, ConfigSection);
+    bad = ReadConfigValues(ini, ConfigSection);
+    ReportIniReadError(ini.ReadError());
+  }
+  if (!bad.empty()) {
+    // Shown, and the unit type is applied all the same with the default in its place.
+    kvel::Guarded(
+        [&bad] { throw kvel::EConvertError(BadConfigMessage(bad, ConfigSection, IniPath)); });
   }
   SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
   Log("rest OK");
   ApplyPortSettings();
   Log("comport updated, end of INI file");
+}
+
+void TForm1::ReportIniReadError(const std::string& error) {
+  if (error.empty() || iniReadErrorShown_) return;
+  iniReadErrorShown_ = true;
+  kvel::ShowMessageBox(this, error + "\nThe program goes on with the default settings.", "KVEL",
+                       kvel::MsgIcon::Warning);
 }
 
 void TForm1::WriteConfig() {
@@ -445,8 +473,10 @@ void TForm1::FormCloseQuery() {
   if (ComPort1.Connected()) ComPort1.ClosePort();
   try {
     kvel::IniFile(IniPath).WriteString(kMainSection, kControlTypeKey, std::to_string(UnitType));
-  } catch (const std::exception&) {
+  } catch (const std::exception& second) {
     if (!failure) throw;
+    // The same fault met twice (a settings file that cannot be written) is shown once.
+    if (SameMessage(failure, second)) std::rethrow_exception(failure);
     kvel::Guarded([&failure] { std::rethrow_exception(failure); });
     throw;
   }

@@ -121,6 +121,10 @@ class TForm1 : public QMainWindow {
   void ReadConfig();
   void WriteConfig();
   void ApplyPortSettings();
+  // Says once per run which settings file could not be read (`error` empty: nothing to say).
+  void ReportIniReadError(const std::string& error);
+  // Appends to the terminal log; the first failure after the log is switched on is shown.
+  void LogWrite(const std::string& text, bool appendLineEnd);
   // " COM1 9600 8 None 1": the port's current settings as status panel 0 shows them.
   std::string PortSettingsText() const;
 
@@ -201,7 +205,9 @@ class TForm1 : public QMainWindow {
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
   const QWidget* passedTo_ = nullptr;  // the control it was let through to
 
-  bool pollStarted_ = false;  // the first tick of Timer1 has started the receive poll
+  bool iniReadErrorShown_ = false;
+  bool logFailureShown_ = false;  // since the terminal log was last switched on
+  bool pollStarted_ = false;      // the first tick of Timer1 has started the receive poll
   bool shown_ = false;
   bool closed_ = false;
 };

@@ -117,7 +117,7 @@ bool TForm1::PreviewKey(QObject* watched, QEvent* event) {
 
 bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
   const std::string typed(1, static_cast<char>(key));
-  if (LogOn) DiagLog(LogFileName, typed, false);
+  if (LogOn) LogWrite(typed, false);
   if (target == ComboBox1 || target == StringGrid1) return false;
   if (UnitType < 4 || UnitType > 7) return true;
 

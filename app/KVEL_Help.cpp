@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "KVEL_Var.h"
 #include "ui/HelpViewer.h"
 
 namespace {
@@ -125,6 +126,26 @@ const std::vector<Topic>& Topics() {
   return topics;
 }
 
+std::string HtmlEscaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string Link(const Topic& topic) {
   return "<li><a href=\"ctx:" + std::to_string(topic.context) + "\">" + topic.title + "</a></li>";
 }
@@ -138,6 +159,10 @@ void RegisterHelpPages() {
     contents += Link(topic);
     pages[topic.context] = kvel::HelpPage{topic.context, topic.title,
                                           "<h1>" + std::string(topic.title) + "</h1>" + topic.body};
+  }
+  if (!IniPath.empty()) {
+    pages[kAboutHelpContext].html +=
+        "<p>Settings file in use: <tt>" + HtmlEscaped(IniPath) + "</tt></p>";
   }
   contents += "</ul>";
   pages[kContentsHelpContext] = kvel::HelpPage{kContentsHelpContext, "Contents", contents};
