@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "KVEL_32.h"
 #include "KVEL_Var.h"
 #include "ui/HelpViewer.h"
 
@@ -160,6 +161,7 @@ void RegisterHelpPages() {
     pages[topic.context] = kvel::HelpPage{topic.context, topic.title,
                                           "<h1>" + std::string(topic.title) + "</h1>" + topic.body};
   }
+  pages[kAboutHelpContext].html += "<p>Version " + std::string(KvelVersion()) + "</p>";
   if (!IniPath.empty()) {
     pages[kAboutHelpContext].html +=
         "<p>Settings file in use: <tt>" + HtmlEscaped(IniPath) + "</tt></p>";

@@ -2,14 +2,18 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QIcon>
 #include <QToolButton>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "AppTestSupport.h"
+#include "KVEL_32.h"
+#include "KVEL_Help.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
+#include "ui/HelpViewer.h"
 #include "ui/IniFile.h"
 
 namespace {
@@ -93,6 +97,14 @@ TEST_F(ConfigFaultsTest, AWorkingLogSaysNothing) {
   form.DisplayText("fine");
   form.SpeedButton3->click();
   EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ConfigFaultsTest, AboutPageNamesTheVersionAndTheSettingsFileInUse) {
+  Start();
+  const std::string& about = kvel::HelpViewer::Instance().Pages().at(kAboutHelpContext).html;
+  EXPECT_NE(about.find("Version " + std::string(KvelVersion())), std::string::npos) << about;
+  EXPECT_NE(about.find(IniPathInFolder()), std::string::npos) << about;
+  EXPECT_FALSE(ProgramIcon().availableSizes().empty());
 }
 
 // An INI beside the program that cannot be written is read, and seeds the user's own file.
