@@ -105,7 +105,7 @@ void TForm1::LogWrite(const std::string& text, bool appendLineEnd) {
 void TForm1::Viewlogfile1Click() {
   const std::optional<std::string> path = kvel::RunFileDialog(
       this, kvel::FileDialogRequest{false, LogFileName, "Logfiles (*.LOG)|*.LOG", "LOG"});
-  if (path) OpenWithDesktop(*path);
+  if (path) OpenWithDesktop(*path, this);
 }
 
 void TForm1::Copy1Click() {

@@ -1,8 +1,11 @@
 // Settings files and logs that cannot be read or written: said once, and the program goes on.
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QPlainTextEdit>
+#include <QTest>
 #include <QToolButton>
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +13,7 @@
 
 #include "AppTestSupport.h"
 #include "KVEL_32.h"
+#include "KVEL_Events.h"
 #include "KVEL_Help.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
@@ -96,6 +100,34 @@ TEST_F(ConfigFaultsTest, AWorkingLogSaysNothing) {
   form.SpeedButton3->click();
   form.DisplayText("fine");
   form.SpeedButton3->click();
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// With no program for the file on the desktop, "View log file" shows it in a window of its own.
+TEST_F(ConfigFaultsTest, ViewLogFileWithoutADesktopProgramShowsTheLogReadOnly) {
+  TForm1& form = Start();
+  const std::string log = Folder() + "/KVEL.LOG";
+  std::ofstream(log, std::ios::binary) << "H23\r\n\xB5 step\r\n";
+  std::vector<std::string> asked;
+  SetDesktopOpener([&asked](const std::string& path) {
+    asked.push_back(path);
+    return false;
+  });
+  kvel::SetFileDialogHook([&log](const kvel::FileDialogRequest&) { return log; });
+  form.Viewlogfile1Click();
+  kvel::SetFileDialogHook({});
+  SetDesktopOpener({});
+  EXPECT_EQ(asked, std::vector<std::string>{log});
+  auto* viewer = form.findChild<QWidget*>(QStringLiteral("textViewer"));
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->isVisible());
+  auto* text = viewer->findChild<QPlainTextEdit*>(QStringLiteral("textViewerText"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->isReadOnly());
+  EXPECT_EQ(text->toPlainText(), QString::fromLatin1("H23\n\xB5 step\n"));
+  QTest::keyClick(text, Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_EQ(form.findChild<QWidget*>(QStringLiteral("textViewer")), nullptr);
   EXPECT_TRUE(boxes_.empty());
 }
 
