@@ -1,6 +1,6 @@
 # Cheaper clean builds (CI builds everything twice from nothing): precompiled headers for
 # every library and program, chosen by what each one links, and unity builds of the test
-# programs. Both are on by default only without a compiler launcher: ccache caches no
+# programs marked safe for it (kvel_add_test ... UNITY). Both are on by default only without a compiler launcher: ccache caches no
 # compilation that uses a precompiled header, and a unity batch recompiles whole when one
 # of its files changes, so a developer's incremental ccache build keeps them off.
 if(CMAKE_CXX_COMPILER_LAUNCHER)
@@ -95,11 +95,25 @@ function(kvel_reduce_build_cost)
     if("Qt6::Test" IN_LIST linked)
       list(APPEND headers <QTest>)
     endif()
-    if(KVEL_PCH)
-      target_precompile_headers(${target} PRIVATE ${headers})
-    endif()
-    if(KVEL_UNITY_TESTS AND is_test)
+    get_target_property(unity_safe ${target} KVEL_UNITY)
+    set(unity OFF)
+    if(KVEL_UNITY_TESTS AND is_test AND unity_safe)
+      set(unity ON)
       set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+    endif()
+    # A precompiled header costs about as much as compiling one file with those headers:
+    # it pays where many files share it, not in a unity build or a program of one file.
+    get_target_property(sources ${target} SOURCES)
+    list(FILTER sources INCLUDE REGEX "\\.(cpp|cc|cxx)$")
+    list(LENGTH sources files)
+    if(KVEL_PCH AND NOT unity AND files GREATER_EQUAL 4)
+      target_precompile_headers(${target} PRIVATE ${headers})
+      # GCC 12 loses the system-header mark of libstdc++ code that is inlined from a
+      # precompiled header and reports its known false array-bounds and stringop warnings
+      # (std::string copies) as if they were ours. Builds without the header keep them.
+      if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(${target} PRIVATE -Wno-array-bounds -Wno-stringop-overflow)
+      endif()
     endif()
   endforeach()
 endfunction()
