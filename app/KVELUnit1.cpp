@@ -54,6 +54,16 @@ void Log(const char* text) {
   DiagLog(kErrorLogName, text, true);
 }
 
+bool SameMessage(const std::exception_ptr& first, const std::exception& second) {
+  try {
+    std::rethrow_exception(first);
+  } catch (const std::exception& error) {
+    return std::string(error.what()) == second.what();
+  } catch (...) {
+    return false;
+  }
+}
+
 // Runs a handler of the window; an exception it raises goes to the default error display.
 template <typename Handler>
 auto Guard(TForm1* form, Handler handler) {
@@ -129,7 +139,7 @@ TForm1::TForm1(QWidget* parent)
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(Text("Timer1"));
-  Timer1->setInterval(1000);
+  Timer1->setInterval(kPollStartMs);
   Timer1->start();
 
   ConnectCommands();
@@ -357,7 +367,11 @@ void TForm1::FormCreate() {
   ComTerminal1->SetWrapLines(true);
   ComTerminal1->SetEmulation(kvel::teNone);
   IniPath = ResolveIniPath(QCoreApplication::applicationDirPath().toStdString());
-  UnitType = kvel::StrToInt(kvel::IniFile(IniPath).ReadString(kMainSection, kControlTypeKey, "4"));
+  RegisterHelpPages();  // the About page names the settings file in use
+  const kvel::IniFile ini(IniPath);
+  const std::string typeText = ini.ReadString(kMainSection, kControlTypeKey, "4");
+  ReportIniReadError(ini.ReadError());
+  UnitType = kvel::StrToInt(typeText);
   SelectedUnit = 100;
   Log("form create end");
 }
@@ -400,14 +414,28 @@ void TForm1::PutContrSpec() {
 }
 
 void TForm1::ReadConfig() {
+  std::vector<BadConfigValue> bad;
   {
     const kvel::IniFile ini(IniPath);
-    ReadConfigValues(ini, ConfigSection);
+    bad = ReadConfigValues(ini, ConfigSection);
+    ReportIniReadError(ini.ReadError());
+  }
+  if (!bad.empty()) {
+    // Shown, and the unit type is applied all the same with the default in its place.
+    kvel::Guarded(
+        [&bad] { throw kvel::EConvertError(BadConfigMessage(bad, ConfigSection, IniPath)); });
   }
   SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
   Log("rest OK");
   ApplyPortSettings();
   Log("comport updated, end of INI file");
+}
+
+void TForm1::ReportIniReadError(const std::string& error) {
+  if (error.empty() || iniReadErrorShown_) return;
+  iniReadErrorShown_ = true;
+  kvel::ShowMessageBox(this, error + "\nThe program goes on with the default settings.", "KVEL",
+                       kvel::MsgIcon::Warning);
 }
 
 void TForm1::WriteConfig() {
@@ -450,8 +478,10 @@ void TForm1::FormCloseQuery() {
   if (ComPort1.Connected()) ComPort1.ClosePort();
   try {
     kvel::IniFile(IniPath).WriteString(kMainSection, kControlTypeKey, std::to_string(UnitType));
-  } catch (const std::exception&) {
+  } catch (const std::exception& second) {
     if (!failure) throw;
+    // The same fault met twice (a settings file that cannot be written) is shown once.
+    if (SameMessage(failure, second)) std::rethrow_exception(failure);
     kvel::Guarded([&failure] { std::rethrow_exception(failure); });
     throw;
   }
@@ -619,6 +649,9 @@ void TForm1::ConnectCommands() {
   connect(Save1, &QAction::triggered, this, Guard(this, &TForm1::Save1Click));
   connect(Load1, &QAction::triggered, this, Guard(this, &TForm1::Load1Click));
   connect(ClearAll1, &QAction::triggered, this, Guard(this, &TForm1::ClearAll1Click));
+  // Leaving the edit field would make Qt select the entry matching its text: only the
+  // user's choice in the list changes the entry that "R" and auto-repeat send.
+  QObject::disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
   for (QWidget* part :
        {static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(ComboBox1->lineEdit())}) {
     part->setContextMenuPolicy(Qt::CustomContextMenu);

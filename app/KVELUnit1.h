@@ -126,6 +126,10 @@ class TForm1 : public QMainWindow {
   void ReadConfig();
   void WriteConfig();
   void ApplyPortSettings();
+  // Says once per run which settings file could not be read (`error` empty: nothing to say).
+  void ReportIniReadError(const std::string& error);
+  // Appends to the terminal log; the first failure after the log is switched on is shown.
+  void LogWrite(const std::string& text, bool appendLineEnd);
   // " COM1 9600 8 None 1": the port's current settings as status panel 0 shows them.
   std::string PortSettingsText() const;
 
@@ -213,6 +217,8 @@ class TForm1 : public QMainWindow {
   void ConnectCommands();
   void ConnectSetupCommands();
   bool PreviewKey(QObject* watched, QEvent* event);
+  // False for a key that a menu, a dialog or another window of the program takes.
+  bool OwnKey(const QWidget* widget) const;
   // Which control of this window a key for `widget` belongs to (nullptr: not this window).
   QWidget* KeyOwner(QWidget* widget) const;
   std::string SelectedEntry() const;
@@ -229,6 +235,9 @@ class TForm1 : public QMainWindow {
   const QWidget* passedTo_ = nullptr;  // the control it was let through to
 
   std::unique_ptr<KVELIndexerHost> indexerHost_;
+  bool iniReadErrorShown_ = false;
+  bool logFailureShown_ = false;  // since the terminal log was last switched on
+  bool pollStarted_ = false;      // the first tick of Timer1 has started the receive poll
   bool shown_ = false;
   bool formShowPending_ = false;  // shown, FormShow not run yet
   bool formShowDone_ = false;
@@ -238,6 +247,9 @@ class TForm1 : public QMainWindow {
 
 // The main window while the program runs (nullptr before and after).
 extern TForm1* Form1;
+
+// Timer1's interval from creation to the tick that starts the receive poll.
+inline constexpr int kPollStartMs = 1000;
 
 // The help context stored on every menu item and menu that has one.
 inline constexpr const char* kHelpContextProperty = "helpContext";

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <fstream>
@@ -64,6 +65,18 @@ QWidget* TForm1::KeyOwner(QWidget* widget) const {
   return widget;
 }
 
+bool TForm1::OwnKey(const QWidget* widget) const {
+  // Only keys this window itself receives are typed keys. A key that a menu (Esc closing it
+  // included), the menu bar, a dialog, a message box or the help viewer takes is theirs,
+  // even when it is delivered to a control of this window meanwhile.
+  if (IsWithin(widget, menuBar())) return false;
+  if (const QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this)
+    return false;
+  const QWidget* popup = QApplication::activePopupWidget();
+  return popup == nullptr || popup == ComboBox1->view()->window() ||
+         popup == ComboBox2->view()->window();
+}
+
 bool TForm1::PreviewKey(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyRelease) {
     passedKey_ = nullptr;
@@ -79,7 +92,7 @@ bool TForm1::PreviewKey(QObject* watched, QEvent* event) {
     return false;
   }
   QWidget* owner = KeyOwner(widget);
-  if (owner == nullptr || !isEnabled()) return false;
+  if (owner == nullptr || !isEnabled() || !OwnKey(widget)) return false;
   const auto* key = static_cast<QKeyEvent*>(event);
 
   if (key->key() == Qt::Key_Delete && owner == ComboBox1 && ComboBox1->view()->isVisible()) {
@@ -104,7 +117,7 @@ bool TForm1::PreviewKey(QObject* watched, QEvent* event) {
 
 bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
   const std::string typed(1, static_cast<char>(key));
-  if (LogOn) DiagLog(LogFileName, typed, false);
+  if (LogOn) LogWrite(typed, false);
   if (target == ComboBox1 || target == StringGrid1) return false;
   if (UnitType < 4 || UnitType > 7) return true;
 
@@ -130,8 +143,16 @@ bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
     return true;
   }
 
-  AutoRepeat = false;
-  Timer1->stop();
+  // Typing stops auto-repeat. Timer1 also makes the tick that first starts the receive poll:
+  // that tick must come whatever is typed, or nothing the controller sends is ever shown.
+  if (AutoRepeat) {
+    AutoRepeat = false;
+    if (pollStarted_) {
+      Timer1->stop();
+    } else {
+      Timer1->start(kPollStartMs);
+    }
+  }
   ComPort1.SendText(typed);
   if (ComTerminal1->LocalEcho()) ComTerminal1->PutText(typed);
   if (LineSent) {
@@ -164,7 +185,10 @@ bool TForm1::ComboBox1KeyPress(std::uint8_t key) {
     ++place;
   }
   // Inserting moves the current index along with its entry; the edit text stays as typed.
+  // Qt selects the first entry put into an empty list: only the user chooses the selection.
+  const bool noneSelected = ComboBox1->currentIndex() < 0;
   ComboBox1->insertItem(place, editText);
+  if (noneSelected) ComboBox1->setCurrentIndex(-1);
   ComboBox1->setEditText(editText);
   return true;
 }
@@ -172,7 +196,17 @@ bool TForm1::ComboBox1KeyPress(std::uint8_t key) {
 void TForm1::ComboBox1KeyDown(int key) {
   if (key != Qt::Key_Delete) return;
   const QModelIndex highlighted = ComboBox1->view()->currentIndex();
-  if (highlighted.isValid()) ComboBox1->removeItem(highlighted.row());
+  if (highlighted.isValid()) {
+    // Qt would select a neighbour of a removed selected entry, and a running auto-repeat
+    // would send that one instead: the selection is gone with its entry.
+    const bool selected = highlighted.row() == ComboBox1->currentIndex();
+    const QString editText = ComboBox1->currentText();
+    ComboBox1->removeItem(highlighted.row());
+    if (selected) {
+      ComboBox1->setCurrentIndex(-1);
+      ComboBox1->setEditText(editText);
+    }
+  }
   ComboBox1->hidePopup();
   ComboBox1->showPopup();
 }
@@ -204,6 +238,7 @@ void TForm1::Load1Click() {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (FindEntry(*ComboBox1, line) < 0) ComboBox1->addItem(Latin1(line));
   }
+  ComboBox1->setCurrentIndex(-1);
   ComboBox1->setEditText(QStringLiteral("Command buffer"));
 }
 
@@ -247,6 +282,7 @@ void TForm1::Timer1Timer() {
     return;
   }
   Timer1->stop();
+  pollStarted_ = true;
   RunFlag = 1;
   PollReceive();
 }

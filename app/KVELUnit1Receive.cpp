@@ -35,7 +35,7 @@ std::string Bytes(const QString& text) {
 
 void TForm1::DisplayText(const std::string& text) {
   ComTerminal1->PutText(text);
-  if (LogOn) DiagLog(LogFileName, text, false);
+  if (LogOn) LogWrite(text, false);
   if (DisplayTap) DisplayTap(text);
   if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
 }
@@ -78,22 +78,34 @@ void TForm1::HEXMode1Click() {
 
 void TForm1::SpeedButton3Click() {
   const std::string stamp = kvel::DateTimeStamp();
-  DiagLog(LogFileName, " ", true);
+  if (!LogOn) logFailureShown_ = false;
+  LogWrite(" ", true);
   LogOn = !LogOn;
   if (LogOn) {
     SpeedButton3->setText(QStringLiteral("Log is ON"));
-    DiagLog(LogFileName, "Log ON : " + stamp, true);
+    LogWrite("Log ON : " + stamp, true);
   } else {
     SpeedButton3->setText(QStringLiteral("Log is OFF"));
-    DiagLog(LogFileName, "Log OFF: " + stamp, true);
+    LogWrite("Log OFF: " + stamp, true);
   }
-  DiagLog(LogFileName, " ", true);
+  LogWrite(" ", true);
+}
+
+void TForm1::LogWrite(const std::string& text, bool appendLineEnd) {
+  const std::string failure = AppendToFile(LogFileName, text, appendLineEnd);
+  if (failure.empty() || logFailureShown_) return;
+  // Once: a log that cannot be written fails again at every byte shown.
+  logFailureShown_ = true;
+  kvel::ShowMessageBox(this,
+                       "Cannot write the terminal log file '" + LogFileName + "': " + failure +
+                           "\nThe terminal goes on; what it shows is not logged.",
+                       "KVEL", kvel::MsgIcon::Warning);
 }
 
 void TForm1::Viewlogfile1Click() {
   const std::optional<std::string> path = kvel::RunFileDialog(
       this, kvel::FileDialogRequest{false, LogFileName, "Logfiles (*.LOG)|*.LOG", "LOG"});
-  if (path) OpenWithDesktop(*path);
+  if (path) OpenWithDesktop(*path, this);
 }
 
 void TForm1::Copy1Click() {

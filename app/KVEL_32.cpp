@@ -5,9 +5,14 @@
 #include <optional>
 #include <string>
 
+#include <QDialog>
+#include <QIcon>
+
 #include "KVELUnit1.h"
+#include "KVEL_Var.h"
 #include "ui/Dialogs.h"
 #include "ui/ErrorDisplay.h"
+#include "ui/SignalCloser.h"
 
 namespace {
 
@@ -29,7 +34,83 @@ void InstallAutomaticDialogs() {
       [](const kvel::FileDialogRequest&) { return std::optional<std::string>(); });
 }
 
+constexpr const char* kUsage =
+    "Usage: kvel [--help | --version]\n"
+    "\n"
+    "KVEL is a terminal and service tool for programmable motion controllers (step-motor\n"
+    "indexers, servo drives, motion controls) on an RS-232 line. Only one KVEL runs at a\n"
+    "time; a later start brings the running one to the front.\n"
+    "\n"
+    "Serial ports are named COM1, COM2, ... in the program. COM<n> is the device named by\n"
+    "  KVEL_COM<n>             environment variable, e.g. KVEL_COM1=/dev/ttyUSB0\n"
+    "  ~/.config/kvel/ports.map  lines like COM3=/dev/serial/by-id/...\n"
+    "or else the n-th serial device present (ttyS ports first, then USB and ACM adapters).\n"
+    "\n"
+    "Files:\n"
+    "  KVEL_32.INI   the settings of each unit type: next to the program when that folder\n"
+    "                can be written, else in ~/.config/kvel/; KVEL_INI_DIR names another\n"
+    "                folder\n"
+    "  error.log, the terminal log (KVEL.LOG), LPARAM.TXT\n"
+    "                written in the current folder\n"
+    "\n"
+    "  --help        show this text and end\n"
+    "  --version     show the version and end\n";
+
+// The arguments that answer at once, before any window, display or file: true when one did.
+bool AnswerArguments(int argc, char** argv, int& exitCode) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--version") {
+      std::cout << "kvel " << KvelVersion() << std::endl;
+      exitCode = 0;
+      return true;
+    }
+    if (argument == "--help" || argument == "-h") {
+      std::cout << kUsage;
+      std::cout.flush();
+      exitCode = std::cout ? 0 : 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A termination signal ends the program as its close box does: menus and dialogs above the
+// window are closed first, then the window itself (saving, port and lock file, error.log).
+void CloseForSignal(TForm1& form) {
+  RunFlag = 0;
+  for (int guard = 0; guard < 32; ++guard) {
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+      popup->close();
+      continue;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == &form) break;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+      dialog->hide();
+    } else {
+      modal->close();
+    }
+  }
+  form.close();
+}
+
 }  // namespace
+
+const char* KvelVersion() {
+  return KVEL_VERSION;
+}
+
+QIcon ProgramIcon() {
+  // The images are linked in from a static library: registered here, where they are used.
+  Q_INIT_RESOURCE(kvel);
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/kvel/kvel-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
 
 void ShowOtherInstanceMessage(kvel::SingleInstance::Outcome outcome) {
   const char* text = outcome == kvel::SingleInstance::Outcome::OtherRestored
@@ -39,7 +120,11 @@ void ShowOtherInstanceMessage(kvel::SingleInstance::Outcome outcome) {
 }
 
 int KVEL_32(int argc, char** argv) {
+  if (int exitCode = 0; AnswerArguments(argc, argv, exitCode)) return exitCode;
   kvel::Application application(argc, argv);
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(KvelVersion()));
+  QGuiApplication::setDesktopFileName(QStringLiteral("kvel"));
+  QApplication::setWindowIcon(ProgramIcon());
   if (EnvOr("KVEL_AUTO_DIALOGS", "") == "1") InstallAutomaticDialogs();
 
   // Nothing may touch a file before this check: a second start leaves no trace.
@@ -59,6 +144,7 @@ int KVEL_32(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("KVEL"));
   TForm1 form;
   instance.SetRaiseHandler([&form] { return form.RaiseForOtherStart(); });
+  const kvel::SignalCloser closer([&form](int) { CloseForSignal(form); });
   form.show();
   return QApplication::exec();
 }

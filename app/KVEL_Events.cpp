@@ -9,12 +9,18 @@
 #include <utility>
 
 #include "ui/Clock.h"
+#include "ui/TextViewer.h"
 
 namespace {
 
 std::function<void(const std::string&)>& OpenFileHook() {
   static std::function<void(const std::string&)> hook;
   return hook;
+}
+
+std::function<bool(const std::string&)>& DesktopOpener() {
+  static std::function<bool(const std::string&)> opener;
+  return opener;
 }
 
 }  // namespace
@@ -35,12 +41,21 @@ void WaitServingEvents(int ms) {
   if (left > 0) kvel::Wait(static_cast<int>(left));
 }
 
-void OpenWithDesktop(const std::string& path) {
+void OpenWithDesktop(const std::string& path, QWidget* owner) {
   if (const auto& hook = OpenFileHook()) {
     hook(path);
     return;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+  const bool opened =
+      DesktopOpener()
+          ? DesktopOpener()(path)
+          : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+  // No program for the file, or no desktop to ask: the command must still show something.
+  if (!opened) kvel::ShowTextFile(owner, path);
+}
+
+void SetDesktopOpener(std::function<bool(const std::string&)> opener) {
+  DesktopOpener() = std::move(opener);
 }
 
 void SetOpenFileHook(std::function<void(const std::string&)> hook) {

@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+class QWidget;
+
 // How the main window waits between two reads of the port, and how it hands a file to the
 // desktop: the two places where it meets the platform outside the ui layer.
 
@@ -11,7 +13,10 @@
 // a test clock this is a plain kvel::Wait.
 void WaitServingEvents(int ms);
 
-// Asks the desktop to open `path` with the program registered for its type; the result is
-// not checked. While a hook is set (tests), it receives the path instead.
-void OpenWithDesktop(const std::string& path);
+// Asks the desktop to open `path` with the program registered for its type. When it has
+// none (or there is no desktop), the file is shown read-only in a window of the program's
+// own, over `owner`. While a hook is set (tests), it receives the path instead.
+void OpenWithDesktop(const std::string& path, QWidget* owner = nullptr);
 void SetOpenFileHook(std::function<void(const std::string&)> hook);
+// Stands in for the desktop's answer (tests): true when a program took the file.
+void SetDesktopOpener(std::function<bool(const std::string&)> opener);

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "KVEL_32.h"
+#include "KVEL_Var.h"
 #include "ui/HelpViewer.h"
 
 namespace {
@@ -90,8 +92,45 @@ const std::vector<Topic>& Topics() {
        "interval of <i>Repeat Setup</i>. Typing any key in the terminal stops it.</p>"},
       {1460, "View log file",
        "<p>(Alt+V) lets you choose a terminal log file and opens it with the program your "
-       "desktop uses for that file type. The log button on the tool bar switches logging on "
+       "desktop uses for that file type, or, when there is none, read-only in a window of "
+       "KVEL's own. The log button on the tool bar switches logging on "
        "and off; while it is on, all terminal traffic is appended to the log file.</p>"},
+      {2010, "Command buffer",
+       "<p>The command buffer on the tool bar keeps the lines you typed in the terminal, newest "
+       "first, at most 16; a line that differs from a kept one only in letter case is not kept "
+       "again. Each line you end with Enter becomes the selected entry.</p>"
+       "<p>Choose an entry from the list to select it: <b>R</b> (Alt+R) and auto-repeat send "
+       "the selected entry, not the text in the edit field. Typing a text in the edit field "
+       "and pressing Enter adds it to the list in alphabetical order without selecting it. "
+       "Delete removes the highlighted entry of the open list; removing the selected one "
+       "leaves nothing selected. Its pop-up menu holds <b>Clear All</b>, and <b>Save</b> and "
+       "<b>Load</b> for a text file with one command per line.</p>"},
+      {2020, "Repeat and auto repeat",
+       "<p><b>R</b> on the tool bar (Alt+R) sends the selected entry of the command buffer "
+       "once, followed by CR LF; with no entry selected it sends only CR LF.</p>"
+       "<p>Auto repeat (Alt+Q) sends it again and again at the interval set in "
+       "<i>Repeat Setup</i> (Alt+W, in milliseconds; 0 sends nothing). Typing any key in the "
+       "terminal stops it, as does <i>Scan for indexer</i>.</p>"},
+      {2030, "Keyboard macros",
+       "<p>Alt+0 ... Alt+9 send the ten macros of the selected unit type, set in "
+       "<i>Unit setup</i> (Alt+M). A macro is sent after one blank, with no line end added; "
+       "in its text the letters CR stand for a carriage return, LF for a line feed and ESC "
+       "for an escape character (upper case only). For example H23CR sends a blank, H23 and "
+       "a carriage return.</p>"},
+      {2040, "Hex mode",
+       "<p><b>HEX Mode</b> (Alt+H, menu <i>Commands</i>) shows every received control "
+       "character as its hexadecimal code between angle brackets, for example &lt;$0D&gt; "
+       "for a carriage return; a line feed also starts a new line. Choose it again to switch "
+       "it off. In hex mode received data is shown even while the L-parameter grid is "
+       "shown.</p>"},
+      {2050, "Terminal log",
+       "<p>The log button on the tool bar (<b>Log is OFF</b> / <b>Log is ON</b>) appends "
+       "everything the terminal shows and every key you type to the terminal log file of the "
+       "unit type (its hint names the file; KVEL.LOG in the current folder unless "
+       "<i>Unit setup</i> names another). Switching it on or off writes a line with the date "
+       "and time. If the file cannot be written (a missing folder, a full disk), you are told "
+       "once. <b>View log file</b> (Alt+V) opens a log file with the program your desktop "
+       "uses for it, or in a window of KVEL's own.</p>"},
       {5100, "MU / XMU I/O test",
        "<p>The (X)MU I/O test switches the indexer's outputs one by one, drives the strobe "
        "outputs, reads its four inputs and runs a guided automatic test that ends with a "
@@ -125,6 +164,26 @@ const std::vector<Topic>& Topics() {
   return topics;
 }
 
+std::string HtmlEscaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string Link(const Topic& topic) {
   return "<li><a href=\"ctx:" + std::to_string(topic.context) + "\">" + topic.title + "</a></li>";
 }
@@ -138,6 +197,11 @@ void RegisterHelpPages() {
     contents += Link(topic);
     pages[topic.context] = kvel::HelpPage{topic.context, topic.title,
                                           "<h1>" + std::string(topic.title) + "</h1>" + topic.body};
+  }
+  pages[kAboutHelpContext].html += "<p>Version " + std::string(KvelVersion()) + "</p>";
+  if (!IniPath.empty()) {
+    pages[kAboutHelpContext].html +=
+        "<p>Settings file in use: <tt>" + HtmlEscaped(IniPath) + "</tt></p>";
   }
   contents += "</ul>";
   pages[kContentsHelpContext] = kvel::HelpPage{kContentsHelpContext, "Contents", contents};

@@ -60,11 +60,14 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (watched == Edit1) {
+    // Only printable characters are typed text; Esc, Delete, Tab and the Ctrl keys keep their
+    // work (cancel, delete, next control, paste), and Esc thus still reaches "Cancel".
     const QString text = key->text();
     if (text.size() == 1) {
       const QChar c = text.front();
       const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
-      if (!digit && c != QLatin1Char('\b')) return true;
+      const bool printable = c.unicode() >= 32 && c.unicode() != 127;
+      if (printable && !digit) return true;
     }
   }
   return QDialog::eventFilter(watched, event);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "ui/Convert.h"
 #include "ui/IniFile.h"
@@ -126,22 +127,39 @@ void ResetProcessState() {
   ProgramFileName.clear();
 }
 
-void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd) {
+std::string AppendToFile(const std::string& fileName, const std::string& text, bool appendLineEnd) {
   // O_APPEND puts every write at the current end, also when another process appends meanwhile.
   // O_NONBLOCK keeps a log name that points at a FIFO or device from freezing the window:
   // without a reader such a file is simply skipped, like any file that cannot be opened.
   const FileDescriptor file(
       ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
-  if (file.Get() < 0) return;
-  if (!WriteAll(file.Get(), text)) return;
-  if (appendLineEnd) WriteAll(file.Get(), "\r\n");
+  if (file.Get() < 0) return std::strerror(errno);
+  errno = 0;
+  if (!WriteAll(file.Get(), text) || (appendLineEnd && !WriteAll(file.Get(), "\r\n"))) {
+    return errno != 0 ? std::strerror(errno) : "nothing was written";
+  }
+  return {};
 }
 
-void ReadConfigValues(const kvel::IniFile& ini, const std::string& section) {
+void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd) {
+  AppendToFile(fileName, text, appendLineEnd);
+}
+
+std::vector<BadConfigValue> ReadConfigValues(const kvel::IniFile& ini, const std::string& section) {
+  // A value that is not an integer costs only itself: it takes its default, every other key
+  // is read all the same, and a later save writes no other unit type's value over it.
+  std::vector<BadConfigValue> bad;
+  const auto integer = [&](const char* key, const char* defaultText) {
+    const std::string text = ini.ReadString(section, key, defaultText);
+    int value = 0;
+    if (kvel::TryStrToInt(text, &value)) return value;
+    bad.push_back({key, text, defaultText});
+    return kvel::StrToInt(defaultText);
+  };
   DiagLog(kErrorLogName, "INI file created", true);
-  ComPortNumber = kvel::StrToInt(ini.ReadString(section, "COMPort", "1"));
+  ComPortNumber = integer("COMPort", "1");
   DiagLog(kErrorLogName, "Comport read OK", true);
-  BaudValue = kvel::StrToInt(ini.ReadString(section, "Baudrate", "9600"));
+  BaudValue = integer("Baudrate", "9600");
   DiagLog(kErrorLogName, "Baudrate  read OK", true);
   DiagLog(kErrorLogName, "comport settings ", true);
   for (std::size_t n = 0; n < MacroText.size(); ++n) {
@@ -149,11 +167,22 @@ void ReadConfigValues(const kvel::IniFile& ini, const std::string& section) {
   }
   DiagLog(kErrorLogName, "macro settings", true);
   // The delay is held in 16 bits: larger values keep their low 16 bits.
-  RepeatDelay =
-      static_cast<std::uint16_t>(kvel::StrToInt(ini.ReadString(section, "Repeat delay", "1000")));
-  EmulationIndex = kvel::StrToInt(ini.ReadString(section, "Terminal Emulation", "1"));
+  RepeatDelay = static_cast<std::uint16_t>(integer("Repeat delay", "1000"));
+  EmulationIndex = integer("Terminal Emulation", "1");
   EditorPath = ini.ReadString(section, "Editor", kDefaultEditor);
   LogFileName = ini.ReadString(section, "Terminal Log File", kDefaultLogFile);
+  return bad;
+}
+
+std::string BadConfigMessage(const std::vector<BadConfigValue>& bad, const std::string& section,
+                             const std::string& iniPath) {
+  if (bad.empty()) return {};
+  std::string text = "'" + bad.front().text + "' is not a valid integer value\n";
+  for (const BadConfigValue& value : bad) {
+    text += "\n\"" + value.key + "\" in section [" + section + "] of " + iniPath + ": '" +
+            value.text + "' is replaced by the default " + value.defaultText + ".";
+  }
+  return text;
 }
 
 void WriteConfigValues(kvel::IniFile& ini, const std::string& section) {
@@ -177,5 +206,11 @@ std::string ResolveIniPath(const std::string& exeFolder) {
   const bool fileUsable =
       ::access(beside.c_str(), F_OK) != 0 || ::access(beside.c_str(), W_OK) == 0;
   if (folderWritable && fileUsable) return beside;
-  return JoinPath(kvel::UserConfigFolder(), kIniFileName);
+  // A settings file beside the program that may be read but not written (an installed or
+  // shared copy) still counts: it is read until the user's own file exists, and the first
+  // save starts the user's file from its content.
+  const std::string own = JoinPath(kvel::UserConfigFolder(), kIniFileName);
+  const bool besideReadable = ::access(beside.c_str(), R_OK) == 0;
+  kvel::IniFile::SetFallback(own, besideReadable ? beside : std::string());
+  return own;
 }

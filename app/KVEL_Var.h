@@ -66,13 +66,27 @@ void ResetProcessState();
 // Appends `text` (and CR LF when asked) to `fileName`, opening and closing the file on every
 // call. Never reports a failure: a file that cannot be opened receives nothing.
 void DiagLog(const std::string& fileName, const std::string& text, bool appendLineEnd);
+// The same write, saying why it failed (empty when it worked): for the terminal log, whose
+// failures the operator must hear of.
+std::string AppendToFile(const std::string& fileName, const std::string& text, bool appendLineEnd);
+
+// A configuration value whose text is not an integer.
+struct BadConfigValue {
+  std::string key;
+  std::string text;
+  std::string defaultText;  // what is used instead
+};
 
 // Loads the configuration values from `section`, logging each step to "error.log". A value
-// that is not an integer raises the conversion error; values read before it keep their new value.
-void ReadConfigValues(const kvel::IniFile& ini, const std::string& section);
+// that is not an integer takes its default and is returned; all other keys are read.
+std::vector<BadConfigValue> ReadConfigValues(const kvel::IniFile& ini, const std::string& section);
+// The conversion message for the first bad value, then where each one is and what replaces it.
+std::string BadConfigMessage(const std::vector<BadConfigValue>& bad, const std::string& section,
+                             const std::string& iniPath);
 // Stores the configuration values into `section`, key by key.
 void WriteConfigValues(kvel::IniFile& ini, const std::string& section);
 
 // Where "KVEL_32.INI" lives: $KVEL_INI_DIR when set; else next to the executable when that
-// file or folder can be written; else in the user's configuration folder.
+// file or folder can be written; else in the user's configuration folder, which a readable
+// file next to the executable seeds (IniFile::SetFallback).
 std::string ResolveIniPath(const std::string& exeFolder);

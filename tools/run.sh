@@ -30,8 +30,15 @@ fi
 kvel="$build/app/kvel"
 sim="$build/tools/sim/kvel-sim"
 
+# The program writes error.log, the terminal log (KVEL.LOG) and LPARAM.TXT into its current
+# folder: give it one of its own, outside the repository.
+state="${KVEL_WORK_DIR:-${XDG_STATE_HOME:-$HOME/.local/state}/kvel}"
+mkdir -p "$state"
+echo "run.sh: working folder $state (error.log, KVEL.LOG, LPARAM.TXT)"
+
 if [ "$real" = 1 ]; then
   [ -x "$kvel" ] || { echo "run.sh: $kvel has not been built" >&2; exit 1; }
+  cd "$state"
   exec "$kvel" "${args[@]}"
 fi
 
@@ -67,7 +74,7 @@ while IFS='=' read -r name path; do
 done <"$work/ports"
 
 if [ -x "$kvel" ]; then
-  "$kvel" "${args[@]}" || status=$?
+  (cd "$state" && "$kvel" "${args[@]}") || status=$?
   exit "${status:-0}"
 fi
 echo "run.sh: $kvel is not built yet; the simulator keeps running until Ctrl+C." >&2

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -54,8 +56,15 @@ class HelpWindow : public QWidget {
     splitter->addWidget(page_);
     splitter->setStretchFactor(1, 3);
     splitter->setSizes({220, 540});
-    auto* layout = new QHBoxLayout(this);
+    auto* close = new QPushButton(QStringLiteral("Close"));
+    close->setObjectName(QStringLiteral("helpClose"));
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter);
+    layout->addLayout(buttons);
 
     auto open = [this](QListWidgetItem* item) {
       if (item != nullptr) ShowPage(item->data(kContextRole).toInt());
@@ -105,9 +114,25 @@ class HelpWindow : public QWidget {
 
   void Present() {
     if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    // Each time it opens, it opens over the middle of the window it belongs to; while open,
+    // it stays where the user put it.
+    if (!isVisible() && parentWidget() != nullptr) {
+      const QRect owner = parentWidget()->window()->frameGeometry();
+      move(owner.center() - QPoint(width() / 2, height() / 2));
+    }
     show();
     raise();
     activateWindow();
+  }
+
+ protected:
+  // Esc closes the help, whichever of its controls has the focus.
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+      close();
+      return;
+    }
+    QWidget::keyPressEvent(event);
   }
 
  private:

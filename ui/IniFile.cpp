@@ -1,11 +1,14 @@
 #include "IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -25,7 +28,14 @@ struct Line {
 struct Document {
   std::vector<Line> lines;
   std::string eol = "\r\n";  // the style for lines this program adds
+  std::string bom;           // a UTF-8 byte-order mark the file begins with, written back
 };
+
+// Files that stand in for a missing INI file (see IniFile::SetFallback).
+std::map<std::string, std::string>& Fallbacks() {
+  static std::map<std::string, std::string> fallbacks;
+  return fallbacks;
+}
 
 char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -53,33 +63,53 @@ bool IsKeyLine(const std::string& text, const std::string& key) {
   return eq != std::string::npos && SameName(text.substr(0, eq), key);
 }
 
-// Nothing when the file does not exist. A file that exists but cannot be read gives
-// nothing to a reader (the defaults apply) and throws for a writer, which would otherwise
-// replace the whole file by its one new entry.
-std::optional<Document> Load(const std::string& path, bool forWrite) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    const int error = errno;
-    if (forWrite && error != ENOENT) {
-      throw std::runtime_error("Cannot read the INI file '" + path + "': " + std::strerror(error));
-    }
-    return std::nullopt;
+// The whole file into `content`: 0 when read, else the errno of the failure (ENOENT when it
+// does not exist). A folder of that name is a failure too, not an empty file.
+int ReadWhole(const std::string& path, std::string& content) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;  // a FIFO or device would block or never end
   }
-  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  char buffer[8192];
+  while (error == 0) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return error;
+}
+
+Document Parse(const std::string& content) {
   Document doc;
-  bool styleKnown = false;
   std::size_t start = 0;
+  if (content.rfind("\xEF\xBB\xBF", 0) == 0) {
+    doc.bom = content.substr(0, 3);
+    start = 3;
+  }
+  bool styleKnown = false;
   while (start < content.size()) {
-    const std::size_t nl = content.find('\n', start);
+    // CR LF, LF and a lone CR all end a line; each line keeps its own end.
+    const std::size_t brk = content.find_first_of("\r\n", start);
     Line line;
-    if (nl == std::string::npos) {
+    if (brk == std::string::npos) {
       line.text = content.substr(start);
       start = content.size();
     } else {
-      const bool crlf = nl > start && content[nl - 1] == '\r';
-      line.text = content.substr(start, nl - start - (crlf ? 1 : 0));
-      line.end = crlf ? "\r\n" : "\n";
-      start = nl + 1;
+      const bool crlf =
+          content[brk] == '\r' && brk + 1 < content.size() && content[brk + 1] == '\n';
+      line.text = content.substr(start, brk - start);
+      line.end = crlf ? "\r\n" : std::string(1, content[brk]);
+      start = brk + line.end.size();
       if (!styleKnown) {
         doc.eol = line.end;
         styleKnown = true;
@@ -88,6 +118,35 @@ std::optional<Document> Load(const std::string& path, bool forWrite) {
     doc.lines.push_back(std::move(line));
   }
   return doc;
+}
+
+std::string Reason(const std::string& path, int error) {
+  return "Cannot read the INI file '" + path + "': " + std::strerror(error);
+}
+
+// Nothing when the file does not exist (and no fallback stands in for it). A file that
+// exists but cannot be read gives nothing to a reader (the defaults apply; `readError` says
+// why) and throws for a writer, which would otherwise replace the whole file by its one
+// new entry.
+std::optional<Document> Load(const std::string& path, bool forWrite, std::string* readError) {
+  std::string content;
+  std::string source = path;
+  int error = ReadWhole(path, content);
+  if (error == ENOENT) {
+    const auto fallback = Fallbacks().find(path);
+    if (fallback != Fallbacks().end()) {
+      source = fallback->second;
+      content.clear();
+      error = ReadWhole(source, content);
+    }
+  }
+  if (error == ENOENT) return std::nullopt;
+  if (error != 0) {
+    if (forWrite) throw std::runtime_error(Reason(source, error));
+    if (readError != nullptr) *readError = Reason(source, error);
+    return std::nullopt;
+  }
+  return Parse(content);
 }
 
 // Index of the first header line of `section`, or npos.
@@ -107,8 +166,8 @@ std::size_t SectionEnd(const Document& doc, std::size_t header) {
 }
 
 std::optional<std::string> Lookup(const std::string& path, const std::string& section,
-                                  const std::string& key) {
-  const auto doc = Load(path, false);
+                                  const std::string& key, std::string* readError) {
+  const auto doc = Load(path, false, readError);
   if (!doc) return std::nullopt;
   const std::size_t header = FindSection(*doc, section);
   if (header == std::string::npos) return std::nullopt;
@@ -136,7 +195,7 @@ void CheckEntry(const std::string& section, const std::string& key, const std::s
 }
 
 void Save(const std::string& path, const Document& doc) {
-  std::string content;
+  std::string content = doc.bom;
   for (const Line& line : doc.lines) content += line.text + line.end;
   QSaveFile file(QFile::decodeName(path.c_str()));
   const auto fail = [&](const QString& reason) {
@@ -157,19 +216,21 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {}
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& defaultValue) const {
-  return Lookup(path_, section, key).value_or(defaultValue);
+  readError_.clear();
+  return Lookup(path_, section, key, &readError_).value_or(defaultValue);
 }
 
 int IniFile::ReadInteger(const std::string& section, const std::string& key,
                          int defaultValue) const {
-  const auto text = Lookup(path_, section, key);
+  readError_.clear();
+  const auto text = Lookup(path_, section, key, &readError_);
   return text ? StrToInt(*text) : defaultValue;
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
   CheckEntry(section, key, value);
-  Document doc = Load(path_, true).value_or(Document{});
+  Document doc = Load(path_, true, nullptr).value_or(Document{});
   const std::string entry = key + "=" + value;
   const std::size_t header = FindSection(doc, section);
   if (header == std::string::npos) {
@@ -206,8 +267,17 @@ void IniFile::WriteInteger(const std::string& section, const std::string& key, i
   WriteString(section, key, std::to_string(value));
 }
 
+void IniFile::SetFallback(const std::string& path, const std::string& source) {
+  if (source.empty()) {
+    Fallbacks().erase(path);
+  } else {
+    Fallbacks()[path] = source;
+  }
+}
+
 bool IniFile::SectionExists(const std::string& section) const {
-  const auto doc = Load(path_, false);
+  readError_.clear();
+  const auto doc = Load(path_, false, &readError_);
   return doc && FindSection(*doc, section) != std::string::npos;
 }
 

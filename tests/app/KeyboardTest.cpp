@@ -203,6 +203,7 @@ TEST_F(KeyboardTest, MacrosSendABlankAndTheTextWithTokensAndWait) {
 TEST_F(KeyboardTest, AutoRepeatTicksWithTheDelayUntilAKeyIsTyped) {
   TForm1& form = Start();
   UnitType = 5;
+  form.Timer1Timer();  // the first tick, which starts the receive poll
   RepeatDelay = 250;
   form.Autorepeat1Click();
   EXPECT_TRUE(form.Timer1->isActive());

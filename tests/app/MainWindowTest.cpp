@@ -222,51 +222,64 @@ TEST_F(MainWindowTest, SwitchingUnitTypesLoadsEachOwnSectionAndOverwritesAllValu
 
 struct BadKeyRow {
   const char* key;
-  const char* lastLogLine;
-  int baudValue;  // value after the failure
+  int baudValue;  // values after the start
   std::uint16_t repeatDelay;
   int emulationIndex;
 };
 
 class BadIntegerTest : public AppTest, public ::testing::WithParamInterface<BadKeyRow> {};
 
-TEST_P(BadIntegerTest, StopsAtTheKeyWithTheConversionMessage) {
+// A bad number costs only itself: every other key of the section is read, the unit type is
+// applied, and the close writes no other unit type's values over the section.
+TEST_P(BadIntegerTest, CostsOnlyItsOwnKey) {
   const BadKeyRow& row = GetParam();
-  std::string section = "[QN4100I]\r\n";
-  const std::vector<std::pair<std::string, std::string>> values{{"COMPort", "1"},
-                                                                {"Baudrate", "19200"},
-                                                                {"Repeat delay", "250"},
-                                                                {"Terminal Emulation", "3"},
-                                                                {"Terminal Log File", "T.LOG"}};
+  std::string ini =
+      "[MainSection]\r\nControl Type =5\r\n"
+      "[MU/XMUIndexers]\r\nBaudrate=19200\r\nAlt1 Macro=OTHER\r\nRepeat delay=500\r\n"
+      "Terminal Emulation=2\r\n[QN4100I]\r\n";
+  const std::vector<std::pair<std::string, std::string>> values{
+      {"COMPort", "1"},        {"Baudrate", "38400"},       {"Alt1 Macro", "MINE"},
+      {"Repeat delay", "250"}, {"Terminal Emulation", "3"}, {"Terminal Log File", "T.LOG"}};
   for (const auto& [key, value] : values) {
-    section += key + "=" + (key == row.key ? std::string("1x") : value) + "\r\n";
+    ini += key + "=" + (key == row.key ? std::string("1x") : value) + "\r\n";
   }
-  WriteIni(section);
+  WriteIni(ini);
   TForm1& form = Start();
+  ASSERT_TRUE(boxes_.empty());
+  form.QN4100I1->trigger();
 
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "'1x' is not a valid integer value");
+  EXPECT_EQ(boxes_[0].text.rfind("'1x' is not a valid integer value\n", 0), 0u) << boxes_[0].text;
+  EXPECT_NE(boxes_[0].text.find("\"" + std::string(row.key) + "\" in section [QN4100I]"),
+            std::string::npos)
+      << boxes_[0].text;
   EXPECT_EQ(boxes_[0].caption, "KVEL");
   EXPECT_EQ(boxes_[0].icon, kvel::MsgIcon::Error);
+  EXPECT_EQ(ComPortNumber, 1);
   EXPECT_EQ(BaudValue, row.baudValue);
+  EXPECT_EQ(MacroText[1], "MINE");
   EXPECT_EQ(RepeatDelay, row.repeatDelay);
   EXPECT_EQ(EmulationIndex, row.emulationIndex);
-  EXPECT_EQ(LogFileName, "KVEL.LOG");
-  EXPECT_FALSE(line_->IsOpen());
-  // The rest of the unit-type step and of the show are skipped.
-  EXPECT_EQ(Panel(0), " COM1 9600 8 None 1");
-  EXPECT_EQ(Panel(1), " EXT *.PGM");
-  EXPECT_EQ(Caption(), "KVEL");
-  EXPECT_TRUE(form.QN4100I1->isChecked());
-  EXPECT_EQ(LogLines().back(), row.lastLogLine);
+  EXPECT_EQ(LogFileName, "T.LOG");
+  EXPECT_TRUE(line_->IsOpen());
+  EXPECT_EQ(Caption(), " KVEL      QN4100I");
+  EXPECT_EQ(LogLines().back(), "comport updated, end of INI file");
+
+  form.close();
+  const std::string text = IniText();
+  const std::string section = text.substr(text.find("[QN4100I]"));
+  EXPECT_NE(section.find("Baudrate=" + std::to_string(row.baudValue) + "\r\n"), std::string::npos)
+      << section;
+  EXPECT_NE(section.find("Alt1 Macro=MINE\r\n"), std::string::npos) << section;
+  EXPECT_EQ(section.find("19200"), std::string::npos) << section;
+  EXPECT_EQ(section.find("OTHER"), std::string::npos) << section;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryIntegerKey, BadIntegerTest,
-    ::testing::Values(BadKeyRow{"COMPort", "INI file created", 9600, 1000, 1},
-                      BadKeyRow{"Baudrate", "Comport read OK", 9600, 1000, 1},
-                      BadKeyRow{"Repeat delay", "macro settings", 19200, 1000, 1},
-                      BadKeyRow{"Terminal Emulation", "macro settings", 19200, 250, 1}));
+INSTANTIATE_TEST_SUITE_P(EveryIntegerKey, BadIntegerTest,
+                         ::testing::Values(BadKeyRow{"COMPort", 38400, 250, 3},
+                                           BadKeyRow{"Baudrate", 9600, 250, 3},
+                                           BadKeyRow{"Repeat delay", 38400, 1000, 3},
+                                           BadKeyRow{"Terminal Emulation", 38400, 250, 1}));
 
 TEST_F(MainWindowTest, BadControlTypeLeavesNoUnitTypeAndNoSelectedUnit) {
   WriteIni("[MainSection]\r\nControl Type =x4\r\n");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -114,5 +115,105 @@ TEST(TwoProcessTest, SecondStartRaisesTheFirstAndLeavesNoFiles) {
   EXPECT_EQ(firstRun.process.state(), QProcess::Running);
   EXPECT_FALSE(std::filesystem::exists(first.toStdString() + "/KVEL_32.INI"));
 }
+
+}  // namespace
+
+namespace {
+
+struct SignalRow {
+  const char* name;
+  int signal;
+};
+
+class SignalShutdownTest : public ::testing::TestWithParam<SignalRow> {};
+
+// A termination signal ends the program the way its close box does: settings saved, the
+// port and its lock file released, error.log closed. --version and --help meanwhile answer
+// without a display, without the running instance and without touching a file.
+TEST_P(SignalShutdownTest, EndsThroughTheNormalClose) {
+  int argc = 1;
+  char name[] = "kvel_app_process_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication application(argc, argv);
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const QString home = root.filePath(QStringLiteral("home"));
+  const QString work = root.filePath(QStringLiteral("work"));
+  const QString quiet = root.filePath(QStringLiteral("quiet"));
+  for (const QString& dir : {home, work, quiet})
+    std::filesystem::create_directories(dir.toStdString());
+  Pty pty;
+  ASSERT_FALSE(pty.path.empty());
+  const std::string lockFile =
+      "/var/lock/LCK.." + std::filesystem::path(pty.path).filename().string();
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("HOME"), home);
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+  env.insert(QStringLiteral("KVEL_INSTANCE_KEY"),
+             QStringLiteral("kvel-signal-%1").arg(QCoreApplication::applicationPid()));
+  env.insert(QStringLiteral("KVEL_COM1"), QString::fromStdString(pty.path));
+  env.insert(QStringLiteral("KVEL_INI_DIR"), work);
+  QProcessEnvironment withDisplay = env;
+  withDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  withDisplay.insert(QStringLiteral("KVEL_AUTO_DIALOGS"), QStringLiteral("1"));
+
+  Running run;
+  run.process.setProcessEnvironment(withDisplay);
+  run.process.setWorkingDirectory(work);
+  run.process.start(QStringLiteral(KVEL_BINARY), {});
+  ASSERT_TRUE(run.process.waitForStarted(10000));
+  const std::string log = work.toStdString() + "/error.log";
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadFile(log).find("form show end") != std::string::npos; }, 30000))
+      << run.process.readAllStandardError().toStdString();
+  const bool locked = std::filesystem::exists(lockFile);
+
+  QProcessEnvironment noDisplay = env;
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    noDisplay.remove(QString::fromLatin1(variable));
+  }
+  for (const char* argument : {"--version", "--help"}) {
+    QProcess answer;
+    answer.setProcessEnvironment(noDisplay);
+    answer.setWorkingDirectory(quiet);
+    answer.start(QStringLiteral(KVEL_BINARY), {QString::fromLatin1(argument)});
+    ASSERT_TRUE(answer.waitForFinished(30000));
+    EXPECT_EQ(answer.exitCode(), 0) << argument;
+    const std::string said = answer.readAllStandardOutput().toStdString();
+    if (std::string(argument) == "--version") {
+      EXPECT_EQ(said, "kvel " KVEL_VERSION_TEXT "\n");
+    } else {
+      EXPECT_NE(said.find("KVEL_COM<n>"), std::string::npos) << said;
+      EXPECT_NE(said.find("KVEL_INI_DIR"), std::string::npos) << said;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(quiet.toStdString()));
+  ASSERT_EQ(run.process.state(), QProcess::Running);
+
+  // The signal arrives while the receive poll runs (it starts a second after the show), so
+  // the close begins inside its nested loop, as it does in use.
+  QThread::msleep(1500);
+  ASSERT_EQ(::kill(static_cast<pid_t>(run.process.processId()), GetParam().signal), 0);
+  ASSERT_TRUE(run.process.waitForFinished(30000));
+  EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(run.process.exitCode(), 0);
+  EXPECT_TRUE(locked) << lockFile;
+  EXPECT_FALSE(std::filesystem::exists(lockFile)) << lockFile;
+  const std::string ini = ReadFile(work.toStdString() + "/KVEL_32.INI");
+  EXPECT_NE(ini.find("[MainSection]\r\nControl Type =4\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[QN4100I]\r\nCOMPort=1\r\n"), std::string::npos) << ini;
+  const std::string text = ReadFile(log);
+  const std::size_t closing = text.rfind("KVEL closing : ");
+  ASSERT_NE(closing, std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.find("\r\n", closing)), "\r\n \r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalShutdownTest,
+                         ::testing::Values(SignalRow{"Term", SIGTERM}, SignalRow{"Int", SIGINT},
+                                           SignalRow{"Hup", SIGHUP}),
+                         [](const ::testing::TestParamInfo<SignalRow>& row) {
+                           return std::string(row.param.name);
+                         });
 
 }  // namespace

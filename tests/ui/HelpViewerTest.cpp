@@ -2,7 +2,9 @@
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QWidget>
@@ -89,6 +91,28 @@ TEST_F(HelpViewerTest, IndexSearchFiltersByTitleAndText) {
   EXPECT_TRUE(PageText().contains(QStringLiteral("Inputs and outputs")));
   search->setText(QStringLiteral("nothing like this"));
   EXPECT_EQ(IndexList()->count(), 0);
+}
+
+TEST_F(HelpViewerTest, OpensCentredOverItsOwnerAndEscOrCloseCloseIt) {
+  QWidget owner;
+  owner.setGeometry(200, 150, 640, 420);
+  owner.show();
+  viewer_.ShowContents(&owner);
+  QWidget* window = viewer_.Window();
+  ASSERT_NE(window, nullptr);
+  const QPoint middle = window->frameGeometry().center();
+  EXPECT_LE((middle - owner.frameGeometry().center()).manhattanLength(), 2)
+      << middle.x() << "," << middle.y();
+
+  // Esc in the search field, and the Close button.
+  viewer_.ShowIndex(&owner);
+  auto* search = window->findChild<QLineEdit*>(QStringLiteral("helpIndexSearch"));
+  QTest::keyClick(search, Qt::Key_Escape);
+  EXPECT_FALSE(window->isVisible());
+  viewer_.ShowContents(&owner);
+  EXPECT_TRUE(window->isVisible());
+  window->findChild<QPushButton*>(QStringLiteral("helpClose"))->click();
+  EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(HelpViewerTest, WindowGoesWithItsOwner) {

@@ -167,6 +167,71 @@ TEST_F(IniFileTest, UnwritableLocationThrowsWithTheReason) {
   EXPECT_EQ(Content(), "not a folder");
 }
 
+struct LineEndRow {
+  const char* name;
+  std::string before;  // holds [S] with k=1
+  std::string after;   // once n=2 is written into S and m=3 into a new section T
+};
+
+class IniLineEndTest : public IniFileTest, public testing::WithParamInterface<LineEndRow> {};
+
+// Files from other editors and systems are read, and written back in their own style.
+TEST_P(IniLineEndTest, ReadsAndKeepsTheFilesOwnLineEndsAndMark) {
+  const LineEndRow& row = GetParam();
+  SetContent(row.before);
+  EXPECT_EQ(ini_.ReadString("S", "k", "default"), "1");
+  EXPECT_TRUE(ini_.ReadError().empty());
+  ini_.WriteString("S", "n", "2");
+  ini_.WriteString("T", "m", "3");
+  EXPECT_EQ(Content(), row.after);
+  EXPECT_EQ(ini_.ReadString("T", "m", "default"), "3");
+}
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, IniLineEndTest,
+    testing::Values(LineEndRow{"CrOnly", "[S]\rk=1\r", "[S]\rk=1\rn=2\r\r[T]\rm=3\r"},
+                    LineEndRow{"CrOnlyNoLastEnd", "[S]\rk=1", "[S]\rk=1\rn=2\r\r[T]\rm=3\r"},
+                    LineEndRow{"BomCrLf", kBom + "[S]\r\nk=1\r\n",
+                               kBom + "[S]\r\nk=1\r\nn=2\r\n\r\n[T]\r\nm=3\r\n"},
+                    LineEndRow{"BomLf", kBom + "[S]\nk=1\n", kBom + "[S]\nk=1\nn=2\n\n[T]\nm=3\n"}),
+    [](const testing::TestParamInfo<LineEndRow>& row) { return std::string(row.param.name); });
+
+TEST_F(IniFileTest, AFolderInPlaceOfTheFileReadsAsDefaultsAndSaysWhy) {
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(path_)));
+  EXPECT_EQ(ini_.ReadString("S", "k", "default"), "default");
+  EXPECT_EQ(ini_.ReadInteger("S", "k", 7), 7);
+  EXPECT_FALSE(ini_.SectionExists("S"));
+  EXPECT_NE(ini_.ReadError().find("'" + path_ + "'"), std::string::npos) << ini_.ReadError();
+  EXPECT_NE(ini_.ReadError().find("Is a directory"), std::string::npos) << ini_.ReadError();
+  try {
+    ini_.WriteString("S", "k", "v");
+    ADD_FAILURE();
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(path_), std::string::npos) << error.what();
+  }
+  // A missing file is no read error.
+  IniFile missing(PathOf("none.INI"));
+  EXPECT_EQ(missing.ReadString("S", "k", "d"), "d");
+  EXPECT_TRUE(missing.ReadError().empty());
+}
+
+TEST_F(IniFileTest, AFallbackIsReadUntilTheFileExistsAndSeedsIt) {
+  const std::string shared = PathOf("shared.INI");
+  std::ofstream(shared, std::ios::binary) << "[S]\r\nk=shared\r\nj=1\r\n";
+  IniFile::SetFallback(path_, shared);
+  EXPECT_EQ(ini_.ReadString("S", "k", "d"), "shared");
+  ini_.WriteString("S", "k", "own");
+  EXPECT_EQ(Content(), "[S]\r\nk=own\r\nj=1\r\n");
+  std::ifstream in(shared, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[S]\r\nk=shared\r\nj=1\r\n");
+  // The own file wins from now on.
+  std::ofstream(shared, std::ios::binary) << "[S]\r\nk=changed\r\n";
+  EXPECT_EQ(ini_.ReadString("S", "k", "d"), "own");
+  IniFile::SetFallback(path_, "");
+}
+
 TEST_F(IniFileTest, ReadOnlyFolderThrows) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   const std::string locked = PathOf("locked");
