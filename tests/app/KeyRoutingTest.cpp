@@ -143,6 +143,7 @@ TEST_F(KeyRoutingTest, AKeyTypedInTheFirstSecondLeavesThePollStartAlone) {
   form_ = std::make_unique<TForm1>();
   TForm1& form = *form_;
   form.show();
+  ASSERT_TRUE(QTest::qWaitFor([&form] { return form.FormShowDone(); }, 5000));
   ASSERT_EQ(UnitType, 4);
   QTest::keyClick(form.ComTerminal1, Qt::Key_X);
   EXPECT_EQ(line_->TakeReceived().substr(0, 1), "x");
@@ -155,6 +156,7 @@ TEST_F(KeyRoutingTest, AKeyTypedInTheFirstSecondLeavesThePollStartAlone) {
   form_.reset();
   form_ = std::make_unique<TForm1>();
   form_->show();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return form_->FormShowDone(); }, 5000));
   RepeatDelay = 250;
   form_->Autorepeat1Click();
   QTest::keyClick(form_->ComTerminal1, Qt::Key_Y);
