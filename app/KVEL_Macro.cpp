@@ -229,6 +229,10 @@ void TMacroForm::FormShow() {
   setWindowTitle(Latin1((" Unit Setup -- " + UnitCaption).substr(0, 50)));
   Edit3->resize(Edit3->width(), 20);
   Edit1->resize(Edit1->width(), 20);
+  // Which settings file OK writes: beside the program, or the user's own when that one
+  // cannot be written.
+  Button2->setToolTip(QStringLiteral("Save changes and exit\nSettings file: ") +
+                      QString::fromLocal8Bit(IniPath.c_str()));
 }
 
 void TMacroForm::FormActivate() {
