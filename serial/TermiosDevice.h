@@ -61,9 +61,9 @@ class TermiosDevice final : public SerialDevice {
   std::string FailureDetail() const override;
 
   // The receive queue never holds less than this, whatever SetupComm asks: a program
-  // that reads every 100 ms takes 40 MB/s before the device is held back. The queue
+  // that reads every 100 ms takes 160 MB/s before the device is held back. The queue
   // only takes memory for what it holds.
-  static constexpr std::size_t kMinQueue = 4 * 1024 * 1024;
+  static constexpr std::size_t kMinQueue = 16 * 1024 * 1024;
   // The most the reader takes from the driver in one read.
   static constexpr std::size_t kReadSize = 64 * 1024;
 
