@@ -112,7 +112,8 @@ function(kvel_reduce_build_cost)
       # precompiled header and reports its known false array-bounds and stringop warnings
       # (std::string copies) as if they were ours. Builds without the header keep them.
       if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-        target_compile_options(${target} PRIVATE -Wno-array-bounds -Wno-stringop-overflow)
+        target_compile_options(${target} PRIVATE -Wno-array-bounds -Wno-stringop-overflow
+          -Wno-stringop-overread)
       endif()
     endif()
   endforeach()

@@ -159,21 +159,4 @@ TEST_F(IndexerPtyTest, ScanDownloadAndUploadWithAndWithoutParameters) {
   }
 }
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "kvel_indexer_pty_tests";
-    static char* argv[] = {name, nullptr};
-    application_ = std::make_unique<kvel::Application>(argc, argv);
-  }
-  void TearDown() override { application_.reset(); }
-
- private:
-  std::unique_ptr<kvel::Application> application_;
-};
-
-[[maybe_unused]] const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 }  // namespace

@@ -12,27 +12,6 @@
 #include "Transcript.h"
 #include "ui/ErrorDisplay.h"
 
-namespace {
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "indexer_tests";
-    static char* argv[] = {name, nullptr};
-    application_ = std::make_unique<kvel::Application>(argc, argv);
-  }
-  void TearDown() override { application_.reset(); }
-
- private:
-  std::unique_ptr<kvel::Application> application_;
-};
-
-[[maybe_unused]] const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-}  // namespace
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;

@@ -2,9 +2,9 @@
 
 #include <ostream>
 
-#include "KVEL_Text.h"
 #include "KVEL_Var.h"
 #include "Transcript.h"
+#include "indexer/KVEL_32_IDX.h"
 #include "ui/Clock.h"
 #include "ui/ErrorDisplay.h"
 
@@ -12,37 +12,11 @@ namespace {
 
 constexpr const char* kPortName = "COM71";
 
-// One application object for the whole test program, with the default error display.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "kvel_iotest_tests";
-    static char* argv[] = {name, nullptr};
-    application_ = std::make_unique<kvel::Application>(argc, argv);
-  }
-  void TearDown() override { application_.reset(); }
-
- private:
-  std::unique_ptr<kvel::Application> application_;
-};
-
-[[maybe_unused]] const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 }  // namespace
 
 std::string FakeHost::QueryUnitId() {
   ++unitQueries;
-  kvel::Wait(100);
-  port.PurgeBuffers(true, true);
-  port.SendText("H23\r");
-  kvel::Wait(500);
-  std::string reply;
-  port.ReceiveText(reply, port.PendingInput());
-  reply = FilterPrintable(reply);
-  if (const std::size_t eq = reply.find('='); eq != std::string::npos) reply.erase(eq, 1);
-  return reply;
+  return ::QueryUnitId(port);
 }
 
 void PrintTo(const Sent& sent, std::ostream* out) {

@@ -25,21 +25,6 @@ namespace {
 
 using kvel::TComComboBox;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[20] = "serial_setup_tests";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // A port that records the line settings its device holds after every apply, and counts the
 // whole-settings applies.
 class WatchedPort : public TComPort {

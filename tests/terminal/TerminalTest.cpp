@@ -18,22 +18,6 @@
 namespace kvel {
 namespace {
 
-// One application for all tests, gone before the program's statics are torn down.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[24] = "test_terminal_widget";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 class Terminal : public ::testing::Test {
  protected:
   std::string Row(int row) const {

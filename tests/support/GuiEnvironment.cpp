@@ -6,14 +6,15 @@
 
 namespace {
 
-// One application object for all widget tests of this executable.
+// One application object, with the default error display, for all widget tests of the
+// test program that links this.
 class GuiEnvironment : public testing::Environment {
  public:
   void SetUp() override { app_ = std::make_unique<kvel::Application>(argc_, argv_); }
   void TearDown() override { app_.reset(); }
 
  private:
-  char name_[16] = "test_ui_gui";
+  char name_[16] = "kvel_tests";
   char* argv_[2] = {name_, nullptr};
   int argc_ = 1;
   std::unique_ptr<kvel::Application> app_;
