@@ -20,6 +20,7 @@
 
 #include "CPort.h"
 #include "DeviceLock.h"
+#include "PortErrors.h"
 #include "PtyPair.h"
 #include "Termios2.h"
 #include "TermiosDevice.h"
@@ -34,16 +35,6 @@ std::string AllBytes() {
   std::string bytes;
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
   return bytes;
-}
-
-int ErrorOf(const std::function<void()>& call, int* systemError = nullptr) {
-  try {
-    call();
-  } catch (const EComPort& e) {
-    if (systemError != nullptr) *systemError = e.SystemError();
-    return e.ErrorNumber();
-  }
-  return 0;
 }
 
 // A port named COM31 pointing at a fresh pseudo-terminal.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "CPort.h"
+#include "PortErrors.h"
 #include "PtyPair.h"
 
 using kvel::test::PtyPair;
@@ -19,16 +20,6 @@ using kvel::test::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {
-
-int ErrorOf(const std::function<void()>& call, int* systemError = nullptr) {
-  try {
-    call();
-  } catch (const EComPort& e) {
-    if (systemError != nullptr) *systemError = e.SystemError();
-    return e.ErrorNumber();
-  }
-  return 0;
-}
 
 class PtyStressTest : public testing::Test {
  protected:

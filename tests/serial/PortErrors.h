@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+#include "CPort.h"
+
+// The error number of the EComPort that `call` raises (0 when it raises none), and its
+// system error code through `systemError`.
+inline int ErrorOf(const std::function<void()>& call, int* systemError = nullptr) {
+  try {
+    call();
+  } catch (const EComPort& e) {
+    if (systemError != nullptr) *systemError = e.SystemError();
+    return e.ErrorNumber();
+  }
+  return 0;
+}
