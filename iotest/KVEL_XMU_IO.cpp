@@ -25,28 +25,6 @@ constexpr int kNoResult = 999;
 constexpr const char* kTagProperty = "tag";
 const QString kStartCaption = QStringLiteral("Click on \"Start\"");
 
-QCheckBox* AddCheckBox(QWidget* parent, const char* name, const char* caption, QRect at) {
-  auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
-  box->setObjectName(QString::fromLatin1(name));
-  box->setGeometry(at);
-  return box;
-}
-
-QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, QRect at) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(at);
-  button->setAutoDefault(false);
-  return button;
-}
-
-QGroupBox* AddGroup(QWidget* parent, const char* name, const char* caption, QRect at) {
-  auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
-  group->setObjectName(QString::fromLatin1(name));
-  group->setGeometry(at);
-  return group;
-}
-
 // Position n (1-based) of `text` is "1"; a position beyond the end is not set.
 bool FlagSet(const std::string& text, std::size_t n) {
   return n >= 1 && n <= text.size() && text[n - 1] == '1';

@@ -1,5 +1,9 @@
 #include "WindowSupport.h"
 
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 void CentreOver(QWidget* window, const QWidget* owner, int down) {
@@ -15,4 +19,33 @@ void UseWindowFont(QWidget* window) {
   font.setFamily(QStringLiteral("Arial"));
   font.setPointSize(8);
   window->setFont(font);
+}
+
+QCheckBox* AddCheckBox(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(at);
+  return box;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(at);
+  button->setAutoDefault(false);
+  return button;
+}
+
+QGroupBox* AddGroup(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
+  group->setObjectName(QString::fromLatin1(name));
+  group->setGeometry(at);
+  return group;
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const char* caption, QRect at) {
+  auto* label = new QLabel(QString::fromLatin1(caption), parent);
+  if (name != nullptr) label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(at);
+  return label;
 }

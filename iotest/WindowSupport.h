@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <string>
 
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
 class QWidget;
 
 // Small helpers the test windows share.
@@ -18,3 +23,10 @@ void CentreOver(QWidget* window, const QWidget* owner, int down);
 
 // The font of the program's windows.
 void UseWindowFont(QWidget* window);
+
+// Controls placed at fixed positions, named as the windows' code refers to them. A label
+// without a name (nullptr) keeps none; buttons never become the default on Enter.
+QCheckBox* AddCheckBox(QWidget* parent, const char* name, const char* caption, QRect at);
+QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, QRect at);
+QGroupBox* AddGroup(QWidget* parent, const char* name, const char* caption, QRect at);
+QLabel* AddLabel(QWidget* parent, const char* name, const char* caption, QRect at);

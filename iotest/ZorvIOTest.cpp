@@ -75,28 +75,6 @@ std::string Fixed(double value, int decimals, int width = 0) {
   return text;
 }
 
-QGroupBox* AddGroup(QWidget* parent, const char* name, const char* caption, QRect at) {
-  auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
-  group->setObjectName(QString::fromLatin1(name));
-  group->setGeometry(at);
-  return group;
-}
-
-QLabel* AddLabel(QWidget* parent, const char* name, const char* caption, QRect at) {
-  auto* label = new QLabel(QString::fromLatin1(caption), parent);
-  if (name != nullptr) label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(at);
-  return label;
-}
-
-QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, QRect at) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(at);
-  button->setAutoDefault(false);
-  return button;
-}
-
 // The horizontal centres of the numbers in a numbers label such as "1    2     3", in the
 // label's parent's coordinates, so that lamps and boxes stand right above their numbers.
 std::vector<int> NumberCentres(const QLabel* label) {
