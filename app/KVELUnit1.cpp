@@ -23,6 +23,7 @@
 
 #include "KVELIndexerHost.h"
 #include "KVELIoTestHost.h"
+#include "KVEL_Events.h"
 #include "KVEL_Help.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
@@ -124,6 +125,7 @@ TForm1::TForm1(QWidget* parent)
   flow.SetXonXoffOut(false);
   flow.SetXonXoffIn(false);
   ComPort1.SetEvents(kAllComEvents);
+  pollWaker_ = std::make_unique<WaitWaker>();
 
   CreateMenus();
   CreateToolBar();

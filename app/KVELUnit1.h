@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@ class QToolBar;
 class QToolButton;
 class KVELIndexerHost;
 class KVELIoTestHost;
+class WaitWaker;
 namespace kvel {
 class TComTerminal;
 }
@@ -120,6 +122,9 @@ class TForm1 : public QMainWindow {
   void FormShow();
   // True once FormShow has run after the first show (it follows the first paint).
   bool FormShowDone() const { return formShowDone_; }
+  // A round of the receive poll that finds this much waiting is followed by the next one
+  // without the wait, and a wait ends as soon as this much has arrived.
+  static constexpr std::size_t kPollBacklogBytes = 64 * 1024;
   void FormCloseQuery();
   void FormClose();
   void PutContrSpec();
@@ -243,6 +248,7 @@ class TForm1 : public QMainWindow {
   bool formShowDone_ = false;
   bool closed_ = false;
   std::unique_ptr<KVELIoTestHost> ioTests_;
+  std::unique_ptr<WaitWaker> pollWaker_;
 };
 
 // The main window while the program runs (nullptr before and after).

@@ -51,10 +51,20 @@ void TForm1::PollReceive() {
   }
   int ownType = UnitType;
   pollType_ = &ownType;
+  // A device that sends faster than one round a period can show (a USB device at full
+  // speed, far above any RS-232 rate) is not kept waiting: once a backlog waits, the
+  // round's wait ends, and after a round that read a backlog the next round follows as
+  // soon as the window's messages have been served.
+  WaitWaker* const waker = pollWaker_.get();
+  ComPort1.SetInputNotice(kPollBacklogBytes, [waker] { waker->Wake(); });
   struct Running {
     int*& slot;
-    ~Running() { slot = nullptr; }
-  } running{pollType_};
+    TComPort& port;
+    ~Running() {
+      port.SetInputNotice(0, {});
+      slot = nullptr;
+    }
+  } running{pollType_, ComPort1};
   std::string received;
   while (RunFlag == 1 && UnitType == ownType) {
     RxCount = ComPort1.PendingInput();
@@ -66,7 +76,8 @@ void TForm1::PollReceive() {
         DisplayText(received);
       }
     }
-    WaitServingEvents(kPollPeriodMs);
+    if (static_cast<std::size_t>(RxCount) < kPollBacklogBytes)
+      WaitServingEvents(kPollPeriodMs, waker);
     kvel::ProcessMessages();
   }
 }

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QMetaObject>
+#include <QObject>
 #include <QTimer>
 #include <QUrl>
 #include <cstdint>
@@ -25,17 +27,37 @@ std::function<bool(const std::string&)>& DesktopOpener() {
 
 }  // namespace
 
-void WaitServingEvents(int ms) {
+WaitWaker::WaitWaker() : context_(std::make_unique<QObject>()) {}
+
+WaitWaker::~WaitWaker() = default;
+
+void WaitWaker::Wake() {
+  QMetaObject::invokeMethod(
+      context_.get(),
+      [this] {
+        woken_ = true;
+        if (loop_ != nullptr) loop_->quit();
+      },
+      Qt::QueuedConnection);
+}
+
+void WaitServingEvents(int ms, WaitWaker* waker) {
   if (&kvel::CurrentClock() != &kvel::SystemClock() || QCoreApplication::instance() == nullptr) {
     kvel::Wait(ms);
     return;
   }
+  if (waker != nullptr && std::exchange(waker->woken_, false)) return;
   // A nested loop that blocks until an event or the end of the wait: no busy polling, so an
   // idle poll costs next to nothing.
   const std::int64_t end = kvel::NowMs() + ms;
   QEventLoop loop;
   QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  QEventLoop* const outer = waker != nullptr ? std::exchange(waker->loop_, &loop) : nullptr;
   loop.exec();
+  if (waker != nullptr) {
+    waker->loop_ = outer;
+    if (std::exchange(waker->woken_, false)) return;
+  }
   // Once the application is quitting, event loops return at once; the wait still lasts.
   const std::int64_t left = end - kvel::NowMs();
   if (left > 0) kvel::Wait(static_cast<int>(left));

@@ -1,17 +1,40 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
+class QEventLoop;
+class QObject;
 class QWidget;
 
 // How the main window waits between two reads of the port, and how it hands a file to the
 // desktop: the two places where it meets the platform outside the ui layer.
 
+class WaitWaker;
+
 // Waits `ms` milliseconds for the receive poll. With the real clock the window's events are
-// served while waiting, so typed keys go out and echo at once and the window repaints; with
-// a test clock this is a plain kvel::Wait.
-void WaitServingEvents(int ms);
+// served while waiting, so typed keys go out and echo at once and the window repaints, and
+// a `waker` can end the wait early; with a test clock this is a plain kvel::Wait.
+void WaitServingEvents(int ms, WaitWaker* waker = nullptr);
+
+// Ends a WaitServingEvents early. Wake() may be called from any thread: the wait running on
+// the GUI thread, or else the next one there, ends at once. Lives on the GUI thread; nobody
+// may call Wake() once its destruction has begun.
+class WaitWaker {
+ public:
+  WaitWaker();
+  ~WaitWaker();
+  WaitWaker(const WaitWaker&) = delete;
+  WaitWaker& operator=(const WaitWaker&) = delete;
+  void Wake();
+
+ private:
+  friend void WaitServingEvents(int ms, WaitWaker* waker);
+  std::unique_ptr<QObject> context_;  // queued wake-ups are delivered to it, and die with it
+  QEventLoop* loop_ = nullptr;        // the wait in progress
+  bool woken_ = false;
+};
 
 // Asks the desktop to open `path` with the program registered for its type. When it has
 // none (or there is no desktop), the file is shown read-only in a window of the program's

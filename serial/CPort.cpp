@@ -311,6 +311,13 @@ void TCustomComPort::RemoveFreeNotification(const void* who) {
   std::erase_if(freeNotices_, [who](const auto& notice) { return notice.first == who; });
 }
 
+void TCustomComPort::SetInputNotice(std::size_t level, std::function<void()> notice) {
+  if (level == 0) notice = {};
+  inputNoticeLevel_ = notice ? level : 0;
+  inputNotice_ = std::move(notice);
+  if (device_ != nullptr) device_->SetInputNotice(inputNoticeLevel_, inputNotice_);
+}
+
 bool TCustomComPort::CanApply() const {
   return connected_ && device_ != nullptr && settingsChangeCount_ == 0 && !loading_ && !designing_;
 }
@@ -417,6 +424,7 @@ void TCustomComPort::OpenPort() {
   if (connected_ || designing_) return;
   DoBeforeOpen();
   OpenDevice();
+  if (inputNotice_) device_->SetInputNotice(inputNoticeLevel_, inputNotice_);
   connected_ = true;
   try {
     ApplyAllSettings();

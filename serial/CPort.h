@@ -423,6 +423,11 @@ class TCustomComPort {
   // for the caller to hand to the default error display.
   void Loaded();
 
+  // Asks the device to call `notice` (from a thread of its own) when `level` bytes or more
+  // wait in its receive queue; once, until a read takes the queue below the level. Kept
+  // across closing and reopening; level 0 or an empty notice removes it, and once that
+  // call returns the old notice is not running and is never called again.
+  void SetInputNotice(std::size_t level, std::function<void()> notice);
   // Whoever keeps a pointer to this port hears of its destruction (after its close).
   void FreeNotification(const void* who, std::function<void()> notice);
   void RemoveFreeNotification(const void* who);
@@ -542,6 +547,8 @@ class TCustomComPort {
   TSyncMethod syncMethod_ = smThreadSync;
   TStoredProps storedGroups_{sgBasic};
   std::vector<std::pair<const void*, std::function<void()>>> freeNotices_;
+  std::size_t inputNoticeLevel_ = 0;
+  std::function<void()> inputNotice_;
   std::string name_;
   bool loading_ = false;
   bool designing_ = false;

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "Termios2.h"
@@ -153,6 +154,24 @@ bool TermiosDevice::InputThrottled() const {
   return rx_.size() >= QueueCapacity();
 }
 
+void TermiosDevice::SetInputNotice(std::size_t level, std::function<void()> notice) {
+  std::lock_guard noticeLock(noticeMutex_);
+  notice_ = std::move(notice);
+  std::lock_guard lock(mutex_);
+  noticeLevel_ = notice_ ? level : 0;
+  noticed_ = false;
+}
+
+bool TermiosDevice::TakeNoticeDue() {
+  if (noticeLevel_ == 0 || noticed_ || rx_.size() < noticeLevel_) return false;
+  noticed_ = true;
+  return true;
+}
+
+void TermiosDevice::CheckNoticeRearm() {
+  if (noticed_ && rx_.size() < noticeLevel_) noticed_ = false;
+}
+
 std::size_t TermiosDevice::QueueCapacity() const {
   return std::max<std::size_t>(inputSize_, kMinQueue);
 }
@@ -182,26 +201,40 @@ void TermiosDevice::ReaderLoop() {
     if (!throttled && fds[1].revents != 0) {
       bool gotData = false;
       for (;;) {
-        std::unique_lock lock(mutex_);
-        // Never read more than the queue can take, so nothing read is dropped.
-        const std::size_t room =
-            std::min(buffer.size(), QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+        // The read happens under the read lock, so a purge falls wholly before it (and the
+        // bytes read here arrived after the purge) or wholly after it (and removes them).
+        // The queue's own lock is not held across the call: a read of a tty can sleep in
+        // the kernel, and the program's queue counts and reads must not wait for that.
+        std::unique_lock readLock(readMutex_);
+        std::size_t room = 0;
+        {
+          // Never read more than the queue can take, so nothing read is dropped. Only this
+          // thread adds to the queue, so the room cannot shrink before the bytes go in.
+          std::lock_guard lock(mutex_);
+          room = std::min(buffer.size(), QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+        }
         if (room == 0) break;
-        // The read happens under the lock, so a purge falls wholly before it (and the bytes
-        // read here arrived after the purge) or wholly after it (and removes them).
         const ssize_t n = read(fd_.Get(), buffer.data(), room);
         const int error = errno;
+        std::unique_lock lock(mutex_);
         if (n > 0) {
           gotData = true;
           Deliver(buffer.data(), static_cast<std::size_t>(n));
           throttled = InputThrottled();
+          const bool tell = TakeNoticeDue();
           lock.unlock();
+          readLock.unlock();
           dataCv_.notify_all();
           eventCv_.notify_all();
+          if (tell) {
+            std::lock_guard noticeLock(noticeMutex_);
+            if (notice_) notice_();
+          }
           if (throttled) break;
           continue;
         }
         lock.unlock();
+        readLock.unlock();
         if (n == 0) {  // hung up: the far end or the adapter has gone
           MarkLost(EIO);
           return;
@@ -551,6 +584,7 @@ int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got)
     *got += n;
   };
   auto finish = [&](int rc) {
+    CheckNoticeRearm();
     const bool resume = wasThrottled && !InputThrottled();
     lock.unlock();
     if (resume) Wake();
@@ -609,9 +643,14 @@ int TermiosDevice::Purge(std::uint32_t flags) {
     lock.lock();
   }
   if ((flags & kPurgeRxClear) != 0) {
+    // Wholly before or wholly after a read of the reader thread (see ReaderLoop).
+    lock.unlock();
+    std::lock_guard readLock(readMutex_);
+    lock.lock();
     if (tcflush(fd_.Get(), TCIFLUSH) != 0) return errno;
     rx_.clear();
     markState_ = 0;
+    CheckNoticeRearm();
   }
   const bool resume = wasThrottled && !InputThrottled();
   lock.unlock();

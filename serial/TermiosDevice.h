@@ -59,6 +59,7 @@ class TermiosDevice final : public SerialDevice {
   int WaitCommEvent(std::uint32_t* events) override;
   void CancelWait() override;
   std::string FailureDetail() const override;
+  void SetInputNotice(std::size_t level, std::function<void()> notice) override;
 
   // The receive queue never holds less than this, whatever SetupComm asks: a program
   // that reads every 100 ms takes 160 MB/s before the device is held back. The queue
@@ -71,6 +72,8 @@ class TermiosDevice final : public SerialDevice {
   TermiosDevice() = default;
   void ReaderLoop();
   void Wake();
+  bool TakeNoticeDue();  // mutex held
+  void CheckNoticeRearm();  // mutex held
   void Deliver(const std::uint8_t* data, std::size_t count);            // mutex held
   void Queue(std::uint8_t byte, bool filterable);                       // mutex held
   std::size_t QueuePlain(const std::uint8_t* data, std::size_t count);  // mutex held
@@ -91,7 +94,16 @@ class TermiosDevice final : public SerialDevice {
   DeviceLock lock_;
   std::thread reader_;
 
+  // Held by the reader across its read of the tty, and by a purge of the input: taken
+  // before `mutex_` when both are held.
+  std::mutex readMutex_;
+  // Taken before `mutex_` when both are held; the reader calls the notice under this one
+  // only, so replacing the notice waits for a call in progress.
+  std::mutex noticeMutex_;
+  std::function<void()> notice_;  // noticeMutex_
   mutable std::mutex mutex_;
+  std::size_t noticeLevel_ = 0;  // 0: no notice
+  bool noticed_ = false;         // told at this level; re-armed when the queue falls below
   std::condition_variable dataCv_;
   std::condition_variable eventCv_;
   bool stop_ = false;

@@ -151,6 +151,12 @@ void TComTerminal::PutText(const std::string& text) {
 void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
   Batch batch(*this);
   for (std::size_t i = 0; i < count; ++i) {
+    // Printable text outside a sequence, with nobody to tell of each character, goes in a
+    // row's worth at a time: the bulk of what a device sends.
+    if (bytes[i] >= 32 && !OnChar && (!codec_ || !codec_->InSequence())) {
+      i += PutPrintableRun(bytes + i, count - i) - 1;
+      continue;
+    }
     if (!codec_) {
       WriteChar(bytes[i]);
       continue;
@@ -173,6 +179,38 @@ void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
         break;
     }
   }
+}
+
+std::size_t TComTerminal::PutPrintableRun(const std::uint8_t* bytes, std::size_t count) {
+  const TColor fore = bold_ ? altColorRgb_ : (reverse_ ? colorRgb_ : fontColorRgb_);
+  const TColor back = reverse_ ? fontColorRgb_ : colorRgb_;
+  std::size_t i = 0;
+  while (i < count && bytes[i] >= 32) {
+    const int row = cursorRow_;
+    const int first = std::clamp(cursorCol_, 1, columns_);
+    // Up to the row's last column the cursor only moves on; there the usual advance
+    // decides (wrap and scroll, or stay on the last column).
+    const auto room = static_cast<std::size_t>(columns_ - first + 1);
+    std::size_t n = 0;
+    while (n < room && i + n < count && bytes[i + n] >= 32) ++n;
+    TTermCell* cells = &buffer_.Cell(first, row);
+    for (std::size_t k = 0; k < n; ++k) {
+      cells[k].Ch = bytes[i + k];
+      cells[k].Fore = fore;
+      cells[k].Back = back;
+      cells[k].Underline = underline_;
+    }
+    i += n;
+    const int last = first + static_cast<int>(n) - 1;
+    MarkCells(first, last, row);
+    if (last < columns_) {
+      cursorCol_ = last + 1;
+    } else {
+      cursorCol_ = columns_;
+      AdvanceCursor();
+    }
+  }
+  return i;
 }
 
 void TComTerminal::PutChar(std::uint8_t ch) {

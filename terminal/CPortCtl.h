@@ -151,6 +151,9 @@ class TComTerminal : public QAbstractScrollArea {
   friend class Batch;
 
   void WriteChar(std::uint8_t ch);
+  // Writes the printable bytes (32 and up) at the start of `bytes` as WriteChar would, one
+  // row at a time; returns how many it took (at least one when the first is printable).
+  std::size_t PutPrintableRun(const std::uint8_t* bytes, std::size_t count);
   void CreateCodec();
   void Reallocate();
   void MeasureFont();
