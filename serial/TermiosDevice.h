@@ -72,8 +72,8 @@ class TermiosDevice final : public SerialDevice {
   TermiosDevice() = default;
   void ReaderLoop();
   void Wake();
-  bool TakeNoticeDue();  // mutex held
-  void CheckNoticeRearm();  // mutex held
+  bool TakeNoticeDue();                                                 // mutex held
+  void CheckNoticeRearm();                                              // mutex held
   void Deliver(const std::uint8_t* data, std::size_t count);            // mutex held
   void Queue(std::uint8_t byte, bool filterable);                       // mutex held
   std::size_t QueuePlain(const std::uint8_t* data, std::size_t count);  // mutex held
