@@ -18,6 +18,7 @@
 #include "KVEL_Var.h"
 #include "PtyPair.h"
 #include "terminal/CPortCtl.h"
+#include "ui/Clock.h"
 #include "ui/ErrorDisplay.h"
 
 namespace {
@@ -61,6 +62,47 @@ TEST_F(ReceiveTest, ReadsEveryHundredMillisecondsAndServesHandlersBetween) {
   EXPECT_EQ(clock_.Calls(), (std::vector<int>{100, -1, 100, -1, 100, -1, 100, -1, 100, -1}));
   EXPECT_EQ(RunFlag, 0);
   (void)form;
+}
+
+TEST_F(ReceiveTest, ARoundThatReadsABacklogIsFollowedAtOnceByTheNext) {
+  TForm1& form = StartPolling();
+  form.ComPort1.Buffer().SetInputSize(1 << 20);
+  std::string data(TForm1::kPollBacklogBytes + 1000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
+  line_->Send(data);
+  clock_.ScheduleAt(clock_.NowMs() + 150, [this] { line_->Send("small"); });
+  clock_.ClearCalls();
+  PollFor(350);
+  // Backlog: no wait. Then the usual wait, also after a round with a little in it.
+  const std::vector<int> calls = clock_.Calls();
+  ASSERT_GE(calls.size(), 5u);
+  EXPECT_EQ(std::vector<int>(calls.begin(), calls.begin() + 5),
+            (std::vector<int>{-1, 100, -1, 100, -1}));
+  EXPECT_TRUE(shown_ == data + "small") << shown_.size();
+}
+
+TEST(PollWait, AWakeFromAnyThreadEndsTheWaitEarly) {
+  using Clock = std::chrono::steady_clock;
+  ASSERT_EQ(&kvel::CurrentClock(), &kvel::SystemClock());
+  WaitWaker waker;
+  // From another thread, while the wait runs.
+  std::thread other([&waker] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    waker.Wake();
+  });
+  Clock::time_point start = Clock::now();
+  WaitServingEvents(20000, &waker);
+  other.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  // Before the wait: the next wait ends at once.
+  waker.Wake();
+  start = Clock::now();
+  WaitServingEvents(20000, &waker);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  // Each wake ends one wait only.
+  start = Clock::now();
+  WaitServingEvents(40, &waker);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
 }
 
 TEST_F(ReceiveTest, HiddenTerminalDropsDataUnlessHexModeIsOn) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -148,6 +149,58 @@ TEST_F(PtyPortTest, PurgeDiscardsInput) {
   EXPECT_EQ(port_.PendingInput(), 0);
   pty_.Write("new");
   EXPECT_EQ(ReadAll(3), "new");
+}
+
+TEST_F(PtyPortTest, InputNoticeComesOnceAtItsLevelUntilAReadTakesTheQueueBelowIt) {
+  std::atomic<int> calls{0};
+  // Asked for before the opening: the device opened later takes it.
+  port_.SetInputNotice(1000, [&calls] { ++calls; });
+  port_.OpenPort();
+  pty_.Write(std::string(999, 'a'));
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 999; }));
+  EXPECT_EQ(calls, 0);
+  pty_.Write("b");
+  ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
+  pty_.Write(std::string(3000, 'c'));
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 4000; }));
+  // A read that leaves the queue at the level does not re-arm it.
+  std::string text;
+  port_.ReceiveText(text, 3000);
+  pty_.Write("d");
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 1001; }));
+  EXPECT_EQ(calls, 1);
+  port_.ReceiveText(text, 1001);
+  pty_.Write(std::string(1500, 'e'));
+  ASSERT_TRUE(WaitFor([&] { return calls == 2; }));
+  // A purge re-arms it as well.
+  port_.PurgeBuffers(true, false);
+  pty_.Write(std::string(1000, 'f'));
+  ASSERT_TRUE(WaitFor([&] { return calls == 3; }));
+  // Removed: never called again, also after closing and reopening.
+  port_.SetInputNotice(0, [&calls] { ++calls; });
+  port_.PurgeBuffers(true, false);
+  port_.ClosePort();
+  port_.OpenPort();
+  pty_.Write(std::string(5000, 'g'));
+  ASSERT_TRUE(WaitFor([&] { return port_.PendingInput() == 5000; }));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(calls, 3);
+}
+
+TEST_F(PtyPortTest, RemovingTheInputNoticeWaitsForACallInProgress) {
+  std::atomic<bool> started{false};
+  std::atomic<bool> finished{false};
+  port_.SetInputNotice(10, [&] {
+    started = true;
+    std::this_thread::sleep_for(100ms);
+    finished = true;
+  });
+  port_.OpenPort();
+  pty_.Write(std::string(20, 'x'));
+  ASSERT_TRUE(WaitFor([&] { return started.load(); }));
+  port_.SetInputNotice(0, {});
+  // Whoever owned what the notice touched may free it now.
+  EXPECT_TRUE(finished);
 }
 
 TEST_F(PtyPortTest, MarkedBytesAndDroppedNulls) {

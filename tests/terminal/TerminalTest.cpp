@@ -690,6 +690,61 @@ TEST_F(BoundTerminal, RebindingMovesTheLink) {
 }
 
 // The bytes of a line arrive in any order and split anyhow; nothing may leave the grid.
+// Printable text goes into the grid a row at a time unless a handler watches each
+// character; both ways must leave the same cells, attributes and cursor.
+TEST(TerminalText, RowsAtATimeEqualCharacterByCharacter) {
+  TComTerminal bulk;
+  TComTerminal single;
+  std::size_t watched = 0;
+  single.OnChar = [&watched](TComTerminal&, std::uint8_t) { ++watched; };
+  std::mt19937 random(11u);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::uniform_int_distribution<int> length(1, 300);
+  std::uniform_int_distribution<int> printable(32, 255);
+  const char* controls[] = {"\r\n",    "\r",      "\n",      "\t",         "\b",          "\033[1m",
+                            "\033[7m", "\033[4m", "\033[0m", "\033[5;78H", "\033[24;80H", "\033[K",
+                            "\033[2J", "\033Y!~", "\033[1",  "\033A"};
+  for (int round = 0; round < 400; ++round) {
+    std::string block;
+    while (block.size() < 2000) {
+      if (pick(random) < 50) {
+        const int n = length(random);
+        for (int i = 0; i < n; ++i) block.push_back(static_cast<char>(printable(random)));
+      } else {
+        block += controls[static_cast<std::size_t>(pick(random)) % std::size(controls)];
+      }
+    }
+    if (round % 40 == 3) {
+      const auto emulation = static_cast<TTermEmulation>(round % 3);
+      bulk.SetEmulation(emulation);
+      single.SetEmulation(emulation);
+    }
+    if (round % 25 == 7) {
+      bulk.SetWrapLines(!bulk.WrapLines());
+      single.SetWrapLines(bulk.WrapLines());
+    }
+    if (round % 60 == 11) {
+      bulk.SetColumns(20 + round % 120);
+      single.SetColumns(bulk.Columns());
+    }
+    // Split anywhere, also inside a sequence or a run.
+    const std::size_t cut = static_cast<std::size_t>(pick(random)) * block.size() / 100;
+    for (TComTerminal* t : {&bulk, &single}) {
+      t->PutText(block.substr(0, cut));
+      t->PutText(block.substr(cut));
+    }
+    ASSERT_EQ(bulk.CursorCol(), single.CursorCol()) << "round " << round;
+    ASSERT_EQ(bulk.CursorRow(), single.CursorRow()) << "round " << round;
+    for (int row = 1; row <= bulk.Rows(); ++row) {
+      for (int col = 1; col <= bulk.Columns(); ++col) {
+        ASSERT_EQ(bulk.Buffer().Cell(col, row), single.Buffer().Cell(col, row))
+            << "round " << round << " cell " << col << "," << row;
+      }
+    }
+  }
+  EXPECT_GT(watched, 0u);
+}
+
 TEST_F(Terminal, RandomInputKeepsTheCursorInsideTheGrid) {
   term.show();
   std::mt19937 random(7u);
