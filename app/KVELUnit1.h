@@ -123,8 +123,9 @@ class TForm1 : public QMainWindow {
   // True once FormShow has run after the first show (it follows the first paint).
   bool FormShowDone() const { return formShowDone_; }
   // A round of the receive poll that finds this much waiting is followed by the next one
-  // without the wait, and a wait ends as soon as this much has arrived.
-  static constexpr std::size_t kPollBacklogBytes = 64 * 1024;
+  // without the wait, a wait ends as soon as this much has arrived, and for one poll period
+  // after such a round the waits last 10 ms instead of 100.
+  static constexpr std::size_t kPollBacklogBytes = 16 * 1024;
   void FormCloseQuery();
   void FormClose();
   void PutContrSpec();

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QToolButton>
+#include <cstdint>
 #include <sstream>
 
 #include "KVELUnit1.h"
@@ -21,6 +22,8 @@ namespace {
 
 constexpr int kGridRowCount = 17;
 constexpr int kPollPeriodMs = 100;
+// The wait between two rounds while a fast device streams (see PollReceive).
+constexpr int kStreamWaitMs = 10;
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -54,8 +57,10 @@ void TForm1::PollReceive() {
   // A device that sends faster than one round a period can show (a USB device at full
   // speed, far above any RS-232 rate) is not kept waiting: once a backlog waits, the
   // round's wait ends, and after a round that read a backlog the next round follows as
-  // soon as the window's messages have been served.
+  // soon as the window's messages have been served. For one period after a backlog the
+  // waits are short, so that the end of a burst is not left waiting for a full period.
   WaitWaker* const waker = pollWaker_.get();
+  std::int64_t lastBacklogMs = kvel::NowMs() - kPollPeriodMs;
   ComPort1.SetInputNotice(kPollBacklogBytes, [waker] { waker->Wake(); });
   struct Running {
     int*& slot;
@@ -76,8 +81,12 @@ void TForm1::PollReceive() {
         DisplayText(received);
       }
     }
-    if (static_cast<std::size_t>(RxCount) < kPollBacklogBytes)
-      WaitServingEvents(kPollPeriodMs, waker);
+    const std::int64_t now = kvel::NowMs();
+    if (static_cast<std::size_t>(RxCount) >= kPollBacklogBytes) {
+      lastBacklogMs = now;
+    } else {
+      WaitServingEvents(now - lastBacklogMs < kPollPeriodMs ? kStreamWaitMs : kPollPeriodMs, waker);
+    }
     kvel::ProcessMessages();
   }
 }

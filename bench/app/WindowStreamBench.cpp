@@ -5,6 +5,8 @@
 // display it falls back to the offscreen platform).
 //
 //   bench_window [runs] FILE...
+#include <sys/resource.h>
+
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -122,10 +124,14 @@ int main(int argc, char** argv) {
     }
     std::sort(times.begin(), times.end());
     const double mb = static_cast<double>(data.size()) / 1e6;
-    std::printf("%-14s %.1f MB  median %.3f s [%.3f..%.3f] n=%d => %.1f MB/s (best %.1f)  log %s\n",
-                file.filename().c_str(), mb, times[times.size() / 2], times.front(), times.back(),
-                runs, mb / times[times.size() / 2], mb / times.front(),
-                identical ? "identical" : "DIFFERS");
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf(
+        "%-14s %.1f MB  median %.3f s [%.3f..%.3f] n=%d => %.1f MB/s (best %.1f)  log %s  "
+        "peak RSS %.1f MB\n",
+        file.filename().c_str(), mb, times[times.size() / 2], times.front(), times.back(), runs,
+        mb / times[times.size() / 2], mb / times.front(), identical ? "identical" : "DIFFERS",
+        static_cast<double>(usage.ru_maxrss) / 1024.0);
     if (!identical) status = 1;
   }
   RunFlag = 0;
