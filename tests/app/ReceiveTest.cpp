@@ -330,4 +330,39 @@ TEST_F(ReceiveTest, FastDeviceOverAPtyLosesNothingWithTheLogOn) {
   EXPECT_TRUE(LogFile() == logStart + data);
 }
 
+// The same in real time: the port's backlog notice ends the poll's waits, rounds follow each
+// other while the device streams, and still every byte arrives once and in order.
+TEST_F(ReceiveTest, AStreamingDeviceInRealTimeLosesNothing) {
+  kvel::test::PtyPair pty;
+  kvel::UnregisterMemoryLine("COM1");
+  ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
+  TForm1& form = StartPolling();
+  ::unsetenv("KVEL_COM1");
+  ASSERT_TRUE(form.ComPort1.Connected());
+  form.SpeedButton3Click();
+  const std::string logStart = LogFile();
+  std::string data(3 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>((i * 11 + i / 4093) & 0xFF);
+  form.DisplayTap = [this, &data](const std::string& text) {
+    shown_ += text;
+    if (shown_.size() >= data.size()) RunFlag = 0;
+  };
+  kvel::SetClock(nullptr);
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] { RunFlag = 0; });
+  watchdog.start(60000);
+  std::thread writer([&pty, &data] {
+    for (std::size_t at = 0; at < data.size(); at += 100000)
+      pty.Write(data.substr(at, 100000), std::chrono::seconds(60));
+  });
+  form.PollReceive();
+  writer.join();
+  kvel::SetClock(&clock_);
+  EXPECT_TRUE(watchdog.isActive()) << "the poll did not see the whole stream";
+  EXPECT_TRUE(shown_ == data) << "shown " << shown_.size() << " of " << data.size();
+  EXPECT_TRUE(LogFile() == logStart + data);
+}
+
 }  // namespace
