@@ -42,6 +42,22 @@ class ReceiveTest : public AppTest {
     form_->PollReceive();
   }
   std::string LogFile() const { return ReadAll(Folder() + "/KVEL.LOG"); }
+  // The window with COM1 on `pty` and the terminal log switched on.
+  TForm1& StartOnPtyWithTheLogOn(kvel::test::PtyPair& pty) {
+    kvel::UnregisterMemoryLine("COM1");
+    ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
+    TForm1& form = StartPolling();
+    ::unsetenv("KVEL_COM1");
+    form.SpeedButton3Click();
+    return form;
+  }
+  // Every byte value, in a pattern that does not repeat with the pty's buffer sizes.
+  static std::string Pattern(std::size_t size, std::size_t step, std::size_t shift) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+      data[i] = static_cast<char>((i * step + i / shift) & 0xFF);
+    return data;
+  }
   std::string shown_;
 };
 
@@ -297,17 +313,10 @@ TEST_F(ReceiveTest, ScreenCommandsAndMessages) {
 // a pty buffer's worth (4095 bytes): every byte reaches the screen path and the log, in order.
 TEST_F(ReceiveTest, FastDeviceOverAPtyLosesNothingWithTheLogOn) {
   kvel::test::PtyPair pty;
-  kvel::UnregisterMemoryLine("COM1");
-  ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
-  TForm1& form = StartPolling();
-  ::unsetenv("KVEL_COM1");
+  TForm1& form = StartOnPtyWithTheLogOn(pty);
   ASSERT_TRUE(form.ComPort1.Connected());
-  form.SpeedButton3Click();
   const std::string logStart = LogFile();
-
-  std::string data(256 * 1024, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  const std::string data = Pattern(256 * 1024, 7, 256);
   form.DisplayTap = [this](const std::string& text) { shown_ += text; };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   // The device writes as fast as the pseudo-terminal takes it; the line must hold it back
@@ -334,16 +343,10 @@ TEST_F(ReceiveTest, FastDeviceOverAPtyLosesNothingWithTheLogOn) {
 // other while the device streams, and still every byte arrives once and in order.
 TEST_F(ReceiveTest, AStreamingDeviceInRealTimeLosesNothing) {
   kvel::test::PtyPair pty;
-  kvel::UnregisterMemoryLine("COM1");
-  ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
-  TForm1& form = StartPolling();
-  ::unsetenv("KVEL_COM1");
+  TForm1& form = StartOnPtyWithTheLogOn(pty);
   ASSERT_TRUE(form.ComPort1.Connected());
-  form.SpeedButton3Click();
   const std::string logStart = LogFile();
-  std::string data(3 * 1024 * 1024, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>((i * 11 + i / 4093) & 0xFF);
+  const std::string data = Pattern(3 * 1024 * 1024, 11, 4093);
   form.DisplayTap = [this, &data](const std::string& text) {
     shown_ += text;
     if (shown_.size() >= data.size()) RunFlag = 0;
