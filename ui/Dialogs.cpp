@@ -7,8 +7,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
+
+#include "Shutdown.h"
 
 namespace kvel {
 namespace {
@@ -72,10 +75,28 @@ std::string CaseVariant(std::string s, bool upper) {
   return s;
 }
 
+MsgResult EscapeResult(MsgButtons buttons) {
+  switch (buttons) {
+    case MsgButtons::Ok:
+      return MsgResult::Ok;
+    case MsgButtons::YesNo:
+      return MsgResult::No;
+    case MsgButtons::OkCancel:
+    case MsgButtons::YesNoCancel:
+      break;
+  }
+  return MsgResult::Cancel;
+}
+
 }  // namespace
 
 MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request) {
   // A copy, so that a hook may replace itself while it answers.
+  if (ShutdownRequested()) {
+    // Nobody is left to answer: say it where a log catches it and take the escape button.
+    std::fprintf(stderr, "KVEL: %s: %s\n", request.caption.c_str(), request.text.c_str());
+    return EscapeResult(request.buttons);
+  }
   if (const auto hook = MessageBoxHook()) return hook(request);
   RequireApplication("a message box");
   QMessageBox box(IconOf(request.icon), Text(request.caption), Text(request.text),
@@ -147,6 +168,7 @@ std::vector<std::string> ConvertFileFilter(const std::string& classicFilter) {
 }
 
 std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request) {
+  if (ShutdownRequested()) return std::nullopt;
   if (const auto hook = FileDialogHook()) return hook(request);
   RequireApplication("a file dialog");
   QFileDialog dialog(parent);

@@ -20,7 +20,10 @@ struct MessageBoxRequest {
   MsgButtons buttons = MsgButtons::Ok;
 };
 
-// Shows a modal message box (application-modal) and returns the button pressed.
+// Shows a modal message box (application-modal) and returns the button pressed. Once a
+// shutdown is requested (ui/Shutdown.h) nothing is shown: the text goes to standard error and
+// the escape button answers (Cancel, No, or Ok for a box with only Ok); a file dialog answers
+// as cancelled.
 MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request);
 inline MsgResult ShowMessageBox(QWidget* parent, const std::string& text,
                                 const std::string& caption, MsgIcon icon,
