@@ -1,6 +1,7 @@
 #include "KVELUnit1.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -19,14 +20,18 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "KVELIndexerHost.h"
 #include "KVELIoTestHost.h"
 #include "KVEL_Events.h"
 #include "KVEL_Help.h"
+#include "KVEL_Shutdown.h"
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
+#include "ui/BlockedClose.h"
 #include "ui/Clock.h"
 #include "ui/Convert.h"
 #include "ui/Dialogs.h"
@@ -126,6 +131,8 @@ TForm1::TForm1(QWidget* parent)
   flow.SetXonXoffIn(false);
   ComPort1.SetEvents(kAllComEvents);
   pollWaker_ = std::make_unique<WaitWaker>();
+  closer_ = std::make_unique<ProgramCloser>(*this, [this] { ForceEnd(); });
+  kvel::WatchCloseWhileBlocked(*this);
 
   CreateMenus();
   CreateToolBar();
@@ -518,6 +525,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // A dialogue runs beneath (the window is disabled, or a modal window is up): closing now
+  // would close its port under it. It is stopped as its Cancel does; the close follows.
+  if (!closed_ && (!isEnabled() || QApplication::activeModalWidget() != nullptr)) {
+    event->ignore();
+    EndProgram();
+    return;
+  }
   event->accept();
   if (closed_) return;
   // Closed before the first paint: the show steps run first, so that the close stores the
@@ -526,6 +540,25 @@ void TForm1::closeEvent(QCloseEvent* event) {
   closed_ = true;
   kvel::Guarded([this] { FormCloseQuery(); });
   kvel::Guarded([this] { FormClose(); });
+}
+
+void TForm1::EndProgram() {
+  closer_->Request();
+}
+
+void TForm1::ForceEnd() {
+  if (!closed_) {
+    closed_ = true;
+    kvel::Guarded([this] { FormCloseQuery(); });
+    kvel::Guarded([this] { FormClose(); });
+  }
+  std::fflush(nullptr);
+  // The stack beneath still holds the dialogue that did not return: nothing may unwind into it.
+  if (OnForcedExit) {
+    OnForcedExit(kForcedExitStatus);
+  } else {
+    std::_Exit(kForcedExitStatus);
+  }
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -21,6 +21,7 @@ class QToolBar;
 class QToolButton;
 class KVELIndexerHost;
 class KVELIoTestHost;
+class ProgramCloser;
 class WaitWaker;
 namespace kvel {
 class TComTerminal;
@@ -208,6 +209,15 @@ class TForm1 : public QMainWindow {
   // window was minimised and has been restored.
   bool RaiseForOtherStart();
 
+  // Ends the program from wherever it stands (a termination signal, or a close while a
+  // dialogue runs): the running dialogue stops as its Cancel does, then the window closes.
+  void EndProgram();
+  // The close steps where the program stands, then the end of the process: for a window that
+  // does not return when the program must end. Tests replace the end of the process.
+  void ForceEnd();
+  std::function<void(int status)> OnForcedExit;
+  ProgramCloser& Closer() { return *closer_; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -250,10 +260,14 @@ class TForm1 : public QMainWindow {
   bool closed_ = false;
   std::unique_ptr<KVELIoTestHost> ioTests_;
   std::unique_ptr<WaitWaker> pollWaker_;
+  std::unique_ptr<ProgramCloser> closer_;
 };
 
 // The main window while the program runs (nullptr before and after).
 extern TForm1* Form1;
+
+// The exit status when the program had to end without waiting for a window that did not return.
+inline constexpr int kForcedExitStatus = 1;
 
 // Timer1's interval from creation to the tick that starts the receive poll.
 inline constexpr int kPollStartMs = 1000;

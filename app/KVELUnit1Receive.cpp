@@ -17,6 +17,7 @@
 #include "ui/Clock.h"
 #include "ui/Convert.h"
 #include "ui/Dialogs.h"
+#include "ui/Shutdown.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ void TForm1::DisplayText(const std::string& text) {
 }
 
 void TForm1::PollReceive() {
+  // The program is ending: a dialogue that returns does not start the poll again.
+  if (kvel::ShutdownRequested()) return;
   RunFlag = 1;
   if (pollType_ != nullptr) {
     // A poll already runs beneath the handler that asks for one: it goes on for the current

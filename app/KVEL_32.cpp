@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include <QDialog>
 #include <QIcon>
 
 #include "KVELUnit1.h"
@@ -75,27 +74,6 @@ bool AnswerArguments(int argc, char** argv, int& exitCode) {
   return false;
 }
 
-// A termination signal ends the program as its close box does: menus and dialogs above the
-// window are closed first, then the window itself (saving, port and lock file, error.log).
-void CloseForSignal(TForm1& form) {
-  RunFlag = 0;
-  for (int guard = 0; guard < 32; ++guard) {
-    if (QWidget* popup = QApplication::activePopupWidget()) {
-      popup->close();
-      continue;
-    }
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || modal == &form) break;
-    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-      dialog->reject();
-      dialog->hide();
-    } else {
-      modal->close();
-    }
-  }
-  form.close();
-}
-
 }  // namespace
 
 const char* KvelVersion() {
@@ -144,7 +122,9 @@ int KVEL_32(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("KVEL"));
   TForm1 form;
   instance.SetRaiseHandler([&form] { return form.RaiseForOtherStart(); });
-  const kvel::SignalCloser closer([&form](int) { CloseForSignal(form); });
+  // A termination signal ends the program as its close box does, also while a dialogue runs or a
+  // message box waits: the dialogue stops as its Cancel does, and no box is shown any more.
+  const kvel::SignalCloser closer([&form](int) { form.EndProgram(); });
   form.show();
   return QApplication::exec();
 }

@@ -26,7 +26,21 @@ class RealClock final : public Clock {
 // Atomic because port event threads may read the time while a test swaps clocks.
 std::atomic<Clock*> installed{nullptr};
 
+int messageStepDepth = 0;
+
 }  // namespace
+
+int MessageStepDepth() {
+  return messageStepDepth;
+}
+
+detail::MessageStep::MessageStep() {
+  ++messageStepDepth;
+}
+
+detail::MessageStep::~MessageStep() {
+  --messageStepDepth;
+}
 
 Clock& SystemClock() {
   static RealClock clock;

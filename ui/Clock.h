@@ -28,7 +28,19 @@ Clock& SystemClock();
 inline void Wait(int ms) {
   CurrentClock().Wait(ms);
 }
+// How many message steps run at this moment, one nested in the other (GUI thread only): 0 when
+// no handler of the program is waiting on a message step further down the stack.
+int MessageStepDepth();
+namespace detail {
+struct MessageStep {
+  MessageStep();
+  ~MessageStep();
+  MessageStep(const MessageStep&) = delete;
+  MessageStep& operator=(const MessageStep&) = delete;
+};
+}  // namespace detail
 inline void ProcessMessages() {
+  const detail::MessageStep step;
   CurrentClock().ProcessMessages();
 }
 inline std::int64_t NowMs() {

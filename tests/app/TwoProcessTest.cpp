@@ -209,6 +209,52 @@ TEST_P(SignalShutdownTest, EndsThroughTheNormalClose) {
   EXPECT_EQ(text.substr(text.find("\r\n", closing)), "\r\n \r\n");
 }
 
+// A box that waits for the user (here: the port named for COM1 does not exist) does not keep
+// the program alive: the signal closes it, no further box is waited for, and the program ends
+// through its normal close.
+TEST_P(SignalShutdownTest, EndsWhileAMessageBoxWaits) {
+  int argc = 1;
+  char name[] = "kvel_app_process_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication application(argc, argv);
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const QString home = root.filePath(QStringLiteral("home"));
+  const QString work = root.filePath(QStringLiteral("work"));
+  for (const QString& dir : {home, work}) std::filesystem::create_directories(dir.toStdString());
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("HOME"), home);
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+  env.insert(QStringLiteral("KVEL_INSTANCE_KEY"),
+             QStringLiteral("kvel-box-%1").arg(QCoreApplication::applicationPid()));
+  env.insert(QStringLiteral("KVEL_COM1"), root.filePath(QStringLiteral("no-such-tty")));
+  env.insert(QStringLiteral("KVEL_INI_DIR"), work);
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.remove(QStringLiteral("KVEL_AUTO_DIALOGS"));
+
+  Running run;
+  run.process.setProcessEnvironment(env);
+  run.process.setWorkingDirectory(work);
+  run.process.start(QStringLiteral(KVEL_BINARY), {});
+  ASSERT_TRUE(run.process.waitForStarted(10000));
+  const std::string log = work.toStdString() + "/error.log";
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadFile(log).find("form show start") != std::string::npos; }, 30000));
+  // The box about the port is up by now and waits; the program does not end on its own.
+  QThread::msleep(1500);
+  ASSERT_EQ(run.process.state(), QProcess::Running);
+  ASSERT_EQ(::kill(static_cast<pid_t>(run.process.processId()), GetParam().signal), 0);
+  ASSERT_TRUE(run.process.waitForFinished(30000));
+  EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(run.process.exitCode(), 0);
+  EXPECT_NE(ReadFile(work.toStdString() + "/KVEL_32.INI").find("[MainSection]"), std::string::npos);
+  const std::string text = ReadFile(log);
+  const std::size_t closing = text.rfind("KVEL closing : ");
+  ASSERT_NE(closing, std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.find("\r\n", closing)), "\r\n \r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, SignalShutdownTest,
                          ::testing::Values(SignalRow{"Term", SIGTERM}, SignalRow{"Int", SIGINT},
                                            SignalRow{"Hup", SIGHUP}),
