@@ -195,8 +195,8 @@ void SaveLines(const std::string& path, const std::vector<std::string>& lines) {
   // only once every byte is written and the file is closed; on any failure the old file
   // stays as it was and the partial one is removed.
   const auto fail = [&path](int error) {
-    throw std::runtime_error("Cannot create file \"" + path + "\". The file could not be saved: " +
-                             std::strerror(error));
+    throw std::runtime_error("Cannot create file \"" + path +
+                             "\". The file could not be saved: " + std::strerror(error));
   };
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);

@@ -1,6 +1,6 @@
 // The scan of a daisy-chained line for indexers at addresses 1 to 99.
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 

@@ -206,8 +206,7 @@ void TToIDX_Form::Button1Click() {
   ProgramFileName = EditText();
   std::string bytes;
   if (const std::optional<FileProblem> problem = ReadProgramFile(ProgramFileName, &bytes)) {
-    kvel::ShowMessageBox(this, problem->text, "Error", kvel::MsgIcon::Error,
-                         kvel::MsgButtons::Ok);
+    kvel::ShowMessageBox(this, problem->text, "Error", kvel::MsgIcon::Error, kvel::MsgButtons::Ok);
     // Nothing was sent. A missing file ends the dialogue; for a file that is there but cannot
     // be sent the dialog stays as it was, so that another file can be chosen.
     if (problem->missing) QDialog::reject();
