@@ -257,13 +257,20 @@ TEST_F(TransferFaultTest, ProgramFilesThatCannotBeReadAreRefusedWithTheReason) {
 
 // ---- a long line ----
 
-TEST_F(TransferFaultTest, ALongLineGoesInPiecesAndCancelStopsItMidLine) {
+class LongLineStop : public TransferFaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LongLineStop, ALongLineGoesInPiecesAndAStopEndsItMidLine) {
+  const bool signal = GetParam();
   Build("indexer 1 mu");
   const std::string longLine = "N001 " + std::string(200'000, 'X');
   WriteFile("long.PGM", "N002 G01\r\n" + longLine + "\r\n");
   int messageSteps = 0;
-  clock_.AddMessageHook([&messageSteps] {
+  clock_.AddMessageHook([&messageSteps, signal] {
     if (++messageSteps != 400) return;
+    if (signal) {
+      kvel::RequestShutdown();
+      return;
+    }
     for (QWidget* w : QApplication::topLevelWidgets()) {
       if (auto* form = qobject_cast<TToIDX_Form*>(w)) form->Button3->click();
     }
@@ -284,6 +291,8 @@ TEST_F(TransferFaultTest, ALongLineGoesInPiecesAndCancelStopsItMidLine) {
   EXPECT_EQ(bytes.back(), "L48 20 N001\\n\\r");
   EXPECT_EQ(beeps_, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(CancelOrSignal, LongLineStop, ::testing::Bool());
 
 TEST_F(TransferFaultTest, ALongLineGoesOutWholeInPieces) {
   Build("indexer 1 mu");
