@@ -54,7 +54,11 @@ void KVELIndexerHost::StartReceivePoll() {
 }
 
 void KVELIndexerHost::ReadLParametersView() {
+  // The "Parameters" command enables the main window when it ends; an upload that calls it
+  // as its first step keeps the window disabled until the whole upload has ended.
+  const bool wasEnabled = form_.isEnabled();
   form_.ReadLParameters1Click();
+  if (!wasEnabled) form_.setEnabled(false);
 }
 
 std::optional<std::string> KVELIndexerHost::RunSaveDialog(const std::string& filter,

@@ -182,6 +182,6 @@ void TForm1::ComboBox2Change() {
 }
 
 void TForm1::ShowNoControlSelected() {
-  kvel::ShowMessageBox(this, "There is no control selected.\nUse Alt+S to select a control.",
+  kvel::ShowMessageBox(this, "There is no control selected.\r\nUse Alt+S to select a control.",
                        " No control selected", kvel::MsgIcon::Error);
 }

@@ -1,9 +1,13 @@
 #include "KVEL_32_IDX.h"
 
-#include <QSaveFile>
-#include <QString>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "KVEL_Text.h"
 #include "KVEL_Var.h"
@@ -187,19 +191,52 @@ std::string LParamName(int n) {
 }
 
 void SaveLines(const std::string& path, const std::vector<std::string>& lines) {
-  // The old file stays as it was until the new one is complete on disk.
-  QSaveFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
-  bool ok = file.open(QIODevice::WriteOnly);
-  for (const std::string& line : lines) {
-    if (!ok) break;
-    ok = file.write(line.data(), static_cast<qint64>(line.size())) ==
-             static_cast<qint64>(line.size()) &&
-         file.write("\r\n", 2) == 2;
+  // The new text goes into a file beside the old one, in the same folder, and replaces it
+  // only once every byte is written and the file is closed; on any failure the old file
+  // stays as it was and the partial one is removed.
+  const auto fail = [&path](int error) {
+    throw std::runtime_error("Cannot create file \"" + path +
+                             "\". The file could not be saved: " + std::strerror(error));
+  };
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) fail(EISDIR);
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+
+  std::string temporary = folder + (slash == std::string::npos ? "/." : ".") + name + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) fail(errno);
+  bool closed = false;
+  const auto abandon = [&](int error) {
+    if (!closed) ::close(fd);
+    ::unlink(temporary.c_str());
+    fail(error);
+  };
+  // The file gets the permissions of the one it replaces, or those a new file would get.
+  struct stat old {};
+  mode_t mode = 0;
+  if (::stat(path.c_str(), &old) == 0) {
+    if (S_ISDIR(old.st_mode)) abandon(EISDIR);
+    mode = old.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
   }
-  if (ok) ok = file.commit();
-  if (!ok) {
-    const std::string reason = file.errorString().toLocal8Bit().toStdString();
-    file.cancelWriting();
-    throw std::runtime_error("Cannot create file \"" + path + "\". " + reason);
+  if (::fchmod(fd, mode) != 0) abandon(errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      abandon(errno);
+    }
+    done += static_cast<std::size_t>(wrote);
   }
+  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) abandon(errno);
+  closed = true;
+  if (::close(fd) != 0) abandon(errno);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) abandon(errno);
 }

@@ -9,6 +9,7 @@
 #include "serial/CPort.h"
 #include "ui/Clock.h"
 #include "ui/Dialogs.h"
+#include "ui/Shutdown.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::string ReadParameterLine(TCustomComPort& port) {
     const bool lineEnd = text.find('\r') != std::string::npos;
     text = FilterPrintable(text);
     if (lineEnd) return text;
-    if (RunFlag == 0 || pass >= 99) {
+    if (RunFlag == 0 || kvel::ShutdownRequested() || pass >= 99) {
       RunFlag = 0;
       return text;
     }
@@ -48,6 +49,17 @@ bool ReadProgramLine(TCustomComPort& port, std::string* text) {
     if (lineEnd) return true;
   }
   return false;
+}
+
+// Removes from the front of a line reply the acknowledges ("=") that the unit still owed for
+// the upload's own commands, at most `*owed` of them. The unit answers in order, so an
+// acknowledge that comes late arrives in front of the next reply; a listed program line
+// itself starts with its line number.
+void DropOwedAcknowledges(std::string* text, int* owed) {
+  while (*owed > 0 && !text->empty() && text->front() == '=') {
+    text->erase(0, 1);
+    --*owed;
+  }
 }
 
 }  // namespace
@@ -72,7 +84,7 @@ void ReadLParameters(IndexerHost& host) {
     progress->show();
     // The unit sends its parameters one line after the other and then falls silent; the
     // silence after the last line ends the reading.
-    while (RunFlag != 0) {
+    while (RunFlag != 0 && !kvel::ShutdownRequested()) {
       kvel::Wait(20);
       kvel::ProcessMessages();
       std::string text = ReadParameterLine(port);
@@ -88,7 +100,8 @@ void ReadLParameters(IndexerHost& host) {
   }
   SaveLines(kLParamFileName, LParamList);
   port.SendText("L50 0\r");
-  RunFlag = 1;
+  // A program that is ending keeps the stop, so that an upload around this one ends too.
+  if (!kvel::ShutdownRequested()) RunFlag = 1;
 }
 
 void ReadProgram(IndexerHost& host, bool withParameters) {
@@ -101,12 +114,18 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
   bool error = false;
   std::vector<std::string> lines;
   int shortLines = 0;
-  OnExit resetFlag([] { RunFlag = 1; });
+  OnExit resetFlag([] {
+    if (!kvel::ShutdownRequested()) RunFlag = 1;
+  });
+  // Acknowledges the unit may still send for the upload's own commands: "L50 0" that ends
+  // the parameter upload, and "L26 0" below.
+  int owed = 1;
   if (withParameters) {
     host.ReadLParametersView();
     lines = LParamList;
+    ++owed;
   }
-  {
+  if (!kvel::ShutdownRequested()) {
     ProgressWindow progress(host);
     OnExit cleanUp([&] { port.PurgeBuffers(true, true); });
     progress->SetCaption(" Reading program");
@@ -121,16 +140,20 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
     RxCount = port.PendingInput();
     std::string stale;
     port.ReceiveText(stale, RxCount);
+    owed = std::max<int>(0, owed - static_cast<int>(std::count(stale.begin(), stale.end(), '=')));
 
     for (int n = 1; n <= kMaxProgramLines; ++n) {
       port.SendText("N" + std::to_string(n) + " H13\n\r");
       kvel::Wait(25);
       kvel::ProcessMessages();
+      // The program is ending: the line in progress is not waited for.
+      if (kvel::ShutdownRequested()) break;
       std::string text;
       if (!ReadProgramLine(port, &text)) {
         error = true;
         RunFlag = 0;
       }
+      DropOwedAcknowledges(&text, &owed);
       if (text.size() > 5) {
         const std::string line = TrimTrailingSpaces(text);
         shortLines = line.size() < 5 ? shortLines + 1 : 0;
@@ -142,10 +165,10 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
       if (RunFlag == 0) break;
     }
     if (error) {
-      kvel::ShowMessageBox(host.Window(),
-                           "There was a problem with the communication.\r\nYou may try to save "
-                           "the file, but a ggod ressult is not sure.",
-                           "Communication Error", kvel::MsgIcon::Warning);
+      progress->ShowMessage(
+          "There was a problem with the communication.\r\nYou may try to save the file, but "
+          "a ggod ressult is not sure.",
+          "Communication Error", kvel::MsgIcon::Warning);
     }
     cleanUp.Dismiss();
     port.PurgeBuffers(true, true);

@@ -1,19 +1,25 @@
 #include "PCtoIDX.h"
 
-#include <QFileInfo>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <memory>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "IndexerHost.h"
 #include "KVEL_Text.h"
 #include "KVEL_Var.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
+#include "ui/Shutdown.h"
 
 namespace {
 
@@ -40,12 +46,61 @@ QPushButton* AddButton(QWidget* parent, const char* name, const char* text, cons
   return button;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\".");
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+// A program line goes out in pieces of at most this many bytes: each piece is taken by the
+// device quickly, and between pieces the window's messages are handled, so that a long line
+// neither freezes the program nor outlasts a Cancel.
+constexpr std::size_t kLinePiece = 64;
+
+// The H13 reply (the unit's current line) ends with a carriage return; a slow unit is given
+// this many 20 ms passes to finish it before the download stops as a communication problem.
+constexpr int kReplyEndPasses = 200;
+
+// Why a program file cannot be sent, or nothing when it was read.
+struct FileProblem {
+  bool missing = false;  // the file does not exist
+  std::string text;      // the message for the user
+};
+
+// Reads a whole program file. The file is opened without blocking, so that a named pipe or
+// a device chosen by mistake cannot hang the program, and only a regular file is read.
+std::optional<FileProblem> ReadProgramFile(const std::string& path, std::string* bytes) {
+  const std::string head = "The specified File " + path;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) return FileProblem{true, head + " was not found."};
+    return FileProblem{false, head + " could not be opened: " + std::strerror(error)};
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return FileProblem{false, head + " could not be read: " + std::strerror(errno)};
+  }
+  if (S_ISDIR(info.st_mode)) return FileProblem{false, head + " is a folder, not a file."};
+  if (!S_ISREG(info.st_mode)) {
+    return FileProblem{false, head + " is not a regular file (a pipe or a device)."};
+  }
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return FileProblem{false, head + " could not be read: " + std::strerror(errno)};
+    }
+    bytes->append(buffer, static_cast<std::size_t>(got));
+  }
+  return std::nullopt;
+}
+
+// The dialogue stops when Cancel (or a time-out) cleared RunFlag or the program is ending.
+bool Stopped() {
+  if (kvel::ShutdownRequested()) RunFlag = 0;
+  return RunFlag == 0;
 }
 
 }  // namespace
@@ -149,14 +204,28 @@ void TToIDX_Form::Button2Click() {
 
 void TToIDX_Form::Button1Click() {
   ProgramFileName = EditText();
-  const QFileInfo file(QString::fromLocal8Bit(ProgramFileName.data(),
-                                              static_cast<qsizetype>(ProgramFileName.size())));
-  if (file.exists() && !file.isDir()) {
-    Label3->setText(Label3->text() + QStringLiteral("  ") + Latin1(ProgramFileName));
-    SendProgramFile(ProgramFileName);
-  } else {
-    kvel::ShowMessageBox(this, "The specified File " + ProgramFileName + " was not found.", "Error",
-                         kvel::MsgIcon::Error, kvel::MsgButtons::Ok);
+  std::string bytes;
+  if (const std::optional<FileProblem> problem = ReadProgramFile(ProgramFileName, &bytes)) {
+    kvel::ShowMessageBox(this, problem->text, "Error", kvel::MsgIcon::Error, kvel::MsgButtons::Ok);
+    // Nothing was sent. A missing file ends the dialogue; for a file that is there but cannot
+    // be sent the dialog stays as it was, so that another file can be chosen.
+    if (problem->missing) QDialog::reject();
+    return;
+  }
+  Label3->setText(Label3->text() + QStringLiteral("  ") + Latin1(ProgramFileName));
+  try {
+    SendProgramLines(LoadProgramLines(bytes));
+  } catch (const std::exception& error) {
+    // A port error ends the send: the unit is told to leave download mode where the port
+    // still takes it, the dialog says that the send stopped and closes, and the error goes
+    // on to the error display.
+    SetEdit(std::string("Stopped: ") + error.what());
+    try {
+      SendClosingCommands();
+    } catch (const std::exception&) {
+    }
+    QDialog::reject();
+    throw;
   }
   QDialog::reject();
 }
@@ -172,7 +241,75 @@ void TToIDX_Form::reject() {
   Button3Click();
 }
 
+void TToIDX_Form::closeEvent(QCloseEvent* event) {
+  // The close box and a close of the program act as Cancel; while a send runs, the dialog
+  // closes once the send has sent its closing commands and returned.
+  if (sending_) {
+    RunFlag = 0;
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
 void TToIDX_Form::SendProgramFile(const std::string& path) {
+  std::string bytes;
+  if (const std::optional<FileProblem> problem = ReadProgramFile(path, &bytes)) {
+    throw std::runtime_error(problem->text);
+  }
+  SendProgramLines(LoadProgramLines(bytes));
+}
+
+void TToIDX_Form::SendClosingCommands() {
+  TCustomComPort& port = host_.Port();
+  port.SendText("L26 0\n\r");
+  kvel::Wait(200);
+  port.SendText("L48 20 N001\n\r");
+  kvel::Wait(200);
+}
+
+bool TToIDX_Form::SendLine(const std::string& text) {
+  TCustomComPort& port = host_.Port();
+  if (text.size() <= kLinePiece) {
+    port.SendText(text);
+    return true;
+  }
+  for (std::size_t at = 0; at < text.size(); at += kLinePiece) {
+    if (at > 0) {
+      kvel::ProcessMessages();
+      if (Stopped()) {
+        // What is still queued for the device goes, so that the closing commands follow at
+        // once instead of behind the rest of a long line.
+        port.PurgeBuffers(false, true);
+        return false;
+      }
+    }
+    port.SendText(text.substr(at, kLinePiece));
+  }
+  return true;
+}
+
+std::string TToIDX_Form::ReadCurrentLine(int* passes) {
+  TCustomComPort& port = host_.Port();
+  std::string r;
+  port.ReceiveText(r, 35);
+  *passes = 0;
+  // The reply is read to its end, so that nothing of it is taken for the next line's
+  // acknowledge; a unit that answers within the wait is read in the one read above.
+  while (r.find('\r') == std::string::npos && RunFlag == 1) {
+    std::string more;
+    port.ReceiveText(more, port.PendingInput());
+    r += more;
+    if (r.find('\r') != std::string::npos) break;
+    kvel::ProcessMessages();
+    if (Stopped()) break;
+    kvel::Wait(20);
+    if (++*passes >= kReplyEndPasses) RunFlag = 0;
+  }
+  return r;
+}
+
+void TToIDX_Form::SendProgramLines(const std::vector<std::string>& lines) {
   TCustomComPort& port = host_.Port();
   sending_ = true;
   struct Sending {
@@ -182,7 +319,6 @@ void TToIDX_Form::SendProgramFile(const std::string& path) {
   Button1->setEnabled(false);
   Button2->setEnabled(false);
   SetEdit("Removing old program....");
-  const std::vector<std::string> lines = LoadProgramLines(ReadWholeFile(path));
   RunFlag = 1;
 
   port.SendText("N001\n\r");
@@ -198,55 +334,55 @@ void TToIDX_Form::SendProgramFile(const std::string& path) {
   int passes = 0;
   for (;;) {
     kvel::ProcessMessages();
+    Stopped();
     kvel::Wait(10);
     ++passes;
     SetEdit(EditText() + ".");
     if (passes > 500) RunFlag = 0;
     std::string r;
     port.ReceiveText(r, 5);
-    if (FilterPrintable(r).find('=') != std::string::npos || RunFlag == 0) break;
+    if (FilterPrintable(r).find('=') != std::string::npos || Stopped()) break;
   }
   lastAckPasses_ = passes;
   kvel::Wait(300);
 
   for (std::string line : lines) {
-    if (RunFlag != 1) break;
+    if (Stopped() || RunFlag != 1) break;
     // L26 (acknowledge) is set by the download's own commands only.
     if (line.empty() || line.find("L26") != std::string::npos) line = " ";
     if (const std::size_t semicolon = line.find(';');
         semicolon != std::string::npos && semicolon >= 1) {
       line.resize(semicolon);
     }
-    port.SendText(line + "\r");
+    if (!SendLine(line + "\r")) break;
     kvel::Wait(20);
     passes = 0;
     for (;;) {
       kvel::ProcessMessages();
+      Stopped();
       kvel::Wait(20);
       ++passes;
       if (passes >= 200) RunFlag = 0;
       std::string r;
       port.ReceiveText(r, 5);
-      if (r.find('=') != std::string::npos || RunFlag == 0) break;
+      if (r.find('=') != std::string::npos || Stopped()) break;
     }
     lastAckPasses_ = passes;
     if (line.find('N') != std::string::npos) {
       port.SendText("H13\n\r");
       kvel::Wait(55);
-      std::string r;
-      port.ReceiveText(r, 35);
-      r = FilterPrintable(r);
+      int replyPasses = 0;
+      std::string r = FilterPrintable(ReadCurrentLine(&replyPasses));
+      // A reply that never ended within its wait counts as the wait that failed.
+      if (replyPasses > 0) lastAckPasses_ = replyPasses;
       if (const std::size_t at = r.find('='); at != std::string::npos) r.erase(at, 1);
       SetEdit("Line: " + r.substr(0, 5));
     }
     if (line.find('L') != std::string::npos) SetEdit("Parameter : " + line.substr(0, 4));
   }
 
-  port.SendText("L26 0\n\r");
-  kvel::Wait(200);
-  port.SendText("L48 20 N001\n\r");
-  kvel::Wait(200);
-  if (RunFlag == 1) {
+  SendClosingCommands();
+  if (RunFlag == 1 && !kvel::ShutdownRequested()) {
     for (int beep = 0; beep < 3; ++beep) {
       kvel::Beep();
       kvel::Wait(1000);
@@ -264,5 +400,6 @@ void SendProgramDialog(IndexerHost& host) {
     const auto dialog = std::make_unique<TToIDX_Form>(host);
     dialog->exec();
   }
-  RunFlag = 1;
+  // A program that is ending keeps the stop, so that no loop beneath goes on.
+  if (!kvel::ShutdownRequested()) RunFlag = 1;
 }

@@ -38,13 +38,17 @@ class TToIDX_Form : public QDialog {
   void Button1Click();
   void Button2Click();
   void Button3Click();
+  // Reads `path` and sends it (raises an error naming the file when it cannot be read).
   void SendProgramFile(const std::string& path);
+  // The line-by-line send of a program that has been read.
+  void SendProgramLines(const std::vector<std::string>& lines);
 
   // Passes of the acknowledge wait that ran last (for the time-out message).
   int LastAckPasses() const { return lastAckPasses_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  public Q_SLOTS:
   // Esc and the window's close button act as Cancel.
@@ -53,6 +57,13 @@ class TToIDX_Form : public QDialog {
  private:
   void SetEdit(const std::string& text);
   std::string EditText() const;
+  // "L26 0" and "L48 20 N001", each with its wait: the unit leaves download mode.
+  void SendClosingCommands();
+  // Writes one program line; false when a stop came while a long line was going out.
+  bool SendLine(const std::string& text);
+  // The H13 reply read to its carriage return; `passes` counts the 20 ms waits it took
+  // beyond the first read (RunFlag is cleared when it does not end in time).
+  std::string ReadCurrentLine(int* passes);
 
   IndexerHost& host_;
   bool sending_ = false;

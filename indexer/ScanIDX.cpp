@@ -1,5 +1,6 @@
 #include "ScanIDX.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -88,6 +89,26 @@ void TScanForm::SetLabel(QLabel* label, const std::string& text) {
 
 void TScanForm::SetCaption(const std::string& caption) {
   setWindowTitle(Latin1(caption));
+}
+
+kvel::MsgResult TScanForm::ShowMessage(const std::string& text, const std::string& caption,
+                                       kvel::MsgIcon icon) {
+  const bool shown = isVisible();
+  const auto setOnTop = [this, shown](bool on) {
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (shown) show();  // a change of the flags hides the window
+  };
+  setOnTop(false);
+  struct Restore {
+    decltype(setOnTop)& f;
+    ~Restore() { f(true); }
+  } restore{setOnTop};
+  return kvel::ShowMessageBox(this, text, caption, icon);
+}
+
+void TScanForm::closeEvent(QCloseEvent* event) {
+  RunFlag = 0;
+  event->ignore();
 }
 
 void TScanForm::showEvent(QShowEvent* event) {

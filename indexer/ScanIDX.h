@@ -3,6 +3,8 @@
 #include <QWidget>
 #include <string>
 
+#include "ui/Dialogs.h"
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -33,9 +35,17 @@ class TScanForm : public QWidget {
   void SetPosition(int position);
   void SetLabel(QLabel* label, const std::string& text);
   void SetCaption(const std::string& caption);
+  // A message box of the job, in front of this window: the box belongs to it, and the
+  // window gives up staying on top while the box is shown (a window manager would otherwise
+  // keep the box beneath it).
+  kvel::MsgResult ShowMessage(const std::string& text, const std::string& caption,
+                              kvel::MsgIcon icon);
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // A close from the window manager or the program's end acts as Cancel; the job releases
+  // the window when it has stopped.
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

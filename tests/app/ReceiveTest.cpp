@@ -304,7 +304,7 @@ TEST_F(ReceiveTest, ScreenCommandsAndMessages) {
 
   form.ShowNoControlSelected();
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "There is no control selected.\nUse Alt+S to select a control.");
+  EXPECT_EQ(boxes_[0].text, "There is no control selected.\r\nUse Alt+S to select a control.");
   EXPECT_EQ(boxes_[0].caption, " No control selected");
   EXPECT_EQ(boxes_[0].icon, kvel::MsgIcon::Error);
 }
