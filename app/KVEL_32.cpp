@@ -10,6 +10,7 @@
 #include "KVELUnit1.h"
 #include "KVEL_Var.h"
 #include "ui/Dialogs.h"
+#include "ui/DisplayCheck.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/SignalCloser.h"
 
@@ -46,9 +47,9 @@ constexpr const char* kUsage =
     "or else the n-th serial device present (ttyS ports first, then USB and ACM adapters).\n"
     "\n"
     "Files:\n"
-    "  KVEL_32.INI   the settings of each unit type: next to the program when that folder\n"
-    "                can be written, else in ~/.config/kvel/; KVEL_INI_DIR names another\n"
-    "                folder\n"
+    "  KVEL_32.INI   the settings of each unit type, in ~/.config/kvel/ (a writable copy\n"
+    "                next to a program outside the system folders is used instead);\n"
+    "                KVEL_INI_DIR names another folder\n"
     "  error.log, the terminal log (KVEL.LOG), LPARAM.TXT\n"
     "                written in the current folder\n"
     "\n"
@@ -60,8 +61,8 @@ bool AnswerArguments(int argc, char** argv, int& exitCode) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--version") {
-      std::cout << "kvel " << KvelVersion() << std::endl;
-      exitCode = 0;
+      std::cout << "kvel " << KvelVersion() << '\n' << std::flush;
+      exitCode = std::cout ? 0 : 1;
       return true;
     }
     if (argument == "--help" || argument == "-h") {
@@ -99,9 +100,13 @@ void ShowOtherInstanceMessage(kvel::SingleInstance::Outcome outcome) {
 
 int KVEL_32(int argc, char** argv) {
   if (int exitCode = 0; AnswerArguments(argc, argv, exitCode)) return exitCode;
+  if (const std::string missing = kvel::MissingDisplay(argc, argv); !missing.empty()) {
+    std::cerr << "kvel: " << missing << std::endl;
+    return 1;
+  }
   kvel::Application application(argc, argv);
   QCoreApplication::setApplicationVersion(QString::fromLatin1(KvelVersion()));
-  QGuiApplication::setDesktopFileName(QStringLiteral("kvel"));
+  QGuiApplication::setDesktopFileName(QStringLiteral(KVEL_APP_ID));
   QApplication::setWindowIcon(ProgramIcon());
   if (EnvOr("KVEL_AUTO_DIALOGS", "") == "1") InstallAutomaticDialogs();
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -196,21 +197,41 @@ void WriteConfigValues(kvel::IniFile& ini, const std::string& section) {
   ini.WriteString(section, "Terminal Log File", LogFileName);
 }
 
+bool IsSystemFolder(const std::string& folder) {
+  // Compared as the folder really is: /bin is /usr/bin on a merged system, and a link may
+  // point into a system folder.
+  char real[PATH_MAX];
+  const std::string path = ::realpath(folder.c_str(), real) != nullptr ? real : folder;
+  for (const char* system : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32",
+                             "/etc", "/var", "/snap", "/boot"}) {
+    const std::size_t n = std::strlen(system);
+    if (path.compare(0, n, system) == 0 && (path.size() == n || path[n] == '/')) return true;
+  }
+  return false;
+}
+
 std::string ResolveIniPath(const std::string& exeFolder) {
   if (const char* dir = std::getenv("KVEL_INI_DIR"); dir != nullptr && *dir != '\0') {
     return JoinPath(dir, kIniFileName);
   }
-  // The file is replaced through a temporary file beside it, so the folder must be writable too.
-  const std::string beside = JoinPath(exeFolder, kIniFileName);
-  const bool folderWritable = ::access(exeFolder.c_str(), W_OK) == 0;
-  const bool fileUsable =
-      ::access(beside.c_str(), F_OK) != 0 || ::access(beside.c_str(), W_OK) == 0;
-  if (folderWritable && fileUsable) return beside;
-  // A settings file beside the program that may be read but not written (an installed or
-  // shared copy) still counts: it is read until the user's own file exists, and the first
-  // save starts the user's file from its content.
   const std::string own = JoinPath(kvel::UserConfigFolder(), kIniFileName);
-  const bool besideReadable = ::access(beside.c_str(), R_OK) == 0;
+  // A program in a system folder never keeps its settings there (a run as root would leave a
+  // file behind that the package manager does not know and that every user would start from).
+  if (IsSystemFolder(exeFolder)) {
+    kvel::IniFile::SetFallback(own, std::string());
+    return own;
+  }
+  // A portable copy: a settings file that already lives beside the program is its own. The
+  // file is replaced through a temporary file beside it, so the folder must be writable too.
+  const std::string beside = JoinPath(exeFolder, kIniFileName);
+  const bool besideExists = ::access(beside.c_str(), F_OK) == 0;
+  if (besideExists && ::access(exeFolder.c_str(), W_OK) == 0 &&
+      ::access(beside.c_str(), W_OK) == 0) {
+    return beside;
+  }
+  // One that may be read but not written (a shared copy) is read until the user's own file
+  // exists, and the first save starts the user's file from its content.
+  const bool besideReadable = besideExists && ::access(beside.c_str(), R_OK) == 0;
   kvel::IniFile::SetFallback(own, besideReadable ? beside : std::string());
   return own;
 }

@@ -86,7 +86,10 @@ std::string BadConfigMessage(const std::vector<BadConfigValue>& bad, const std::
 // Stores the configuration values into `section`, key by key.
 void WriteConfigValues(kvel::IniFile& ini, const std::string& section);
 
-// Where "KVEL_32.INI" lives: $KVEL_INI_DIR when set; else next to the executable when that
-// file or folder can be written; else in the user's configuration folder, which a readable
-// file next to the executable seeds (IniFile::SetFallback).
+// Where "KVEL_32.INI" lives: $KVEL_INI_DIR when set; else next to the executable when a
+// writable file already lives there (a portable copy) and the folder is not a system folder;
+// else in the user's configuration folder ($XDG_CONFIG_HOME/kvel, for root too), which a
+// readable file next to an executable outside the system folders seeds (IniFile::SetFallback).
 std::string ResolveIniPath(const std::string& exeFolder);
+// /usr, /opt, /bin, /etc, /var and the like, and everything below them (links resolved).
+bool IsSystemFolder(const std::string& folder);

@@ -3,19 +3,91 @@
 include(GNUInstallDirs)
 
 set(KVEL_DIST ${PROJECT_SOURCE_DIR}/app/dist)
-configure_file(${KVEL_DIST}/kvel.metainfo.xml.in ${PROJECT_BINARY_DIR}/dist/kvel.metainfo.xml @ONLY)
-configure_file(${KVEL_DIST}/kvel.1.in ${PROJECT_BINARY_DIR}/dist/kvel.1 @ONLY)
-configure_file(${KVEL_DIST}/kvel-sim.1.in ${PROJECT_BINARY_DIR}/dist/kvel-sim.1 @ONLY)
+set(KVEL_DIST_OUT ${PROJECT_BINARY_DIR}/dist)
+
+# Who answers for the package: "Name <address>". By default the builder's own, as Debian's
+# tools take it (DEBFULLNAME and DEBEMAIL), else git's user.name and user.email.
+if(NOT KVEL_MAINTAINER)
+  set(maintainer_name "$ENV{DEBFULLNAME}")
+  set(maintainer_mail "$ENV{DEBEMAIL}")
+  find_package(Git QUIET)
+  if(GIT_FOUND AND (maintainer_name STREQUAL "" OR maintainer_mail STREQUAL ""))
+    execute_process(COMMAND ${GIT_EXECUTABLE} config user.name WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                    OUTPUT_VARIABLE git_name OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    execute_process(COMMAND ${GIT_EXECUTABLE} config user.email WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                    OUTPUT_VARIABLE git_mail OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(maintainer_name STREQUAL "")
+      set(maintainer_name "${git_name}")
+    endif()
+    if(maintainer_mail STREQUAL "")
+      set(maintainer_mail "${git_mail}")
+    endif()
+  endif()
+  if(maintainer_name STREQUAL "" OR maintainer_mail STREQUAL "")
+    message(WARNING "No maintainer for the package: set KVEL_MAINTAINER=\"Name <address>\" "
+                    "(or DEBFULLNAME and DEBEMAIL)")
+    set(maintainer_name "KVEL developers")
+    set(maintainer_mail "kvel@localhost")
+  endif()
+  set(KVEL_MAINTAINER "${maintainer_name} <${maintainer_mail}>" CACHE STRING
+      "The package's maintainer, \"Name <address>\"")
+endif()
+# The homepage, when given, adds the AppStream url and the screenshots of the README (docs/
+# below it).
+set(KVEL_HOMEPAGE "" CACHE STRING "The project's home page (https://...)")
+set(KVEL_METAINFO_URLS "")
+if(KVEL_HOMEPAGE)
+  set(KVEL_METAINFO_URLS "  <url type=\"homepage\">${KVEL_HOMEPAGE}</url>
+  <screenshots>
+    <screenshot type=\"default\">
+      <caption>The main window against the simulated line</caption>
+      <image>${KVEL_HOMEPAGE}/docs/kvel-main-window.png</image>
+    </screenshot>
+    <screenshot>
+      <caption>Unit setup, terminal setup and port setup</caption>
+      <image>${KVEL_HOMEPAGE}/docs/setup-dialogs.png</image>
+    </screenshot>
+    <screenshot>
+      <caption>The I/O test window of a GRV control</caption>
+      <image>${KVEL_HOMEPAGE}/docs/iotest-grv.png</image>
+    </screenshot>
+  </screenshots>
+")
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${KVEL_HOMEPAGE}")
+endif()
+
+configure_file(${KVEL_DIST}/kvel.metainfo.xml.in ${KVEL_DIST_OUT}/${KVEL_APP_ID}.metainfo.xml @ONLY)
+configure_file(${KVEL_DIST}/kvel.1.in ${KVEL_DIST_OUT}/kvel.1 @ONLY)
+configure_file(${KVEL_DIST}/kvel-sim.1.in ${KVEL_DIST_OUT}/kvel-sim.1 @ONLY)
+configure_file(${KVEL_DIST}/changelog.in ${KVEL_DIST_OUT}/changelog @ONLY)
+
+# Manual pages and the changelog go compressed, as Debian wants them (-n: no name or time in
+# the header, so the same sources give the same bytes).
+find_program(KVEL_GZIP gzip REQUIRED)
+set(compressed)
+foreach(file kvel.1 kvel-sim.1 changelog)
+  add_custom_command(OUTPUT ${KVEL_DIST_OUT}/${file}.gz
+                     COMMAND ${KVEL_GZIP} -9nc ${KVEL_DIST_OUT}/${file} > ${KVEL_DIST_OUT}/${file}.gz
+                     DEPENDS ${KVEL_DIST_OUT}/${file} VERBATIM)
+  list(APPEND compressed ${KVEL_DIST_OUT}/${file}.gz)
+endforeach()
+add_custom_target(kvel_dist_files ALL DEPENDS ${compressed})
 
 foreach(program kvel kvel-sim)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${PROJECT_BINARY_DIR}/dist/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${KVEL_DIST_OUT}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
-install(FILES ${KVEL_DIST}/kvel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_BINARY_DIR}/dist/kvel.metainfo.xml
+install(FILES ${KVEL_DIST}/kvel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        RENAME ${KVEL_APP_ID}.desktop)
+install(FILES ${KVEL_DIST_OUT}/${KVEL_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${KVEL_DIST}/copyright ${KVEL_DIST_OUT}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/example.sim DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${KVEL_DIST}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME kvel)
 install(FILES ${KVEL_DIST}/kvel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size 16 32 48 64 128 256)
@@ -26,7 +98,10 @@ endforeach()
 
 set(CPACK_PACKAGE_NAME kvel)
 set(CPACK_PACKAGE_VENDOR "KVEL developers")
-set(CPACK_PACKAGE_CONTACT "KVEL developers <kvel@localhost>")
+set(CPACK_PACKAGE_CONTACT "${KVEL_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KVEL_MAINTAINER}")
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+    GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "terminal and service tool for motion controllers on an RS-232 line")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -5,7 +5,8 @@
 # With --real, or KVEL_REAL=1, no simulator is started and the ports are the real adapters.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build="${KVEL_BUILD_DIR:-$top/build}"
+# A build folder of its own: the test build (tools/test.sh) uses other options.
+build="${KVEL_BUILD_DIR:-$top/build-run}"
 
 real=${KVEL_REAL:-0}
 args=()
@@ -14,7 +15,8 @@ for a in "$@"; do
 done
 
 "$top/tools/deps.sh"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVEL_BUILD_TESTS=OFF \
+  -DKVEL_BUILD_BENCH=OFF >/dev/null
 # Build only what runs here. The simulator must build; a program that does not build
 # (yet) is reported and whatever exists is run.
 available=$(cmake --build "$build" --target help)

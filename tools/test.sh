@@ -3,7 +3,7 @@
 # and runs the whole test suite in both builds.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/tools/deps.sh"
+"$top/tools/deps.sh" --test
 jobs=$(nproc)
 # Formatting is part of the build rules.
 (cd "$top" && git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror)

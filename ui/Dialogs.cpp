@@ -1,16 +1,21 @@
 #include "Dialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <stdexcept>
 #include <utility>
 
+#include "IniFile.h"
 #include "Shutdown.h"
 
 namespace kvel {
@@ -88,7 +93,74 @@ MsgResult EscapeResult(MsgButtons buttons) {
   return MsgResult::Cancel;
 }
 
+// The folders last chosen, by filter: kept for the session and in the user's state folder.
+constexpr const char* kFolderSection = "Folders";
+
+std::string FolderMemoryPath() {
+  std::string base;
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
+    base = state;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    base = std::string(home) + "/.local/state";
+  } else {
+    return {};
+  }
+  return base + "/kvel/dialog-folders.ini";
+}
+
+std::map<std::string, std::string>& RememberedFolders() {
+  static std::map<std::string, std::string> folders;
+  return folders;
+}
+
+bool IsFolder(const std::string& path) {
+  return !path.empty() && QFileInfo(QFile::decodeName(path.c_str())).isDir();
+}
+
 }  // namespace
+
+std::string FileDialogStartFolder(const FileDialogRequest& request) {
+  if (const std::size_t slash = request.fileName.rfind('/'); slash != std::string::npos) {
+    const std::string folder = slash == 0 ? "/" : request.fileName.substr(0, slash);
+    if (IsFolder(folder)) return folder;
+  } else if (!request.fileName.empty() &&
+             QFileInfo::exists(QFile::decodeName(request.fileName.c_str()))) {
+    // The file the program uses now (a log in its working folder): shown where it is.
+    return QFile::encodeName(QFileInfo(QFile::decodeName(request.fileName.c_str())).absolutePath())
+        .toStdString();
+  }
+  auto& folders = RememberedFolders();
+  auto known = folders.find(request.filter);
+  if (known == folders.end()) {
+    std::string stored;
+    if (const std::string path = FolderMemoryPath(); !path.empty()) {
+      stored = IniFile(path).ReadString(kFolderSection, request.filter, "");
+    }
+    known = folders.emplace(request.filter, stored).first;
+  }
+  if (IsFolder(known->second)) return known->second;
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (!documents.isEmpty() && QFileInfo(documents).isDir()) {
+    return QFile::encodeName(documents).toStdString();
+  }
+  return QFile::encodeName(QDir::homePath()).toStdString();
+}
+
+void RememberFileDialogFolder(const FileDialogRequest& request, const std::string& chosen) {
+  const QFileInfo file(QFile::decodeName(chosen.c_str()));
+  const std::string folder = QFile::encodeName(file.absolutePath()).toStdString();
+  std::string& known = RememberedFolders()[request.filter];
+  if (known == folder) return;
+  known = folder;
+  if (const std::string path = FolderMemoryPath(); !path.empty()) {
+    // Only a convenience: a state folder that cannot be written leaves it for this run.
+    try {
+      QDir().mkpath(QFileInfo(QFile::decodeName(path.c_str())).absolutePath());
+      IniFile(path).WriteString(kFolderSection, request.filter, folder);
+    } catch (const std::exception&) {
+    }
+  }
+}
 
 MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request) {
   // A copy, so that a hook may replace itself while it answers.
@@ -169,7 +241,11 @@ std::vector<std::string> ConvertFileFilter(const std::string& classicFilter) {
 
 std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request) {
   if (ShutdownRequested()) return std::nullopt;
-  if (const auto hook = FileDialogHook()) return hook(request);
+  if (const auto hook = FileDialogHook()) {
+    std::optional<std::string> chosen = hook(request);
+    if (chosen && !chosen->empty()) RememberFileDialogFolder(request, *chosen);
+    return chosen;
+  }
   RequireApplication("a file dialog");
   QFileDialog dialog(parent);
   dialog.setWindowModality(Qt::ApplicationModal);
@@ -184,15 +260,17 @@ std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogReques
   for (const std::string& f : ConvertFileFilter(request.filter)) filters << Text(f);
   if (!filters.isEmpty()) dialog.setNameFilters(filters);
   if (!request.defaultExt.empty()) dialog.setDefaultSuffix(Text(request.defaultExt));
+  dialog.setDirectory(QFile::decodeName(FileDialogStartFolder(request).c_str()));
   if (!request.fileName.empty()) {
     const QFileInfo preset(QFile::decodeName(request.fileName.c_str()));
-    if (request.fileName.find('/') != std::string::npos) dialog.setDirectory(preset.absolutePath());
     dialog.selectFile(preset.fileName());
   }
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
-  return QFile::encodeName(chosen.first()).toStdString();
+  std::string path = QFile::encodeName(chosen.first()).toStdString();
+  RememberFileDialogFolder(request, path);
+  return path;
 }
 
 void Beep() {

@@ -39,7 +39,14 @@ struct FileDialogRequest {
   std::string filter;
   std::string defaultExt;  // without the dot
 };
+// A dialog starts in the folder a preset names; with a preset that is a file in the current
+// folder, there; else in the folder last chosen in a dialog with the same filter (programs,
+// logs and command files each remember their own, across runs); else in the user's documents
+// folder.
 std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request);
+std::string FileDialogStartFolder(const FileDialogRequest& request);
+// Remembers the folder of `chosen` for dialogs with the filter of `request`.
+void RememberFileDialogFolder(const FileDialogRequest& request, const std::string& chosen);
 // The classic filter as Qt name filters, one per description: each keeps its description
 // for display and lists its patterns in both letter cases
 // ("Logfiles (*.LOG)|*.LOG" gives "Logfiles (*.LOG) (*.LOG *.log)").

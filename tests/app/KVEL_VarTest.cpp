@@ -122,11 +122,44 @@ TEST(ResolveIniPathTest, EnvironmentFolderWins) {
   ::unsetenv("KVEL_INI_DIR");
 }
 
-TEST(ResolveIniPathTest, WritableExecutableFolderIsUsed) {
+// A program outside the system folders with its own settings file beside it (a portable
+// copy) keeps using it; without one, the settings go to the user's folder.
+TEST(ResolveIniPathTest, OnlyAPortableCopyBesideTheProgramIsUsed) {
   ::unsetenv("KVEL_INI_DIR");
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  EXPECT_EQ(ResolveIniPath(dir.path().toStdString()), dir.path().toStdString() + "/KVEL_32.INI");
+  const std::string config = dir.path().toStdString() + "/config";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const std::string program = dir.path().toStdString() + "/bin";
+  std::filesystem::create_directories(program);
+  EXPECT_EQ(ResolveIniPath(program), config + "/kvel/KVEL_32.INI");
+  std::ofstream(program + "/KVEL_32.INI") << "[MainSection]\n";
+  EXPECT_EQ(ResolveIniPath(program), program + "/KVEL_32.INI");
+  kvel::IniFile::SetFallback(config + "/kvel/KVEL_32.INI", "");
+  ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// Installed programs never keep settings beside themselves, whoever runs them: a root run of
+// /usr/bin/kvel writes the user's (root's) own file, and nothing is left for the package
+// manager to miss.
+TEST(ResolveIniPathTest, SystemFoldersAreNeverTheSettingsFolder) {
+  for (const char* folder : {"/usr/bin", "/usr/local/bin", "/opt/kvel/bin", "/bin", "/usr"}) {
+    EXPECT_TRUE(IsSystemFolder(folder)) << folder;
+  }
+  for (const char* folder : {"/home/user/kvel", "/tmp/kvel", "/usrx/bin", "/optional"}) {
+    EXPECT_FALSE(IsSystemFolder(folder)) << folder;
+  }
+  ::unsetenv("KVEL_INI_DIR");
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string config = dir.path().toStdString() + "/config";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  EXPECT_EQ(ResolveIniPath("/usr/bin"), config + "/kvel/KVEL_32.INI");
+  // A link from a user's folder into a system folder is a system folder.
+  const std::string link = dir.path().toStdString() + "/link";
+  std::filesystem::create_directory_symlink("/usr/bin", link);
+  EXPECT_TRUE(IsSystemFolder(link));
+  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(ResolveIniPathTest, UnwritableExecutableFolderFallsBackToUserFolder) {

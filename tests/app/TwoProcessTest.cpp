@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -8,6 +9,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -117,6 +120,31 @@ TEST(TwoProcessTest, SecondStartRaisesTheFirstAndLeavesNoFiles) {
 }
 
 }  // namespace
+
+// Started without a display, the program says so in one line and ends with status 1 (Qt alone
+// would abort); an answer to --help or --version that cannot be written is a failure.
+TEST(ProgramAnswers, NoDisplayAndUnwritableOutputAreFailures) {
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const std::string said = root.filePath(QStringLiteral("said")).toStdString();
+  const std::string noDisplay = "cd " + root.path().toStdString() +
+                                " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                                "KVEL_INSTANCE_KEY=kvel-nodisplay-test " KVEL_BINARY " 2>" +
+                                said;
+  const int status = std::system(noDisplay.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string text = ReadFile(said);
+  EXPECT_EQ(text.rfind("kvel: no display", 0), 0U) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  std::filesystem::remove(said);
+  EXPECT_TRUE(std::filesystem::is_empty(root.path().toStdString()));
+  for (const char* option : {"--version", "--help"}) {
+    const std::string full = std::string(KVEL_BINARY) + " " + option + " >/dev/full";
+    const int answer = std::system(full.c_str());
+    EXPECT_TRUE(WIFEXITED(answer) && WEXITSTATUS(answer) != 0) << option;
+  }
+}
 
 namespace {
 

@@ -1,12 +1,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -70,6 +72,18 @@ TEST(KvelSim, HelpAndBadOptions) {
     EXPECT_NE(text.find("Usage: kvel-sim"), std::string::npos);
     EXPECT_NE(text.find("KVEL_COM<n>"), std::string::npos);
     EXPECT_NE(text.find("fault ADDR|drive"), std::string::npos);
+  }
+  {
+    SimProcess sim({"--version"});
+    const std::string text = sim.ReadAll(5000);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(text.rfind("kvel-sim ", 0), 0U) << text;
+  }
+  // An answer that cannot be written is a failure, not a success.
+  for (const char* option : {"--version", "--help"}) {
+    const std::string command = std::string(KVEL_SIM_EXE) + " " + option + " >/dev/full";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << option;
   }
   {
     SimProcess sim({"--no-such-option"});

@@ -2,16 +2,22 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "Dialogs.h"
+#include "IniFile.h"
 #include "ModalAnswer.h"
 
 namespace kvel {
@@ -110,6 +116,51 @@ TEST(Dialogs, SaveDialogPresetsNameFilterAndSuffix) {
   EXPECT_EQ(filters, QStringList{QStringLiteral("Logfiles (*.LOG) (*.LOG *.log)")});
   EXPECT_EQ(preset, QString::fromStdString(folder + "/KVEL.LOG"));
   EXPECT_EQ(chosen, folder + "/session.LOG");
+}
+
+// Where file dialogs start: the folder the preset names, the working folder for a file there,
+// the folder last chosen with the same filter (kept across runs), else the documents folder.
+TEST(Dialogs, FileDialogsStartWhereTheUserLastWentForTheSameKindOfFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string root = dir.path().toStdString();
+  ::setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
+  const std::string programs = root + "/programs";
+  const std::string logs = root + "/logs";
+  QDir().mkpath(QString::fromStdString(programs));
+  QDir().mkpath(QString::fromStdString(logs));
+  const FileDialogRequest program{false, "", "TavorSerie Files (*.PGM)|*.PGM-remembered", ""};
+  const FileDialogRequest log{true, "", "Logfiles (*.LOG)|*.LOG-remembered", "LOG"};
+  const std::string documents =
+      QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
+  const std::string first = FileDialogStartFolder(program);
+  EXPECT_TRUE(first == documents || first == QDir::homePath().toStdString()) << first;
+
+  SetFileDialogHook([&](const FileDialogRequest& request) -> std::optional<std::string> {
+    return (request.save ? logs : programs) + "/chosen.X";
+  });
+  ASSERT_TRUE(RunFileDialog(nullptr, program));
+  ASSERT_TRUE(RunFileDialog(nullptr, log));
+  SetFileDialogHook({});
+  EXPECT_EQ(FileDialogStartFolder(program), programs);
+  EXPECT_EQ(FileDialogStartFolder(log), logs);
+  // Kept for the next run in the user's state folder.
+  const IniFile stored(root + "/state/kvel/dialog-folders.ini");
+  EXPECT_EQ(stored.ReadString("Folders", program.filter, ""), programs);
+
+  // A preset with a folder starts there; one that is a file in the working folder, there.
+  FileDialogRequest preset = log;
+  preset.fileName = root + "/KVEL.LOG";
+  EXPECT_EQ(FileDialogStartFolder(preset), root);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(logs);
+  std::ofstream("here.LOG") << "x";
+  preset.fileName = "here.LOG";
+  EXPECT_EQ(FileDialogStartFolder(preset), logs);
+  preset.fileName = "not-here.LOG";
+  EXPECT_EQ(FileDialogStartFolder(preset), logs);  // remembered for the filter
+  std::filesystem::current_path(previous);
+  ::unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace

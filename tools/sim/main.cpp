@@ -34,6 +34,7 @@ Options:
       --transcript FILE   write every byte received and sent, with times, to FILE
                           ("-" for standard error)
   -h, --help              show this help
+      --version           show the version
 
 Examples:
   kvel-sim --demo
@@ -75,8 +76,11 @@ int Run(int argc, char** argv) {
       return argv[++i];
     };
     if (arg == "-h" || arg == "--help") {
-      std::cout << kUsage << kvel::sim::SimConfig::StatementHelp();
-      return 0;
+      std::cout << kUsage << kvel::sim::SimConfig::StatementHelp() << std::flush;
+      return std::cout ? 0 : 1;
+    } else if (arg == "--version") {
+      std::cout << "kvel-sim " KVEL_VERSION "\n" << std::flush;
+      return std::cout ? 0 : 1;
     } else if (arg == "-c" || arg == "--config") {
       const std::string path = value();
       config.ApplyText(ReadFile(path), path);
