@@ -229,20 +229,6 @@ TEST_F(ReceiveTest, PortErrorIsShownAndEndsThePoll) {
   EXPECT_FALSE(form.Timer1->isActive());
 }
 
-// A port that is closed (its opening failed and was shown) gives no error of its own: the poll
-// goes on and reads as soon as the port is open again.
-TEST_F(ReceiveTest, OnAClosedPortThePollSaysNothingAndReadsOnceThePortIsOpen) {
-  TForm1& form = StartPolling();
-  form.ComPort1.ClosePort();
-  const std::int64_t start = clock_.NowMs();
-  clock_.ScheduleAt(start + 250, [&form] { form.ComPort1.OpenPort(); });
-  clock_.ScheduleAt(start + 320, [this] { line_->Send("later"); });
-  kvel::Guarded([this] { PollFor(600); });
-  EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
-  EXPECT_EQ(shown_, "later");
-  EXPECT_GE(clock_.NowMs(), start + 600);
-}
-
 TEST_F(ReceiveTest, IOTestCommandRestartsThePollForEveryUnitType) {
   TForm1& form = StartPolling();
   form.activateWindow();
