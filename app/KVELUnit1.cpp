@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -23,6 +24,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
+#include <vector>
 
 #include "KVELIndexerHost.h"
 #include "KVELIoTestHost.h"
@@ -60,14 +63,18 @@ void Log(const char* text) {
   DiagLog(kErrorLogName, text, true);
 }
 
-bool SameMessage(const std::exception_ptr& first, const std::exception& second) {
+std::string MessageOf(const std::exception_ptr& failure) {
   try {
-    std::rethrow_exception(first);
+    std::rethrow_exception(failure);
   } catch (const std::exception& error) {
-    return std::string(error.what()) == second.what();
+    return error.what();
   } catch (...) {
-    return false;
+    return {};
   }
+}
+
+bool SameMessage(const std::exception_ptr& first, const std::exception_ptr& second) {
+  return MessageOf(first) == MessageOf(second);
 }
 
 // Runs a handler of the window; an exception it raises goes to the default error display.
@@ -157,7 +164,13 @@ TForm1::TForm1(QWidget* parent)
   if (QCoreApplication::instance() != nullptr)
     QCoreApplication::instance()->installEventFilter(this);
 
-  kvel::Guarded([this] { FormCreate(); });
+  {
+    // A tick that comes while a start step shows a message (the operator may take longer
+    // than the timer's second to read it) would start the receive poll inside that message,
+    // before the window is shown and the port opened. It is dropped; the next tick starts it.
+    const QSignalBlocker holdPoll(Timer1);
+    kvel::Guarded([this] { FormCreate(); });
+  }
   ConnectIoTests();
 }
 
@@ -448,19 +461,40 @@ void TForm1::ReportIniReadError(const std::string& error) {
 }
 
 void TForm1::WriteConfig() {
-  {
-    kvel::IniFile ini(IniPath);
-    WriteConfigValues(ini, ConfigSection);
+  std::exception_ptr failure;
+  try {
+    StoreConfig();
+  } catch (...) {
+    failure = std::current_exception();
   }
+  // The chosen port and baud rate are in memory and shown: the port takes them also when
+  // the file could not be written.
+  try {
+    ApplyPortSettings();
+  } catch (...) {
+    if (failure) kvel::Guarded([&failure] { std::rethrow_exception(failure); });
+    throw;
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TForm1::StoreConfig() {
   SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
-  ApplyPortSettings();
+  kvel::IniFile ini(IniPath);
+  WriteConfigValues(ini, ConfigSection);
 }
 
 void TForm1::ApplyPortSettings() {
   ComPort1.ClosePort();
   ComPort1.SetPort("COM" + std::to_string(ComPortNumber));
   ComPort1.SetBaudRate(TextToBaudRate(std::to_string(BaudValue)));
-  ComPort1.OpenPort();
+  try {
+    ComPort1.OpenPort();
+  } catch (...) {
+    failedPort_ = ComPort1.Port();
+    throw;
+  }
+  failedPort_.clear();
   Panels[0]->setText(Latin1(PortSettingsText()));
 }
 
@@ -476,25 +510,36 @@ void TForm1::FormCloseQuery() {
   // program ends.
   AutoRepeat = false;
   Timer1->stop();
-  // Whatever the save of the section meets (a port that no longer opens, a file that cannot
-  // be written), the port is closed and the unit type stored before the error is shown.
-  std::exception_ptr failure;
-  try {
-    WriteConfig();
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  if (ComPort1.Connected()) ComPort1.ClosePort();
-  try {
+  // Whatever the save meets (a port that no longer opens, a file that cannot be written),
+  // every step is taken: the section and the unit type are stored and the port is closed
+  // before the errors are shown, each different one once.
+  std::vector<std::exception_ptr> failures;
+  const auto step = [&failures](const std::function<void()>& action) {
+    try {
+      action();
+    } catch (...) {
+      failures.push_back(std::current_exception());
+    }
+  };
+  step([this] { StoreConfig(); });
+  // A port whose opening failed has been reported; opening it again only to close it would
+  // repeat that error as the program ends.
+  if (failedPort_ != "COM" + std::to_string(ComPortNumber)) step([this] { ApplyPortSettings(); });
+  if (ComPort1.Connected()) step([this] { ComPort1.ClosePort(); });
+  step([] {
     kvel::IniFile(IniPath).WriteString(kMainSection, kControlTypeKey, std::to_string(UnitType));
-  } catch (const std::exception& second) {
-    if (!failure) throw;
-    // The same fault met twice (a settings file that cannot be written) is shown once.
-    if (SameMessage(failure, second)) std::rethrow_exception(failure);
-    kvel::Guarded([&failure] { std::rethrow_exception(failure); });
-    throw;
+  });
+  std::vector<std::exception_ptr> distinct;
+  for (const std::exception_ptr& failure : failures) {
+    bool seen = false;
+    for (const std::exception_ptr& earlier : distinct) seen = seen || SameMessage(earlier, failure);
+    if (!seen) distinct.push_back(failure);
   }
-  if (failure) std::rethrow_exception(failure);
+  if (distinct.empty()) return;
+  for (std::size_t i = 0; i + 1 < distinct.size(); ++i) {
+    kvel::Guarded([&failure = distinct[i]] { std::rethrow_exception(failure); });
+  }
+  std::rethrow_exception(distinct.back());
 }
 
 void TForm1::FormClose() {
@@ -516,7 +561,11 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::RunFormShow() {
   if (!formShowPending_) return;
   formShowPending_ = false;
-  kvel::Guarded([this] { FormShow(); });
+  {
+    // As at creation: the receive poll starts only after the show steps, port opened.
+    const QSignalBlocker holdPoll(Timer1);
+    kvel::Guarded([this] { FormShow(); });
+  }
   formShowDone_ = true;
 }
 

@@ -132,11 +132,19 @@ class TForm1 : public QMainWindow {
   void PutContrSpec();
   void ReadConfig();
   void WriteConfig();
+  // Stores the configuration values into the section of the current unit type (the part of
+  // WriteConfig that touches the file).
+  void StoreConfig();
   void ApplyPortSettings();
   // Says once per run which settings file could not be read (`error` empty: nothing to say).
   void ReportIniReadError(const std::string& error);
-  // Appends to the terminal log; the first failure after the log is switched on is shown.
+  // Appends to the terminal log. A failure switches the log off; the first one after the log
+  // was switched on is shown.
   void LogWrite(const std::string& text, bool appendLineEnd);
+  // The log flag and the button's caption "Log is OFF".
+  void SetLogOff();
+  // "Cannot write the terminal log file '<name>': <reason>", then `consequence`.
+  void ShowLogFailure(const std::string& reason, const std::string& consequence);
   // " COM1 9600 8 None 1": the port's current settings as status panel 0 shows them.
   std::string PortSettingsText() const;
 
@@ -252,6 +260,8 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<KVELIndexerHost> indexerHost_;
   bool iniReadErrorShown_ = false;
+  // The port whose last opening by ApplyPortSettings failed (shown then); empty once one opens.
+  std::string failedPort_;
   bool logFailureShown_ = false;  // since the terminal log was last switched on
   bool pollStarted_ = false;      // the first tick of Timer1 has started the receive poll
   bool shown_ = false;

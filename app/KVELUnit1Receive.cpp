@@ -75,8 +75,15 @@ void TForm1::PollReceive() {
   } running{pollType_, ComPort1};
   std::string received;
   while (RunFlag == 1 && UnitType == ownType) {
-    RxCount = ComPort1.PendingInput();
-    ComPort1.ReceiveText(received, RxCount);
+    // A closed port (its opening failed and has been reported) has nothing to read: the
+    // poll waits for it rather than failing a second time over the first error, and reads
+    // again as soon as another port or unit type has opened it.
+    RxCount = 0;
+    received.clear();
+    if (ComPort1.Connected()) {
+      RxCount = ComPort1.PendingInput();
+      ComPort1.ReceiveText(received, RxCount);
+    }
     if (RxCount > 0) {
       if (HexMode) {
         DisplayText(HexDisplayText(received));
@@ -101,28 +108,45 @@ void TForm1::HEXMode1Click() {
 
 void TForm1::SpeedButton3Click() {
   const std::string stamp = kvel::DateTimeStamp();
-  if (!LogOn) logFailureShown_ = false;
-  LogWrite(" ", true);
-  LogOn = !LogOn;
-  if (LogOn) {
+  if (!LogOn) {
+    // The log goes on only when it takes its first line: the button never reads "Log is ON"
+    // for a log that receives nothing.
+    logFailureShown_ = false;
+    if (const std::string failure = AppendToFile(LogFileName, " ", true); !failure.empty()) {
+      ShowLogFailure(failure, "The log stays off.");
+      return;
+    }
+    LogOn = true;
     SpeedButton3->setText(QStringLiteral("Log is ON"));
     LogWrite("Log ON : " + stamp, true);
   } else {
-    SpeedButton3->setText(QStringLiteral("Log is OFF"));
+    LogWrite(" ", true);
+    SetLogOff();
     LogWrite("Log OFF: " + stamp, true);
   }
   LogWrite(" ", true);
 }
 
+void TForm1::SetLogOff() {
+  LogOn = false;
+  SpeedButton3->setText(QStringLiteral("Log is OFF"));
+}
+
+void TForm1::ShowLogFailure(const std::string& reason, const std::string& consequence) {
+  kvel::ShowMessageBox(
+      this,
+      "Cannot write the terminal log file '" + LogFileName + "': " + reason + "\n" + consequence,
+      "KVEL", kvel::MsgIcon::Warning);
+}
+
 void TForm1::LogWrite(const std::string& text, bool appendLineEnd) {
   const std::string failure = AppendToFile(LogFileName, text, appendLineEnd);
-  if (failure.empty() || logFailureShown_) return;
-  // Once: a log that cannot be written fails again at every byte shown.
+  if (failure.empty()) return;
+  // Off before the box is shown: handlers that run meanwhile log nothing more.
+  SetLogOff();
+  if (logFailureShown_) return;
   logFailureShown_ = true;
-  kvel::ShowMessageBox(this,
-                       "Cannot write the terminal log file '" + LogFileName + "': " + failure +
-                           "\nThe terminal goes on; what it shows is not logged.",
-                       "KVEL", kvel::MsgIcon::Warning);
+  ShowLogFailure(failure, "The log is switched off; the terminal goes on.");
 }
 
 void TForm1::Viewlogfile1Click() {

@@ -292,6 +292,8 @@ void TMacroForm::KiesEditorClick() {
 
 void TMacroForm::KiesLogFileClick() {
   kvel::FileDialogRequest request;
+  // A log file need not exist: the chooser takes a new name as well as an existing file.
+  request.save = true;
   request.filter = "terminal log files (*.LOG)|*.LOG";
   request.defaultExt = "LOG";
   if (const auto chosen = kvel::RunFileDialog(this, request)) Edit3->setText(Latin1(*chosen));
@@ -307,6 +309,7 @@ void TMacroForm::Button2Click() {
   if (const int baud = BaudSelect->ItemIndex(); baud >= 0)
     BaudValue = kMacroBaudRates[static_cast<std::size_t>(baud)];
   EmulationIndex = EmuSelect->ItemIndex();
+  ReportLogFileProblem();
   if (owner_ == nullptr) return;
   switch (EmulationIndex) {
     case 0:
@@ -322,6 +325,22 @@ void TMacroForm::Button2Click() {
     default:
       break;
   }
+}
+
+void TMacroForm::ReportLogFileProblem() {
+  const std::string problem = LogFileProblem(LogFileName);
+  if (problem.empty()) return;
+  // The name is kept as typed (its folder may be made later); the log cannot go on with it.
+  std::string consequence =
+      "The name is kept; the log can be switched on once the file can be written.";
+  if (owner_ != nullptr && owner_->LogOn) {
+    owner_->SetLogOff();
+    consequence = "The name is kept and the log is switched off.";
+  }
+  kvel::ShowMessageBox(
+      this,
+      "Cannot write the terminal log file '" + LogFileName + "': " + problem + "\n" + consequence,
+      "KVEL", kvel::MsgIcon::Warning);
 }
 
 bool TMacroForm::eventFilter(QObject* watched, QEvent* event) {

@@ -85,6 +85,8 @@ class TMacroForm : public QDialog {
  private:
   void PlaceEditor();
   void ShowPortDevice();
+  // Says at OK when the terminal log file named cannot be written, and why.
+  void ReportLogFileProblem();
 
   TForm1* owner_;
   int row_ = 0;

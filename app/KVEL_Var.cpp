@@ -1,6 +1,7 @@
 #include "KVEL_Var.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -139,6 +140,28 @@ std::string AppendToFile(const std::string& fileName, const std::string& text, b
   if (!WriteAll(file.Get(), text) || (appendLineEnd && !WriteAll(file.Get(), "\r\n"))) {
     return errno != 0 ? std::strerror(errno) : "nothing was written";
   }
+  return {};
+}
+
+std::string LogFileProblem(const std::string& fileName) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (::access(fileName.c_str(), W_OK) != 0) return std::strerror(errno);
+    return {};
+  }
+  if (errno != ENOENT) return std::strerror(errno);
+  // A new file: its folder must exist and take new files.
+  const std::size_t slash = fileName.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : fileName.substr(0, slash);
+  const auto inFolder = [&folder](int error) {
+    return "the folder '" + folder + "': " + std::strerror(error);
+  };
+  if (::stat(folder.c_str(), &st) != 0) return inFolder(errno);
+  if (!S_ISDIR(st.st_mode)) return inFolder(ENOTDIR);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return inFolder(errno);
   return {};
 }
 

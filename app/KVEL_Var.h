@@ -70,6 +70,10 @@ void DiagLog(const std::string& fileName, const std::string& text, bool appendLi
 // failures the operator must hear of.
 std::string AppendToFile(const std::string& fileName, const std::string& text, bool appendLineEnd);
 
+// Why `fileName` could not be appended to, found without creating or changing anything
+// (the file need not exist, its folder must); empty when it could be.
+std::string LogFileProblem(const std::string& fileName);
+
 // A configuration value whose text is not an integer.
 struct BadConfigValue {
   std::string key;

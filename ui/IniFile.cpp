@@ -124,6 +124,18 @@ std::string Reason(const std::string& path, int error) {
   return "Cannot read the INI file '" + path + "': " + std::strerror(error);
 }
 
+// A writer that cannot read the file it is to change (or the file it would start from) leaves
+// it as it is: the text says that the write failed, where and why.
+std::string WriteReason(const std::string& path, const std::string& source, int error) {
+  std::string text = "Cannot write the INI file '" + path + "': ";
+  if (source != path) {
+    text += "the settings file '" + source + "' it starts from cannot be read: ";
+  } else if (error != EISDIR) {
+    text += "its present content cannot be read: ";
+  }
+  return text + std::strerror(error);
+}
+
 // Nothing when the file does not exist (and no fallback stands in for it). A file that
 // exists but cannot be read gives nothing to a reader (the defaults apply; `readError` says
 // why) and throws for a writer, which would otherwise replace the whole file by its one
@@ -142,7 +154,7 @@ std::optional<Document> Load(const std::string& path, bool forWrite, std::string
   }
   if (error == ENOENT) return std::nullopt;
   if (error != 0) {
-    if (forWrite) throw std::runtime_error(Reason(source, error));
+    if (forWrite) throw std::runtime_error(WriteReason(path, source, error));
     if (readError != nullptr) *readError = Reason(source, error);
     return std::nullopt;
   }

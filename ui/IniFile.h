@@ -22,7 +22,8 @@ class IniFile {
                          const std::string& defaultValue) const;
   // Reads the text and converts it with StrToInt; a missing key gives `defaultValue`.
   int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
-  // Throws std::runtime_error with the reason when the file cannot be written.
+  // Throws std::runtime_error ("Cannot write the INI file '<path>': <reason>") when the file
+  // cannot be written, also when its present content cannot be read to be kept.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int value);
   bool SectionExists(const std::string& section) const;

@@ -1,14 +1,21 @@
 // The unit setup dialog and the main window's steps around the three setup dialogs.
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -212,6 +219,9 @@ TEST_F(UnitSetupTest, LogFileChooserAndExtension) {
   });
   kvel::SetFileDialogHook({});
   ASSERT_EQ(asked.size(), 2u);
+  // The log file need not exist (a new name is taken); the editor must.
+  EXPECT_TRUE(asked[0].save);
+  EXPECT_FALSE(asked[1].save);
   EXPECT_EQ(asked[0].filter, "terminal log files (*.LOG)|*.LOG");
   EXPECT_EQ(asked[0].defaultExt, "LOG");
   EXPECT_EQ(asked[1].filter, "Text Editor (*.EXE)|*.EXE");
@@ -220,6 +230,121 @@ TEST_F(UnitSetupTest, LogFileChooserAndExtension) {
   EXPECT_EQ(EditorPath, "/usr/bin/editor");
   EXPECT_EQ(form.SpeedButton3->toolTip().toStdString(), "Log file = " + LogFileName);
 }
+
+// The real chooser: a name that does not exist yet is taken as it is typed, with no
+// "File not found." in between.
+TEST_F(UnitSetupTest, LogFileChooserTakesANameThatDoesNotExistYet) {
+  TForm1& form = Start();
+  const std::string fresh = Folder() + "/fresh.LOG";
+  std::vector<std::string> refusals;
+  RunUnitSetup(form, [&](TMacroForm& d) {
+    bool chosen = false;
+    WhenShown<QFileDialog>(&chosen, [&](QFileDialog& files) {
+      auto* name = files.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (name == nullptr) {
+        ADD_FAILURE() << "no file name field";
+        files.reject();
+        return;
+      }
+      name->setText(QString::fromStdString(fresh));
+      // A chooser for existing files only answers with a message box of its own.
+      QTimer refusal;
+      QObject::connect(&refusal, &QTimer::timeout, [&refusals] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          refusals.push_back(box->text().toStdString());
+          box->reject();
+        }
+      });
+      refusal.start(5);
+      static_cast<QDialog&>(files).accept();  // QFileDialog checks the name here
+      refusal.stop();
+      if (files.isVisible()) files.reject();
+    });
+    QTest::mouseClick(d.KiesLogFile, Qt::LeftButton);
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(d.Edit3->text().toStdString(), fresh);
+  });
+  EXPECT_TRUE(refusals.empty()) << refusals.front();
+  EXPECT_FALSE(std::filesystem::exists(fresh));  // choosing creates nothing
+}
+
+// A log file in a folder that does not exist is said at OK; the name stays as typed, and a
+// log that was on with the old name is switched off rather than shown on while it loses all.
+TEST_F(UnitSetupTest, OkWithALogFileThatCannotBeWrittenSaysWhyAndKeepsTheName) {
+  TForm1& form = Start();
+  form.SpeedButton3Click();
+  ASSERT_EQ(form.SpeedButton3->text().toStdString(), "Log is ON");
+  RunUnitSetup(form, [](TMacroForm& d) {
+    d.Edit3->setText(QStringLiteral("no/such/trace"));
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  EXPECT_EQ(LogFileName, "no/such/trace.LOG");
+  EXPECT_NE(IniText().find("Terminal Log File=no/such/trace.LOG\r\n"), std::string::npos);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text.rfind("Cannot write the terminal log file 'no/such/trace.LOG': the "
+                                 "folder 'no/such': No such file or directory\n",
+                                 0),
+            0u)
+      << boxes_[0].text;
+  EXPECT_EQ(boxes_[0].icon, kvel::MsgIcon::Warning);
+  EXPECT_FALSE(form.LogOn);
+  EXPECT_EQ(form.SpeedButton3->text().toStdString(), "Log is OFF");
+
+  // A name that can be written says nothing.
+  boxes_.clear();
+  RunUnitSetup(form, [](TMacroForm& d) {
+    d.Edit3->setText(QStringLiteral("trace"));
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+  EXPECT_EQ(LogFileName, "trace.LOG");
+}
+
+struct UnwritableIniRow {
+  const char* name;
+  bool folder;  // else a file that cannot be read
+  const char* reason;
+};
+
+class UnwritableIniAtOkTest : public UnitSetupTest,
+                              public ::testing::WithParamInterface<UnwritableIniRow> {};
+
+// OK with a settings file that cannot be written: said as such (path and reason), and the
+// chosen port and baud rate, which are in memory and shown, reach the port all the same.
+TEST_P(UnwritableIniAtOkTest, SaysItCouldNotWriteAndStillAppliesThePort) {
+  const QString ini = QString::fromStdString(IniPathInFolder());
+  if (GetParam().folder) {
+    ASSERT_TRUE(QDir().mkdir(ini));
+  } else {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    WriteIni("[QN4100I]\r\nBaudrate=9600\r\n");
+    QFile::setPermissions(ini, QFile::WriteOwner);
+  }
+  TForm1& form = Start();
+  boxes_.clear();  // the warning of the start
+  RunUnitSetup(form, [](TMacroForm& d) {
+    QTest::mouseClick(d.BaudSelect->Item(4), Qt::LeftButton);  // 19200
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  if (!GetParam().folder) QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text.rfind("Cannot write the INI file '" + IniPathInFolder() + "': ", 0), 0u)
+      << boxes_[0].text;
+  EXPECT_NE(boxes_[0].text.find(GetParam().reason), std::string::npos) << boxes_[0].text;
+  EXPECT_EQ(BaudValue, 19200);
+  EXPECT_TRUE(form.ComPort1.Connected());
+  EXPECT_EQ(line_->LastDcb().baudRate, 19200u);
+  EXPECT_EQ(Panel(0), " COM1 19200 8 None 1");
+  EXPECT_TRUE(form.isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UnwritableIniAtOkTest,
+                         ::testing::Values(UnwritableIniRow{"AFolder", true, "Is a directory"},
+                                           UnwritableIniRow{"Unreadable", false,
+                                                            "Permission denied"}),
+                         [](const ::testing::TestParamInfo<UnwritableIniRow>& row) {
+                           return std::string(row.param.name);
+                         });
 
 TEST(LogFileNameTest, ExtensionAppendedOnlyWhenMissing) {
   const std::pair<const char*, const char*> rows[] = {{"KVEL", "KVEL.LOG"},

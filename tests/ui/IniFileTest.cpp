@@ -253,5 +253,37 @@ TEST_F(IniFileTest, AnUnreadableFileIsNotReplacedByAWrite) {
   EXPECT_EQ(Content(), "[S]\r\nKeep=1\r\n");
 }
 
+// A write that fails because the file cannot be read says that it could not write, where and
+// why; it does not read like a failed read.
+TEST_F(IniFileTest, AWriteThatCannotReadTheFileFirstSaysItCouldNotWrite) {
+  const auto writeError = [](IniFile& ini) {
+    try {
+      ini.WriteString("S", "k", "v");
+    } catch (const std::runtime_error& error) {
+      return std::string(error.what());
+    }
+    return std::string("<no error>");
+  };
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(path_)));
+  EXPECT_EQ(writeError(ini_), "Cannot write the INI file '" + path_ + "': Is a directory");
+
+  // The file a fallback would start from is a folder too.
+  const std::string own = PathOf("own.INI");
+  IniFile::SetFallback(own, path_);
+  IniFile seeded(own);
+  EXPECT_EQ(writeError(seeded), "Cannot write the INI file '" + own + "': the settings file '" +
+                                    path_ + "' it starts from cannot be read: Is a directory");
+  IniFile::SetFallback(own, "");
+
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  const std::string locked = PathOf("locked.INI");
+  std::ofstream(locked, std::ios::binary) << "[S]\r\nKeep=1\r\n";
+  QFile::setPermissions(QString::fromStdString(locked), QFile::WriteOwner);
+  IniFile unreadable(locked);
+  EXPECT_EQ(writeError(unreadable), "Cannot write the INI file '" + locked +
+                                        "': its present content cannot be read: Permission denied");
+  QFile::setPermissions(QString::fromStdString(locked), QFile::ReadOwner | QFile::WriteOwner);
+}
+
 }  // namespace
 }  // namespace kvel
