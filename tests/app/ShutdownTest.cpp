@@ -1,9 +1,15 @@
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 
 #include "AppTestSupport.h"
+#include "Config.h"
+#include "MemoryPeer.h"
+#include "Transcript.h"
+#include "indexer/PCtoIDX.h"
 #include "KVEL_Shutdown.h"
 #include "KVEL_Var.h"
 #include "ui/Clock.h"
@@ -109,6 +115,52 @@ TEST_F(ShutdownTest, AWindowThatDoesNotReturnIsNotWaitedForPastTheGraceTime) {
   EXPECT_EQ(status, kForcedExitStatus);
   EXPECT_TRUE(ClosedThroughTheNormalPath());
   EXPECT_TRUE(IniExists());
+  EXPECT_FALSE(form.ComPort1.Connected());
+}
+
+// A signal in the middle of a download: the download stops as its Cancel does, the unit gets
+// the closing commands (it is not left in download mode), and then the program closes.
+TEST_F(ShutdownTest, ASignalDuringADownloadSendsItsClosingCommandsBeforeTheEnd) {
+  kvel::sim::SimConfig config;
+  config.ApplyText("indexer 1 mu", "test");
+  kvel::sim::MemoryPeer peer(*config.lines.front().line);
+  line_->SetPeer(&peer);
+  TForm1& form = Start();
+  SelectedUnit = 1;
+  std::string program;
+  for (int n = 1; n <= 40; ++n) {
+    program += "N" + std::string(n < 10 ? "00" : "0") + std::to_string(n) + " G01 X" +
+               std::to_string(n) + "\r\n";
+  }
+  std::ofstream("MU-1.PGM", std::ios::binary) << program;
+  const auto written = [&peer] {
+    return peer.WithLine([](kvel::sim::Line& line) {
+      return kvel::sim::Transcript::Visible(
+          line.transcript().Bytes(kvel::sim::Transcript::Direction::Received));
+    });
+  };
+  bool signalled = false;
+  clock_.AddMessageHook([&] {
+    if (!signalled && written().find("N005 G01") != std::string::npos) {
+      signalled = true;
+      form.EndProgram();
+    }
+  });
+  QTimer::singleShot(0, &form, [] {
+    if (auto* dialog = qobject_cast<TToIDX_Form*>(QApplication::activeModalWidget())) {
+      dialog->Button1Click();
+    }
+  });
+  form.KVEL1->trigger();
+  line_->SetPeer(nullptr);
+  ASSERT_TRUE(signalled);
+  const std::string sent = written();
+  EXPECT_EQ(sent.find("N010 G01"), std::string::npos) << sent;
+  const std::string closing = "L26 0\\n\\rL48 20 N001\\n\\r";
+  ASSERT_GE(sent.size(), closing.size());
+  EXPECT_EQ(sent.substr(sent.size() - closing.size()), closing) << sent;
+  ASSERT_TRUE(WaitClosed());
+  EXPECT_TRUE(ClosedThroughTheNormalPath());
   EXPECT_FALSE(form.ComPort1.Connected());
 }
 
