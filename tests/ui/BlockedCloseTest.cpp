@@ -95,7 +95,8 @@ void SendCloseBoxClick(const std::string& display, xcb_window_t window) {
   event.data.data32[1] = XCB_CURRENT_TIME;
   xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
                  reinterpret_cast<const char*>(&event));
-  xcb_flush(connection);
+  // A round trip, so that the server has carried the request out before the connection ends.
+  std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
   xcb_disconnect(connection);
 }
 
