@@ -125,6 +125,7 @@ void TQN4K_IO_Form::FormShow() {
 
 void TQN4K_IO_Form::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  finished_ = false;
   if (shown_) return;
   shown_ = true;
   FormShow();
@@ -267,11 +268,12 @@ void TQN4K_IO_Form::Button1Click() {
   closing_ = true;
   close();
   closing_ = false;
+  finished_ = true;
 }
 
 void TQN4K_IO_Form::Leave() {
-  // "Close" already runs and closes the window.
-  if (inClose_) return;
+  // "Close" already runs and closes the window, or has closed it.
+  if (inClose_ || finished_) return;
   if (activeStartUp_) {
     closed_ = true;
     running_ = false;

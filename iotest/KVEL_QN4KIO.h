@@ -77,5 +77,6 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   bool leaveWanted_ = false;  // the window closes when the start-up has ended
   bool failed_ = false;       // a port error stopped the test: nothing starts any more
   bool inClose_ = false;      // "Close" runs
+  bool finished_ = false;     // "Close" has closed the window
   EndingWatch ending_;
 };

@@ -226,6 +226,7 @@ void TXMU_IO_Form::FormShow() {
 
 void TXMU_IO_Form::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  closed_ = false;
   if (shown_) return;
   shown_ = true;
   FormShow();
@@ -396,6 +397,8 @@ void TXMU_IO_Form::reject() {
     QDialog::reject();
     return;
   }
+  // Closed already: the exit sequence has gone out.
+  if (closed_) return;
   if (steps_ > 0) {
     closeWanted_ = true;
     return;
@@ -411,6 +414,12 @@ void TXMU_IO_Form::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // Closed already (the main window asks again as it closes): the exit sequence has gone
+  // out.
+  if (closed_) {
+    event->accept();
+    return;
+  }
   closeWanted_ = false;
   // The close is always allowed, also when the exit sequence fails on a broken line. When
   // "Exit" has just failed to send it, it would only fail again: its error is shown once.
@@ -419,6 +428,7 @@ void TXMU_IO_Form::closeEvent(QCloseEvent* event) {
   closing_ = true;
   QDialog::closeEvent(event);
   closing_ = false;
+  closed_ = event->isAccepted();
 }
 
 void TXMU_IO_Form::keyPressEvent(QKeyEvent* event) {

@@ -98,6 +98,7 @@ class TXMU_IO_Form : public QDialog, public IoTestWindow {
   bool closeWanted_ = false;  // a close came during a step
   bool closing_ = false;      // the close handler has run the exit sequence
   bool exitFailed_ = false;   // "Exit" could not send the exit sequence
+  bool closed_ = false;       // the window has been closed, after the exit sequence
   EndingWatch ending_;
 };
 

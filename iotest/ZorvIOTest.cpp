@@ -777,6 +777,7 @@ void TZorvIOForm::StopBtnClick() {
 }
 
 void TZorvIOForm::Leave() {
+  if (closed_) return;
   // A loop still on the stack ends its cycle at the next check and switches the drive off;
   // the window closes then. (A loop that a port error ended is no longer on it.)
   if (loops_ > 0) {

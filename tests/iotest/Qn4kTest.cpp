@@ -285,6 +285,9 @@ TEST_F(Qn4kTest, ProgramEndDuringTheCheckOrThePollingEndsThemThenCloses) {
       EXPECT_EQ(Count(row.when), requests) << name;
       EXPECT_EQ(rig_->clock.NowMs(), endedAt + 500) << name;
       EXPECT_EQ(Status(), row.status) << name;
+      // Asked again as the main window closes: it is closed already.
+      form_->CloseForHost();
+      EXPECT_EQ(rig_->clock.NowMs(), endedAt + 500) << name;
     }
   }
 }

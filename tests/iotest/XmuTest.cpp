@@ -261,7 +261,8 @@ TEST_F(XmuTest, ShownCentredOverTheMainWindowTwentyPixelsLower) {
 constexpr EndBy kEnds[] = {EndBy::Reject, EndBy::Shutdown, EndBy::RequestOnly, EndBy::RunFlagOnly};
 
 // reject() with no step running closes the window as its close does: the exit sequence
-// first, so the strobe outputs are not left set.
+// first, so the strobe outputs are not left set. Asked again as the main window closes, the
+// closed window sends nothing more.
 TEST_F(XmuTest, RejectRunsTheExitSequenceAndCloses) {
   for (const EndBy how : {EndBy::Reject, EndBy::Shutdown}) {
     Open("indexer 1 xmu");
@@ -273,6 +274,9 @@ TEST_F(XmuTest, RejectRunsTheExitSequenceAndCloses) {
     EXPECT_EQ(rig_->TakeSent(), SentFrom(start, {{0, "Z90 9\n\r"}, {300, "Z90 9 \r"}}))
         << EndByName(how);
     EXPECT_EQ(rig_->UnitAt<Indexer>(0).Strobe(), 9) << EndByName(how);
+    form_->CloseForHost();
+    form_->reject();
+    EXPECT_EQ(rig_->TakeSent(), std::vector<Sent>{});
   }
 }
 
