@@ -125,7 +125,7 @@ void TQN4K_IO_Form::FormShow() {
 
 void TQN4K_IO_Form::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  finished_ = false;
+  if (!event->spontaneous()) finished_ = false;
   if (shown_) return;
   shown_ = true;
   FormShow();

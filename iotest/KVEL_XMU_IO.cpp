@@ -226,7 +226,7 @@ void TXMU_IO_Form::FormShow() {
 
 void TXMU_IO_Form::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  closed_ = false;
+  if (!event->spontaneous()) closed_ = false;
   if (shown_) return;
   shown_ = true;
   FormShow();

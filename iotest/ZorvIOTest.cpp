@@ -416,8 +416,11 @@ void TZorvIOForm::FormShow() {
 
 void TZorvIOForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  closed_ = false;
-  closeRequested_ = false;
+  // Shown anew (not restored by the window system): a window that can be left again.
+  if (!event->spontaneous() && loops_ == 0) {
+    closed_ = false;
+    closeRequested_ = false;
+  }
   if (shown_) return;
   shown_ = true;
   kvel::Guarded([this] { FormShow(); });
