@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <exception>
 
 #include "DopjeNew.h"
 #include "KVEL_Text.h"
@@ -124,6 +125,7 @@ void TQN4K_IO_Form::FormShow() {
 
 void TQN4K_IO_Form::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  if (!event->spontaneous()) finished_ = false;
   if (shown_) return;
   shown_ = true;
   FormShow();
@@ -137,20 +139,36 @@ bool TQN4K_IO_Form::event(QEvent* event) {
 
 void TQN4K_IO_Form::FormActivate() {
   // Each activation would otherwise start one more start-up and polling loop inside the
-  // running one, and switching between windows would pile them up without end.
-  if (activeStartUp_ || closed_) return;
-  activeStartUp_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{activeStartUp_};
-  kvel::ProcessMessages();
-  kvel::Wait(500);
-  kvel::ProcessMessages();
-  // Closed meanwhile: a check or a loop started now would run on a window that is gone, and
-  // the caller of the window would wait for it for ever.
-  if (closed_) return;
-  StartUp();
+  // running one, and switching between windows would pile them up without end. After a port
+  // error a new start-up would only meet the same error again.
+  if (activeStartUp_ || closed_ || failed_) return;
+  ending_.Begin();
+  std::exception_ptr error;
+  {
+    activeStartUp_ = true;
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{activeStartUp_};
+    try {
+      Pump();
+      kvel::Wait(500);
+      Pump();
+      // Closed meanwhile: a check or a loop started now would run on a window that is gone,
+      // and the caller of the window would wait for it for ever.
+      if (!closed_) StartUp();
+    } catch (...) {
+      // The test has stopped; the window says so and lets the user leave. The error is
+      // shown once, by the caller.
+      running_ = false;
+      probing_ = false;
+      failed_ = true;
+      Label5->setText(QStringLiteral("Communcation error"));
+      error = std::current_exception();
+    }
+  }
+  if (leaveWanted_) Button1Click();
+  if (error) std::rethrow_exception(error);
 }
 
 void TQN4K_IO_Form::StartUp() {
@@ -164,6 +182,11 @@ void TQN4K_IO_Form::StartUp() {
   if (!running_) Button1Click();
 }
 
+void TQN4K_IO_Form::Pump() {
+  kvel::ProcessMessages();
+  if (ending_.Ending()) Leave();
+}
+
 int TQN4K_IO_Form::UnitCheck() {
   if (closed_) return kStopped;
   TCustomComPort& port = host_.Port();
@@ -175,7 +198,7 @@ int TQN4K_IO_Form::UnitCheck() {
     kvel::Wait(100);
     ++attempts;
     Label5->setText(Label5->text() + QStringLiteral("."));
-    kvel::ProcessMessages();
+    Pump();
     std::string reply;
     port.ReceiveText(reply, 20);
     if (!probing_) attempts = kStopped;
@@ -204,12 +227,12 @@ void TQN4K_IO_Form::Button3Click() {
     std::string discarded;
     port.ReceiveText(discarded, 20);
 
-    kvel::ProcessMessages();
+    Pump();
     if (!running_) break;
     port.PurgeBuffers(true, true);
     port.SendText("H21 \n\r");
     kvel::Wait(100);
-    kvel::ProcessMessages();
+    Pump();
     if (!running_) break;
 
     std::string reply;
@@ -221,7 +244,7 @@ void TQN4K_IO_Form::Button3Click() {
     if (const std::size_t eq = r.find('='); eq != std::string::npos) r.erase(eq, 1);
     if (r.size() < 16) r.insert(0, 16 - r.size(), '0');
 
-    kvel::ProcessMessages();
+    Pump();
     if (!running_) break;
     kvel::Wait(50);
     // Character 16 is input 1, character 1 is input 16.
@@ -236,12 +259,29 @@ void TQN4K_IO_Form::Button1Click() {
   closed_ = true;
   running_ = false;
   probing_ = false;
+  leaveWanted_ = false;
+  inClose_ = true;
   kvel::Wait(300);
   kvel::ProcessMessages();
   kvel::Wait(200);
+  inClose_ = false;
   closing_ = true;
   close();
   closing_ = false;
+  finished_ = true;
+}
+
+void TQN4K_IO_Form::Leave() {
+  // "Close" already runs and closes the window, or has closed it.
+  if (inClose_ || finished_) return;
+  if (activeStartUp_) {
+    closed_ = true;
+    running_ = false;
+    probing_ = false;
+    leaveWanted_ = true;
+    return;
+  }
+  Button1Click();
 }
 
 void TQN4K_IO_Form::Button2Click() {
@@ -249,7 +289,7 @@ void TQN4K_IO_Form::Button2Click() {
 }
 
 void TQN4K_IO_Form::CloseForHost() {
-  Button1Click();
+  Leave();
 }
 
 void TQN4K_IO_Form::closeEvent(QCloseEvent* event) {
@@ -257,7 +297,7 @@ void TQN4K_IO_Form::closeEvent(QCloseEvent* event) {
   // hidden while they run would keep its caller waiting for ever.
   if (!closing_) {
     event->ignore();
-    kvel::Guarded([this] { Button1Click(); });
+    kvel::Guarded([this] { Leave(); });
     return;
   }
   QDialog::closeEvent(event);
@@ -265,7 +305,7 @@ void TQN4K_IO_Form::closeEvent(QCloseEvent* event) {
 
 void TQN4K_IO_Form::reject() {
   if (!closing_) {
-    kvel::Guarded([this] { Button1Click(); });
+    kvel::Guarded([this] { Leave(); });
     return;
   }
   QDialog::reject();

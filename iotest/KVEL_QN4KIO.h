@@ -5,6 +5,7 @@
 #include <string>
 
 #include "IoTestHost.h"
+#include "WindowSupport.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -45,7 +46,8 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   int UnitCheck();
 
   void CloseForHost() override;
-  // Esc: goes through "Close" like every other way of closing.
+  // Esc: goes through "Close" like every other way of closing; while the check or the
+  // polling runs, once they have ended.
   void reject() override;
 
   bool RunningFlag() const { return running_; }
@@ -58,6 +60,12 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
  private:
   void CreateControls();
   void ShowCheckResult(int attempts);
+  // Handles pending window messages inside the start-up; a program that is ending closes
+  // the window as Close does.
+  void Pump();
+  // Every way of closing but "Close" itself: with a start-up on the stack, its loops end at
+  // their next check and the window closes once they have ended; else at once.
+  void Leave();
 
   IoTestHost& host_;
   bool running_ = false;
@@ -65,5 +73,10 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   bool shown_ = false;
   bool activeStartUp_ = false;
   bool closing_ = false;
-  bool closed_ = false;  // "Close" was pressed: nothing starts any more
+  bool closed_ = false;       // "Close" was pressed: nothing starts any more
+  bool leaveWanted_ = false;  // the window closes when the start-up has ended
+  bool failed_ = false;       // a port error stopped the test: nothing starts any more
+  bool inClose_ = false;      // "Close" runs
+  bool finished_ = false;     // "Close" has closed the window
+  EndingWatch ending_;
 };

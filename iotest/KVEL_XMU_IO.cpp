@@ -187,14 +187,25 @@ void TXMU_IO_Form::CreateControls() {
   Label2->setObjectName(QStringLiteral("Label2"));
   Label2->setGeometry(12, 38, 236, 16);
   Button3 = AddButton(AutoTestBox, "Button3", "Start", QRect(12, 56, 75, 25));
-  connect(Button3, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button3Click(); }); });
+  connect(Button3, &QPushButton::clicked, this, [this] {
+    kvel::Guarded([this] { Button3Click(); });
+    CloseIfWanted();
+  });
 
   Button1 = AddButton(this, "Button1", "Exit", QRect(8, 233, 56, 25));
   Button2 = AddButton(this, "Button2", "Info", QRect(72, 233, 56, 25));
   connect(Button1, &QPushButton::clicked, this, [this] {
-    kvel::Guarded([this] { Button1Click(); });
+    exitFailed_ = false;
+    kvel::Guarded([this] {
+      try {
+        Button1Click();
+      } catch (...) {
+        exitFailed_ = true;
+        throw;
+      }
+    });
     close();
+    exitFailed_ = false;
   });
   connect(Button2, &QPushButton::clicked, this,
           [this] { kvel::Guarded([this] { Button2Click(); }); });
@@ -215,6 +226,7 @@ void TXMU_IO_Form::FormShow() {
 
 void TXMU_IO_Form::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  if (!event->spontaneous()) closed_ = false;
   if (shown_) return;
   shown_ = true;
   FormShow();
@@ -281,13 +293,25 @@ void TXMU_IO_Form::ReadInputClick() {
 }
 
 void TXMU_IO_Form::Button3Click() {
+  ending_.Begin();
+  const NestingCount nesting(steps_);
+  try {
+    AutoTestStep();
+  } catch (...) {
+    // A port error ends the test: the button must not stay disabled.
+    ShowAutoTestStopped();
+    throw;
+  }
+}
+
+void TXMU_IO_Form::AutoTestStep() {
   ++step_;
   switch (step_) {
     case 1:
       Button3->setEnabled(false);
       Button3->setText(QStringLiteral(" Next"));
       Send("Z90 0 \r");
-      kvel::ProcessMessages();
+      if (!Pump()) return;
       kvel::Wait(500);
       Label1->setText(QStringLiteral("Switch to \"Z79\" position"));
       Button3->setEnabled(true);
@@ -313,7 +337,7 @@ void TXMU_IO_Form::Button3Click() {
       }
       Label2->setText(Latin1(digits));
       resultCode_ = kvel::StrToIntDef(digits, kNoResult);
-      kvel::ProcessMessages();
+      if (!Pump()) return;
       kvel::Wait(1000);
       Label2->setText(Latin1(digits + AutoTestResultText(resultCode_)));
       Button3->setEnabled(true);
@@ -323,16 +347,30 @@ void TXMU_IO_Form::Button3Click() {
     default:
       Button3->setEnabled(false);
       Send("Z90 9 \r");
-      kvel::ProcessMessages();
+      if (!Pump()) return;
       kvel::Wait(600);
-      kvel::ProcessMessages();
-      step_ = 0;
-      Button3->setEnabled(true);
-      Button3->setText(QStringLiteral(" Start"));
-      Label1->setText(kStartCaption);
-      Label2->clear();
+      if (!Pump()) return;
+      ShowAutoTestStopped();
       break;
   }
+}
+
+bool TXMU_IO_Form::Pump() {
+  kvel::ProcessMessages();
+  if (ending_.Ending()) closeWanted_ = true;
+  return !closeWanted_;
+}
+
+void TXMU_IO_Form::ShowAutoTestStopped() {
+  step_ = 0;
+  Button3->setEnabled(true);
+  Button3->setText(QStringLiteral(" Start"));
+  Label1->setText(kStartCaption);
+  Label2->clear();
+}
+
+void TXMU_IO_Form::CloseIfWanted() {
+  if (closeWanted_ && steps_ == 0) close();
 }
 
 void TXMU_IO_Form::Button1Click() {
@@ -354,10 +392,43 @@ void TXMU_IO_Form::CloseForHost() {
   close();
 }
 
+void TXMU_IO_Form::reject() {
+  if (closing_) {
+    QDialog::reject();
+    return;
+  }
+  // Closed already: the exit sequence has gone out.
+  if (closed_) return;
+  if (steps_ > 0) {
+    closeWanted_ = true;
+    return;
+  }
+  close();
+}
+
 void TXMU_IO_Form::closeEvent(QCloseEvent* event) {
-  // The close is always allowed, also when the exit sequence fails on a broken line.
-  kvel::Guarded([this] { FormCloseQuery(); });
+  // A step of the automatic test runs beneath: it ends at its next check, and the window
+  // closes then, not under its feet.
+  if (steps_ > 0) {
+    closeWanted_ = true;
+    event->ignore();
+    return;
+  }
+  // Closed already (the main window asks again as it closes): the exit sequence has gone
+  // out.
+  if (closed_) {
+    event->accept();
+    return;
+  }
+  closeWanted_ = false;
+  // The close is always allowed, also when the exit sequence fails on a broken line. When
+  // "Exit" has just failed to send it, it would only fail again: its error is shown once.
+  if (!exitFailed_) kvel::Guarded([this] { FormCloseQuery(); });
+  // The dialog's own close handler rejects the dialog, which ends it without a second exit.
+  closing_ = true;
   QDialog::closeEvent(event);
+  closing_ = false;
+  closed_ = event->isAccepted();
 }
 
 void TXMU_IO_Form::keyPressEvent(QKeyEvent* event) {

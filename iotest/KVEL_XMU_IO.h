@@ -5,6 +5,7 @@
 #include <string>
 
 #include "IoTestHost.h"
+#include "WindowSupport.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -64,6 +65,9 @@ class TXMU_IO_Form : public QDialog, public IoTestWindow {
   void Button2Click();
 
   void CloseForHost() override;
+  // Closes the window the way its close does (the exit sequence first); during a step of
+  // the automatic test, once that step has ended.
+  void reject() override;
 
   int Step() const { return step_; }
   int ResultCode() const { return resultCode_; }
@@ -76,12 +80,26 @@ class TXMU_IO_Form : public QDialog, public IoTestWindow {
  private:
   void CreateControls();
   void Send(const std::string& text);
+  void AutoTestStep();
+  // Handles pending window messages within a step; false when the window must close, so the
+  // step ends here.
+  bool Pump();
+  // The automatic test back at its start, as after "Finish".
+  void ShowAutoTestStopped();
+  // Closes the window if a close came while a step ran.
+  void CloseIfWanted();
 
   IoTestHost& host_;
   bool updating_ = false;
   int step_ = 0;
   int resultCode_ = 0;
   bool shown_ = false;
+  int steps_ = 0;             // automatic-test steps on the stack
+  bool closeWanted_ = false;  // a close came during a step
+  bool closing_ = false;      // the close handler has run the exit sequence
+  bool exitFailed_ = false;   // "Exit" could not send the exit sequence
+  bool closed_ = false;       // the window has been closed, after the exit sequence
+  EndingWatch ending_;
 };
 
 // The error report of an MU / XMU (unit type 5) or QN4100I (unit type 4) indexer: reads the

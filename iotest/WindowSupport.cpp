@@ -6,6 +6,17 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "KVEL_Var.h"
+#include "ui/Shutdown.h"
+
+void EndingWatch::Begin() {
+  runFlagSet_ = RunFlag != 0;
+}
+
+bool EndingWatch::Ending() const {
+  return kvel::ShutdownRequested() || (runFlagSet_ && RunFlag == 0);
+}
+
 void CentreOver(QWidget* window, const QWidget* owner, int down) {
   if (owner == nullptr) return;
   const QRect frame = owner->frameGeometry();

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -68,11 +68,21 @@ bool ParseInteger(const std::string& text, int* value) {
   return ec == std::errc() && ptr == end && begin != end;
 }
 
-// `value` with exactly `decimals` decimals; `width` zero-pads the whole to that length.
+// `value` with exactly `decimals` decimals and "." as the separator, as the program's own
+// texts have it whatever the PC's number format; `width` zero-pads the whole to that length
+// (after the sign).
 std::string Fixed(double value, int decimals, int width = 0) {
   char text[400];
-  std::snprintf(text, sizeof text, "%0*.*f", width, decimals, value);
-  return text;
+  const auto [end, ec] =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  if (ec != std::errc()) return "0";
+  std::string fixed(text, end);
+  const std::size_t length = fixed.size();
+  if (width > 0 && length < static_cast<std::size_t>(width)) {
+    const std::size_t digits = fixed[0] == '-' ? 1 : 0;
+    fixed.insert(digits, static_cast<std::size_t>(width) - length, '0');
+  }
+  return fixed;
 }
 
 // The horizontal centres of the numbers in a numbers label such as "1    2     3", in the
@@ -406,6 +416,11 @@ void TZorvIOForm::FormShow() {
 
 void TZorvIOForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Shown anew (not restored by the window system): a window that can be left again.
+  if (!event->spontaneous() && loops_ == 0) {
+    closed_ = false;
+    closeRequested_ = false;
+  }
   if (shown_) return;
   shown_ = true;
   kvel::Guarded([this] { FormShow(); });
@@ -437,7 +452,7 @@ void TZorvIOForm::ReadInput(int n) {
   int rounds = 0;
   do {
     kvel::Wait(5);
-    kvel::ProcessMessages();
+    Pump();
     std::string byte;
     port.ReceiveText(byte, 1);
     if (!byte.empty()) current = byte[0];
@@ -448,13 +463,14 @@ void TZorvIOForm::ReadInput(int n) {
     } else {
       rounds = 101;
     }
-    kvel::ProcessMessages();
+    Pump();
   } while (current != '\r' && rounds <= 50);
   if (rounds < 100 && !reply.empty()) InputStates[static_cast<std::size_t>(n - 1)] = reply[0];
 }
 
 void TZorvIOForm::ReadInputGroup(int first, int last) {
-  for (int n = first; n <= last; ++n) ReadInput(n);
+  // A window that must close asks no more.
+  for (int n = first; n <= last && !closeRequested_; ++n) ReadInput(n);
   if (first == 1) {
     host_.PutText(InputStates.substr(0, static_cast<std::size_t>(InputCount)) + "\r\n");
   }
@@ -523,7 +539,7 @@ void TZorvIOForm::ReadBcd() {
   TCustomComPort& port = host_.Port();
   port.SendText("BCD\r");
   kvel::Wait(120);
-  kvel::ProcessMessages();
+  Pump();
   std::string reply;
   port.ReceiveText(reply, 30);
   if (reply.size() <= 8) return;
@@ -633,11 +649,11 @@ void TZorvIOForm::SpeedButton3Click() {
 
 void TZorvIOForm::Button2Click() {
   kvel::ProcessMessages();
+  // The window closes (it was closed meanwhile): nothing starts or stops any more.
+  if (closeRequested_ || closed_) return;
   Running = !Running;
   if (!Running) {
-    BCDOut->setEnabled(false);
-    Button2->setText(QStringLiteral("Start"));
-    StopBtn->setEnabled(true);
+    ShowStopping();
     return;
   }
   BCDOut->setEnabled(true);
@@ -646,77 +662,116 @@ void TZorvIOForm::Button2Click() {
   RunLabel->show();
   RunLabel->setEnabled(true);
   RunLabel->setText(QStringLiteral("  Running  "));
+  ending_.Begin();
+  std::exception_ptr error;
   {
-    ++loops_;
-    struct Ended {
-      int& loops;
-      ~Ended() { --loops; }
-    } ended{loops_};
-    RunLoop();
+    const NestingCount nesting(loops_);
+    try {
+      RunLoop();
+    } catch (...) {
+      error = std::current_exception();
+    }
+  }
+  if (error) {
+    // A port error has ended the loop: the window shows it stopped and lets the user leave.
+    // The drive is not switched off: the port that failed would fail again, and the error
+    // is shown once, by the caller.
+    Running = false;
+    ShowStopping();
+    ShowStopped();
   }
   if (closeRequested_ && !Running) {
     exiting_ = true;
     close();
   }
+  if (error) std::rethrow_exception(error);
+}
+
+void TZorvIOForm::ShowStopping() {
+  BCDOut->setEnabled(false);
+  Button2->setText(QStringLiteral("Start"));
+  StopBtn->setEnabled(true);
+}
+
+void TZorvIOForm::ShowStopped() {
+  RunLabel->show();
+  RunLabel->setEnabled(false);
+  RunLabel->setText(QStringLiteral("  Stopped  "));
+}
+
+bool TZorvIOForm::Pump() {
+  kvel::ProcessMessages();
+  if (loops_ > 0 && ending_.Ending()) Leave();
+  return !closeRequested_;
 }
 
 void TZorvIOForm::RunLoop() {
   TCustomComPort& port = host_.Port();
-  kvel::ProcessMessages();
-  ReadInputGroup(1, 7);
-  ReadInputGroup(8, 10);
-  ReadInputGroup(11, 15);
-  ReadInputGroup(16, InputCount);
-  ReadBcd();
-  ShowInputs();
-  port.SendText("ledtest\r");
-  kvel::Wait(20);
-  do {
-    RunLabel->show();
-    port.SendText("ledtest\r");
-    kvel::ProcessMessages();
-    kvel::Wait(150);
-    kvel::ProcessMessages();
+  if (Pump()) {
     ReadInputGroup(1, 7);
-    if (!encoderbox->isHidden()) ReadEncoder();
-    kvel::ProcessMessages();
     ReadInputGroup(8, 10);
-    // Hidden here and shown at the start of the next cycle: the label blinks once a cycle.
-    RunLabel->hide();
-    kvel::ProcessMessages();
-    if (BcdIoMode) ReadInputGroup(11, 15);
-    kvel::ProcessMessages();
+    ReadInputGroup(11, 15);
     ReadInputGroup(16, InputCount);
-    ShowInputs();
-
-    if (AnalogOutState == 1) {
-      port.SendText("SERVOOUT=1\r");
-      port.SendText("SERVOOUT=0\r");
-      port.SendText("WNDGS=1\r");
-      AnalogOutState = 9;
+    if (!closeRequested_) {
+      ReadBcd();
+      ShowInputs();
+      port.SendText("ledtest\r");
+      kvel::Wait(20);
     }
-    if (AnalogOutState == 2) {
-      port.SendText("TORQUE=0\r");
-      port.SendText("SERVOOUT=1\r");
-      port.SendText("TORQUE=0\r");
-      AnalogOutState = 0;
-    }
-    if (AnalogOutState == 9) port.SendText("TORQUE=" + std::to_string(TorqueValue) + "\r");
-
-    kvel::Wait(100);
-    ApplyOutputs();
-    if (!BcdIoMode) ReadBcd();
-    kvel::ProcessMessages();
-    if (!AnalogIn->isHidden()) ReadAnalog();
-  } while (Running);
+  }
+  // A window that must close leaves the rest of the cycle out and switches the drive off
+  // at once.
+  while (!closeRequested_) {
+    RunCycle();
+    if (!Running) break;
+  }
 
   port.SendText("TORQUE=0\r");
   port.SendText("SERVOOUT=1\r");
   port.SendText("TORQUE=0\r");
   port.SendText("WNDGS=0\r");
+  ShowStopped();
+}
+
+void TZorvIOForm::RunCycle() {
+  TCustomComPort& port = host_.Port();
   RunLabel->show();
-  RunLabel->setEnabled(false);
-  RunLabel->setText(QStringLiteral("  Stopped  "));
+  port.SendText("ledtest\r");
+  if (!Pump()) return;
+  kvel::Wait(150);
+  if (!Pump()) return;
+  ReadInputGroup(1, 7);
+  if (!encoderbox->isHidden() && !closeRequested_) ReadEncoder();
+  if (!Pump()) return;
+  ReadInputGroup(8, 10);
+  // Hidden here and shown at the start of the next cycle: the label blinks once a cycle.
+  RunLabel->hide();
+  if (!Pump()) return;
+  if (BcdIoMode) ReadInputGroup(11, 15);
+  if (!Pump()) return;
+  ReadInputGroup(16, InputCount);
+  if (closeRequested_) return;
+  ShowInputs();
+
+  if (AnalogOutState == 1) {
+    port.SendText("SERVOOUT=1\r");
+    port.SendText("SERVOOUT=0\r");
+    port.SendText("WNDGS=1\r");
+    AnalogOutState = 9;
+  }
+  if (AnalogOutState == 2) {
+    port.SendText("TORQUE=0\r");
+    port.SendText("SERVOOUT=1\r");
+    port.SendText("TORQUE=0\r");
+    AnalogOutState = 0;
+  }
+  if (AnalogOutState == 9) port.SendText("TORQUE=" + std::to_string(TorqueValue) + "\r");
+
+  kvel::Wait(100);
+  ApplyOutputs();
+  if (!BcdIoMode) ReadBcd();
+  if (!Pump()) return;
+  if (!AnalogIn->isHidden()) ReadAnalog();
 }
 
 void TZorvIOForm::StopBtnClick() {
@@ -724,16 +779,14 @@ void TZorvIOForm::StopBtnClick() {
   close();
 }
 
-void TZorvIOForm::CloseForHost() {
-  // A loop that a port error ended left Running set; only a loop still on the stack can
-  // finish the close.
+void TZorvIOForm::Leave() {
+  if (closed_) return;
+  // A loop still on the stack ends its cycle at the next check and switches the drive off;
+  // the window closes then. (A loop that a port error ended is no longer on it.)
   if (loops_ > 0) {
-    // The loop beneath ends its cycle and switches the drive off; the window closes then.
     closeRequested_ = true;
     Running = false;
-    BCDOut->setEnabled(false);
-    Button2->setText(QStringLiteral("Start"));
-    StopBtn->setEnabled(true);
+    ShowStopping();
     return;
   }
   Running = false;
@@ -741,14 +794,36 @@ void TZorvIOForm::CloseForHost() {
   close();
 }
 
+void TZorvIOForm::CloseForHost() {
+  Leave();
+}
+
+void TZorvIOForm::reject() {
+  if (closing_) {
+    QDialog::reject();
+    return;
+  }
+  Leave();
+}
+
 void TZorvIOForm::closeEvent(QCloseEvent* event) {
-  // The window closes only through "Exit", which is disabled while the loop runs.
+  // Closed while the loop runs: taken as "Exit" once the loop has switched the drive off.
+  if (loops_ > 0) {
+    event->ignore();
+    Leave();
+    return;
+  }
+  // Otherwise the window closes only through "Exit", which is disabled while the loop runs.
   if (!exiting_ || Running) {
     event->ignore();
     return;
   }
   exiting_ = false;
+  // The dialog's own close handler rejects the dialog, which ends it.
+  closing_ = true;
   QDialog::closeEvent(event);
+  closing_ = false;
+  closed_ = event->isAccepted();
 }
 
 void TZorvIOForm::keyPressEvent(QKeyEvent* event) {

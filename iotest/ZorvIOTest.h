@@ -6,6 +6,7 @@
 #include <string>
 
 #include "IoTestHost.h"
+#include "WindowSupport.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -137,6 +138,8 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   void ReportDriveError();
 
   void CloseForHost() override;
+  // As "Exit"; while the loop runs, once it has ended its cycle and switched the drive off.
+  void reject() override;
 
   bool IsGrv() const { return grv_; }
   // The lamp of input n (1-based) for the unit type shown.
@@ -152,13 +155,27 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   void ApplyUnitType();
   std::string Drain();
   int OutputNumber(int k) const;
+  void RunCycle();
+  // Handles pending window messages; a program that is ending closes the window as "Exit"
+  // does. False when the window must close, so the cycle ends here.
+  bool Pump();
+  // "Stop": the controls of a stopped window.
+  void ShowStopping();
+  // The status after the loop.
+  void ShowStopped();
+  // Every way of closing but "Exit" itself: stops a running loop and closes once it has
+  // switched the drive off, else closes at once.
+  void Leave();
 
   IoTestHost& host_;
   bool grv_ = false;
   bool shown_ = false;
   bool exiting_ = false;         // "Exit" (or the main window) closes the window
-  bool closeRequested_ = false;  // the main window asked to close while the loop ran
+  bool closeRequested_ = false;  // a close came while the loop ran
+  bool closing_ = false;         // the close handler runs
+  bool closed_ = false;          // the window has been closed
   int loops_ = 0;                // polling loops on the stack
+  EndingWatch ending_;
 };
 
 // The message of a drive error number.

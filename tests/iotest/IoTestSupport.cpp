@@ -19,12 +19,33 @@ std::string FakeHost::QueryUnitId() {
   return ::QueryUnitId(port);
 }
 
+const char* EndByName(EndBy how) {
+  switch (how) {
+    case EndBy::Reject:
+      return "reject";
+    case EndBy::Shutdown:
+      return "shutdown";
+    case EndBy::RequestOnly:
+      return "request only";
+    case EndBy::RunFlagOnly:
+      return "RunFlag only";
+  }
+  return "?";
+}
+
+void EndProgram(QDialog& window, EndBy how) {
+  if (how == EndBy::Shutdown || how == EndBy::RequestOnly) kvel::RequestShutdown();
+  if (how == EndBy::Shutdown || how == EndBy::RunFlagOnly) RunFlag = 0;
+  if (how == EndBy::Shutdown || how == EndBy::Reject) window.reject();
+}
+
 void PrintTo(const Sent& sent, std::ostream* out) {
   *out << sent.atMs << " ms \"" << kvel::sim::Transcript::Visible(sent.bytes) << "\"";
 }
 
 IoRig::IoRig(const std::string& statements) {
   ResetProcessState();
+  kvel::ClearShutdownRequest();
   kvel::SetClock(&clock);
   config_.ApplyText(statements, "test");
   peer_ = std::make_unique<kvel::sim::MemoryPeer>(Line());
@@ -40,6 +61,7 @@ IoRig::~IoRig() {
   line_->SetPeer(nullptr);
   kvel::UnregisterMemoryLine(kPortName);
   kvel::SetClock(nullptr);
+  kvel::ClearShutdownRequest();
 }
 
 std::vector<Sent> IoRig::TakeSent() {

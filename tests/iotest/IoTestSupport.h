@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "MemoryPeer.h"
 #include "serial/CPort.h"
 #include "serial/MemoryLine.h"
+#include "ui/Shutdown.h"
 #include "ui/VirtualClock.h"
 
 // The name of a data row in the test list: its `name` member.
@@ -36,6 +38,13 @@ class FakeHost : public IoTestHost {
   // The unit query as the program sends it: H23 after a purge, 500 ms for the answer.
   std::string QueryUnitId() override;
 };
+
+// How the program's end reaches a test window: as the program does it (a shutdown request,
+// RunFlag to 0, then reject()), or in part: only reject(), as for the main window's close;
+// only the request or only RunFlag dropping, as a running loop finds them.
+enum class EndBy { Reject, Shutdown, RequestOnly, RunFlagOnly };
+const char* EndByName(EndBy how);
+void EndProgram(QDialog& window, EndBy how);
 
 // One command the program wrote, with the virtual time at which it went out.
 struct Sent {

@@ -7,6 +7,8 @@
 #include "IoTestSupport.h"
 #include "KVEL_QN4KIO.h"
 #include "KVEL_Var.h"
+#include "ui/Dialogs.h"
+#include "ui/ErrorDisplay.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ const QColor kMaroon(128, 0, 0);
 class Qn4kTest : public ::testing::Test {
  protected:
   void Open(const std::string& statements) {
+    form_.reset();
+    rig_.reset();  // one virtual clock at a time
     rig_ = std::make_unique<IoRig>(statements);
     UnitType = 4;
     form_ = std::make_unique<TQN4K_IO_Form>(rig_->host);
@@ -244,6 +248,79 @@ TEST_F(Qn4kTest, EscAndTheWindowsCloseGoThroughClose) {
   EXPECT_FALSE(form_->isVisible());
   EXPECT_FALSE(form_->RunningFlag());
   EXPECT_EQ(rig_->clock.NowMs(), start + 500);
+}
+
+struct EndRow {
+  const char* name;
+  const char* statements;
+  const char* when;    // the request counted: the end comes at its second one
+  const char* status;  // shown at the close
+};
+
+// The program's end while the unit check or the polling runs: they end at their next check
+// and the window closes after them, once (one Close: 500 ms).
+TEST_F(Qn4kTest, ProgramEndDuringTheCheckOrThePollingEndsThemThenCloses) {
+  const EndRow rows[] = {{"Polling", "indexer 3 qn4100i", "N000", "Running"},
+                         {"Check", "indexer 3 qn4100i\nfault 3 silent", "H23", "Aborted"}};
+  for (const EndRow& row : rows) {
+    for (const EndBy how :
+         {EndBy::Reject, EndBy::Shutdown, EndBy::RequestOnly, EndBy::RunFlagOnly}) {
+      const std::string name = std::string(row.name) + ", " + EndByName(how);
+      Open(row.statements);
+      RunFlag = 1;  // as under the main window's receive poll
+      std::int64_t endedAt = -1;
+      int requests = 0;
+      StartUp([&] {
+        if (endedAt < 0 && Count(row.when) == 2) {
+          endedAt = rig_->clock.NowMs();
+          requests = Count(row.when);
+          EndProgram(*form_, how);
+        }
+        // Pressed only if the window did not close by itself.
+        return endedAt >= 0 && rig_->clock.NowMs() > endedAt + 5000;
+      });
+      EXPECT_FALSE(pressed_) << name;
+      EXPECT_FALSE(form_->isVisible()) << name;
+      EXPECT_FALSE(form_->RunningFlag()) << name;
+      EXPECT_EQ(Count(row.when), requests) << name;
+      EXPECT_EQ(rig_->clock.NowMs(), endedAt + 500) << name;
+      EXPECT_EQ(Status(), row.status) << name;
+      // Asked again as the main window closes: it is closed already.
+      form_->CloseForHost();
+      EXPECT_EQ(rig_->clock.NowMs(), endedAt + 500) << name;
+    }
+  }
+}
+
+// A port error stops the polling: the window says so and lets the user leave; the error is
+// shown once, also when the window is activated again.
+TEST_F(Qn4kTest, PortErrorStopsThePollingVisiblyAndCloseStillWorks) {
+  Open("indexer 3 qn4100i");
+  std::vector<std::string> boxes;
+  std::string statusAtBox;
+  kvel::SetMessageBoxHook([this, &boxes, &statusAtBox](const kvel::MessageBoxRequest& request) {
+    boxes.push_back(request.text);
+    statusAtBox = Status();
+    return kvel::MsgResult::Ok;
+  });
+  auto broken = std::make_shared<bool>(false);
+  rig_->clock.AddMessageHook([this, broken] {
+    if (*broken || Count("N000") < 2) return;
+    *broken = true;
+    rig_->host.port.ClosePort();  // the next port call raises
+  });
+  // As the window's activation runs it.
+  kvel::Guarded([this] { form_->FormActivate(); });
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(statusAtBox, "Communcation error");
+  EXPECT_FALSE(form_->RunningFlag());
+  EXPECT_TRUE(form_->isVisible());
+  kvel::Guarded([this] { form_->FormActivate(); });
+  EXPECT_EQ(boxes.size(), 1u);
+  form_->Button1->click();
+  kvel::SetMessageBoxHook({});
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(boxes.size(), 1u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "IoTestSupport.h"
 #include "KVEL_Var.h"
 #include "KVEL_XMU_IO.h"
+#include "ui/Dialogs.h"
 
 namespace {
 
@@ -255,6 +256,93 @@ TEST_F(XmuTest, ShownCentredOverTheMainWindowTwentyPixelsLower) {
   EXPECT_EQ(form_->frameGeometry().top(),
             frame.top() + (frame.height() - form_->frameGeometry().height()) / 2 + 20);
   EXPECT_EQ(form_->windowTitle().toStdString(), " (X)MU   I/O Test ");
+}
+
+constexpr EndBy kEnds[] = {EndBy::Reject, EndBy::Shutdown, EndBy::RequestOnly, EndBy::RunFlagOnly};
+
+// reject() with no step running closes the window as its close does: the exit sequence
+// first, so the strobe outputs are not left set. Asked again as the main window closes, the
+// closed window sends nothing more.
+TEST_F(XmuTest, RejectRunsTheExitSequenceAndCloses) {
+  for (const EndBy how : {EndBy::Reject, EndBy::Shutdown}) {
+    Open("indexer 1 xmu");
+    form_->RadioButtons[4]->click();
+    rig_->TakeSent();
+    const std::int64_t start = Now();
+    EndProgram(*form_, how);
+    EXPECT_FALSE(form_->isVisible()) << EndByName(how);
+    EXPECT_EQ(rig_->TakeSent(), SentFrom(start, {{0, "Z90 9\n\r"}, {300, "Z90 9 \r"}}))
+        << EndByName(how);
+    EXPECT_EQ(rig_->UnitAt<Indexer>(0).Strobe(), 9) << EndByName(how);
+    form_->CloseForHost();
+    form_->reject();
+    EXPECT_EQ(rig_->TakeSent(), std::vector<Sent>{});
+  }
+}
+
+// The program's end during a step of the automatic test: the step ends at its next check,
+// then the exit sequence goes out and the window closes.
+TEST_F(XmuTest, ProgramEndDuringAnAutomaticTestStepEndsItThenRunsTheExitSequence) {
+  for (const EndBy how : kEnds) {
+    Open("indexer 1 xmu");
+    RunFlag = 1;  // as under the main window's receive poll
+    auto ended = std::make_shared<bool>(false);
+    rig_->clock.AddMessageHook([this, how, ended] {
+      if (*ended) return;
+      *ended = true;
+      EndProgram(*form_, how);
+    });
+    const std::int64_t start = Now();
+    form_->Button3->click();
+    EXPECT_TRUE(*ended);
+    EXPECT_FALSE(form_->isVisible()) << EndByName(how);
+    EXPECT_EQ(rig_->TakeSent(),
+              SentFrom(start, {{0, "Z90 0 \r"}, {0, "Z90 9\n\r"}, {300, "Z90 9 \r"}}))
+        << EndByName(how);
+    EXPECT_EQ(Now(), start + 500) << EndByName(how);
+  }
+}
+
+// "Exit" pressed during a step: the step ends, and the window closes after it.
+TEST_F(XmuTest, ExitDuringAnAutomaticTestStepClosesAfterTheStep) {
+  Open("indexer 1 xmu");
+  auto pressed = std::make_shared<bool>(false);
+  rig_->clock.AddMessageHook([this, pressed] {
+    if (*pressed) return;
+    *pressed = true;
+    form_->Button1->click();
+  });
+  const std::int64_t start = Now();
+  form_->Button3->click();
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(rig_->TakeSent(), SentFrom(start, {{0, "Z90 0 \r"},
+                                               {0, "Z90 9\n\r"},
+                                               {300, "Z90 9 \r"},
+                                               {500, "Z90 9\n\r"},
+                                               {800, "Z90 9 \r"}}));
+}
+
+// A port error in a step: the test is back at its start instead of a dead button, the error
+// is shown once, and "Exit" still closes, showing its own error once.
+TEST_F(XmuTest, PortErrorDuringTheAutomaticTestLeavesItAtItsStart) {
+  Open("indexer 1 xmu");
+  std::vector<std::string> boxes;
+  kvel::SetMessageBoxHook([&boxes](const kvel::MessageBoxRequest& request) {
+    boxes.push_back(request.text);
+    return kvel::MsgResult::Ok;
+  });
+  form_->Button3->click();
+  rig_->host.port.ClosePort();  // the next port call raises
+  form_->Button3->click();
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(form_->Button3->isEnabled());
+  EXPECT_EQ(form_->Button3->text().toStdString(), " Start");
+  EXPECT_EQ(form_->Step(), 0);
+  EXPECT_EQ(Label1(), "Click on \"Start\"");
+  form_->Button1->click();
+  kvel::SetMessageBoxHook({});
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(boxes.size(), 2u);
 }
 
 }  // namespace

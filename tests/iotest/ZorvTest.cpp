@@ -1,10 +1,13 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <clocale>
+#include <cstdlib>
+#include <iostream>
 
 #include "DopjeNew.h"
 #include "Drive.h"
@@ -294,18 +297,62 @@ INSTANTIATE_TEST_SUITE_P(
         AnalogRow{"Silent", "drive grv\nfault drive silent", " error ", "+", 0}),
     RowName<AnalogRow>);
 
+// A German number format, in Qt and, where the machine has the locale (or the build made
+// it), in the C library; the old settings come back at the end of the scope.
+class GermanNumbers {
+ public:
+  GermanNumbers() : before_(std::setlocale(LC_ALL, nullptr)) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
+      if (std::setlocale(LC_ALL, name) != nullptr) {
+        inC_ = true;
+        return;
+      }
+    }
+#ifdef KVEL_TEST_LOCALE_DIR
+    // The locale made by the build: the C library looks for it where LOCPATH says.
+    const char* path = std::getenv("LOCPATH");
+    const std::string oldPath = path != nullptr ? path : "";
+    setenv("LOCPATH", KVEL_TEST_LOCALE_DIR, 1);
+    inC_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    if (path != nullptr) {
+      setenv("LOCPATH", oldPath.c_str(), 1);
+    } else {
+      unsetenv("LOCPATH");
+    }
+#endif
+  }
+  ~GermanNumbers() {
+    std::setlocale(LC_ALL, before_.c_str());
+    QLocale::setDefault(QLocale::c());
+  }
+  GermanNumbers(const GermanNumbers&) = delete;
+  GermanNumbers& operator=(const GermanNumbers&) = delete;
+  // Whether the C library writes commas now.
+  bool InC() const {
+    return inC_;
+  }
+
+ private:
+  std::string before_;
+  bool inC_ = false;
+};
+
 TEST_F(ZorvTest, NumbersOfTheDriveKeepTheirPointOnAMachineThatWritesCommas) {
-  const std::string before = std::setlocale(LC_ALL, nullptr);
-  const bool german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr ||
-                      std::setlocale(LC_ALL, "de_DE") != nullptr;
-  Open(6, "drive grv analog=-2.5 encoder=-17.25");
+  // Replies as a drive sends them, whatever the PC's format.
+  Open(6, "drive grv analog-reply=-1.25000\nreply drive \"EP\" \"-17.250000\"");
+  const GermanNumbers german;
+  if (!german.InC()) std::cout << "[  NOTE    ] no German locale in the C library here\n";
   form_->BtAnalogIO->click();
   form_->ReadAnalog();
   form_->BtEncoder->click();
   form_->ReadEncoder();
-  std::setlocale(LC_ALL, before.c_str());
-  EXPECT_EQ(Text(form_->Label1), " -2.500 ") << german;
-  EXPECT_EQ(Text(form_->ENC1), " -000017.250000 ") << german;
+  form_->UpDown1->SetPosition(10);
+  form_->UpDown1->UpButton->click();
+  EXPECT_EQ(Text(form_->Label1), " -1.250 ") << german.InC();
+  EXPECT_EQ(Text(form_->ENC1), " -000017.250000 ") << german.InC();
+  EXPECT_EQ(Text(form_->VoltOut), "0.10") << german.InC();
+  EXPECT_EQ(form_->TorqueValue, 20);
 }
 
 TEST_F(ZorvTest, EncoderShowsSixAndSixDigitsAndErrorStays) {
@@ -507,28 +554,86 @@ TEST_F(ZorvTest, DriveThatStopsAnsweringMidLoopReadsAsOffAndTheLoopStillStops) {
   EXPECT_TRUE(form_->StopBtn->isEnabled());
 }
 
-// A port error ends the loop with the window still "running"; the main window's close must
-// still be able to close it.
-TEST_F(ZorvTest, HostClosesTheWindowAfterAPortErrorEndedTheLoop) {
-  Open(7, "drive zorv");
-  std::vector<std::string> boxes;
-  kvel::SetMessageBoxHook([&boxes](const kvel::MessageBoxRequest& request) {
-    boxes.push_back(request.text);
-    return kvel::MsgResult::Ok;
-  });
-  auto broken = std::make_shared<bool>(false);
-  rig_->clock.AddMessageHook([this, broken] {
-    if (*broken || Count("ledtest") < 2) return;
-    *broken = true;
-    rig_->host.port.ClosePort();  // the next port call raises
-  });
-  form_->Button2->click();  // returns when the error has ended the loop
-  kvel::SetMessageBoxHook({});
-  EXPECT_EQ(boxes.size(), 1u);
-  EXPECT_TRUE(form_->Running);
-  EXPECT_TRUE(form_->isVisible());
-  form_->CloseForHost();
-  EXPECT_FALSE(form_->isVisible());
+// A port error ends the loop: the window shows it stopped, as after "Stop", the error is
+// shown once, and both "Exit" and the main window's close can close it.
+TEST_F(ZorvTest, PortErrorEndsTheLoopVisiblyAndTheWindowCanBeLeft) {
+  for (const bool byExit : {true, false}) {
+    Open(7, "drive zorv");
+    std::vector<std::string> boxes;
+    std::string captionAtBox;
+    kvel::SetMessageBoxHook([this, &boxes, &captionAtBox](const kvel::MessageBoxRequest& request) {
+      boxes.push_back(request.text);
+      captionAtBox = form_->Button2->text().toStdString();
+      return kvel::MsgResult::Ok;
+    });
+    auto broken = std::make_shared<bool>(false);
+    rig_->clock.AddMessageHook([this, broken] {
+      if (*broken || Count("ledtest") < 2) return;
+      *broken = true;
+      rig_->host.port.ClosePort();  // the next port call raises
+    });
+    form_->Button2->click();  // returns when the error has ended the loop
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(captionAtBox, "Start");
+    EXPECT_FALSE(form_->Running);
+    EXPECT_TRUE(form_->StopBtn->isEnabled());
+    EXPECT_FALSE(form_->BCDOut->isEnabled());
+    EXPECT_FALSE(form_->RunLabel->isHidden());
+    EXPECT_FALSE(form_->RunLabel->isEnabled());
+    EXPECT_EQ(Text(form_->RunLabel), "  Stopped  ");
+    EXPECT_TRUE(form_->isVisible());
+    if (byExit) {
+      form_->StopBtn->click();
+    } else {
+      form_->CloseForHost();
+    }
+    kvel::SetMessageBoxHook({});
+    EXPECT_FALSE(form_->isVisible()) << byExit;
+    EXPECT_EQ(boxes.size(), 1u);
+  }
+}
+
+// The program's end while the loop runs is "Exit": the loop ends at its next check, leaving
+// the rest of the cycle out, switches the drive off, and the window closes. With no loop
+// running the window closes at once.
+TEST_F(ZorvTest, ProgramEndDuringTheLoopSwitchesTheDriveOffAndCloses) {
+  for (const EndBy how : {EndBy::Reject, EndBy::Shutdown, EndBy::RequestOnly, EndBy::RunFlagOnly}) {
+    Open(6, "drive grv");
+    RunFlag = 1;  // as under the main window's receive poll
+    form_->BtAnalogIO->click();
+    form_->AnOutOff->click();  // the analog output on: switched off by the end
+    rig_->TakeSent();
+    auto ended = std::make_shared<std::int64_t>(-1);
+    auto stopped = std::make_shared<bool>(false);
+    std::vector<Sent> before;
+    rig_->clock.AddMessageHook([this, how, ended, stopped, &before] {
+      if (*ended < 0 && Count("ledtest") == 3) {
+        *ended = rig_->clock.NowMs();
+        before = rig_->TakeSent();
+        EndProgram(*form_, how);
+      } else if (*ended >= 0 && !*stopped && rig_->clock.NowMs() > *ended + 5000) {
+        *stopped = true;  // the window went on: Stop ends the test
+        form_->Button2->click();
+      }
+    });
+    form_->Button2->click();
+    const std::vector<Sent> after = rig_->TakeSent();
+    EXPECT_GE(*ended, 0);
+    EXPECT_FALSE(*stopped) << EndByName(how);
+    EXPECT_FALSE(form_->isVisible()) << EndByName(how);
+    EXPECT_FALSE(form_->Running);
+    EXPECT_EQ(NonInputCommands(after),
+              (std::vector<std::string>{"TORQUE=0\r", "SERVOOUT=1\r", "TORQUE=0\r", "WNDGS=0\r"}))
+        << EndByName(how);
+    EXPECT_EQ(TheDrive().Windings(), 0);
+  }
+  for (const EndBy how : {EndBy::Reject, EndBy::Shutdown}) {
+    Open(7, "drive zorv");
+    rig_->TakeSent();
+    EndProgram(*form_, how);
+    EXPECT_FALSE(form_->isVisible()) << EndByName(how);
+    EXPECT_EQ(rig_->TakeSent(), std::vector<Sent>{});
+  }
 }
 
 TEST_F(ZorvTest, ExitClosesOnlyWhenStopped) {
