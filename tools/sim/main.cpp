@@ -11,6 +11,7 @@
 
 #include "Config.h"
 #include "PtyRunner.h"
+#include "TcpRunner.h"
 
 namespace {
 
@@ -33,12 +34,16 @@ Options:
       --env-file FILE     also write the KVEL_COM<n>=... lines to FILE when ready
       --transcript FILE   write every byte received and sent, with times, to FILE
                           ("-" for standard error)
+      --listen HOST:PORT  serve the line on TCP (raw, one client at a time) instead of a
+                          pseudo-terminal; prints KVEL_COM<n>=socket://HOST:PORT (port 0
+                          picks a free one)
   -h, --help              show this help
 
 Examples:
   kvel-sim --demo
   kvel-sim --line COM1 --indexer "1 xmu" --indexer "2 mu probe=busy" --fault "2 slow=300"
   kvel-sim --line COM2 --drive "grv bcd=-123 analog=2.5 error=12"
+  kvel-sim --listen 127.0.0.1:4001 --line COM1 --indexer "1 xmu"
 
 )";
 
@@ -63,10 +68,33 @@ void WriteEnvFile(const std::string& path, const std::vector<std::string>& lines
   }
 }
 
+// Runs the lines on pseudo-terminals or on TCP, after telling where they are.
+template <typename Runner>
+int Serve(Runner&& runner, const std::string& envFile, const std::string& transcriptPath) {
+  std::FILE* trace = nullptr;
+  if (transcriptPath == "-") {
+    trace = stderr;
+  } else if (!transcriptPath.empty()) {
+    trace = std::fopen(transcriptPath.c_str(), "w");
+    if (trace == nullptr) throw std::runtime_error("cannot write " + transcriptPath);
+  }
+  if (trace != nullptr) runner.TraceTo(trace);
+
+  const std::vector<std::string> env = runner.EnvironmentLines();
+  if (!envFile.empty()) WriteEnvFile(envFile, env);
+  for (const std::string& l : env) std::cout << l << '\n';
+  std::cout.flush();
+
+  runner.Run(gStop);
+  if (trace != nullptr && trace != stderr) std::fclose(trace);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   kvel::sim::SimConfig config;
   std::string envFile;
   std::string transcriptPath;
+  std::string listen;
   bool any = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -95,6 +123,8 @@ int Run(int argc, char** argv) {
       envFile = value();
     } else if (arg == "--transcript") {
       transcriptPath = value();
+    } else if (arg == "--listen") {
+      listen = value();
     } else {
       throw kvel::sim::ConfigError("unknown option " + arg + " (see --help)");
     }
@@ -110,24 +140,8 @@ int Run(int argc, char** argv) {
   sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  kvel::sim::PtyRunner runner(config);
-  std::FILE* trace = nullptr;
-  if (transcriptPath == "-") {
-    trace = stderr;
-  } else if (!transcriptPath.empty()) {
-    trace = std::fopen(transcriptPath.c_str(), "w");
-    if (trace == nullptr) throw std::runtime_error("cannot write " + transcriptPath);
-  }
-  if (trace != nullptr) runner.TraceTo(trace);
-
-  const std::vector<std::string> env = runner.EnvironmentLines();
-  if (!envFile.empty()) WriteEnvFile(envFile, env);
-  for (const std::string& l : env) std::cout << l << '\n';
-  std::cout.flush();
-
-  runner.Run(gStop);
-  if (trace != nullptr && trace != stderr) std::fclose(trace);
-  return 0;
+  if (!listen.empty()) return Serve(kvel::sim::TcpRunner(config, listen), envFile, transcriptPath);
+  return Serve(kvel::sim::PtyRunner(config), envFile, transcriptPath);
 }
 
 }  // namespace
