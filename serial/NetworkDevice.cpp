@@ -640,7 +640,14 @@ int NetworkDevice::SendRaw(const std::vector<std::uint8_t>& bytes, int timeoutMs
 }
 
 void NetworkDevice::FlushControl() {
-  std::lock_guard sendLock(sendMutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (control_.empty()) return;
+  }
+  // A write in progress sends the answers itself between its chunks: the reader must not
+  // wait for it, or it would stop draining the socket while the write waits for the server.
+  std::unique_lock sendLock(sendMutex_, std::try_to_lock);
+  if (!sendLock.owns_lock()) return;
   std::vector<std::uint8_t> out;
   {
     std::lock_guard lock(mutex_);
@@ -657,7 +664,14 @@ int NetworkDevice::SendSetting(std::uint8_t command, const std::vector<std::uint
     *generation = key < kKeyCount ? replies_[key].generation : 0;
   }
   std::lock_guard sendLock(sendMutex_);
-  const int rc = SendRaw(Subnegotiation(command, value), limits_.replyMs);
+  std::vector<std::uint8_t> bytes;
+  {
+    std::lock_guard lock(mutex_);
+    bytes.swap(control_);  // answers the reader could not send meanwhile go first
+  }
+  const std::vector<std::uint8_t> setting = Subnegotiation(command, value);
+  bytes.insert(bytes.end(), setting.begin(), setting.end());
+  const int rc = SendRaw(bytes, limits_.replyMs);
   if (rc != 0 && rc != ETIMEDOUT) {
     MarkLost("the connection to " + address_.host + ":" + address_.port + " was lost (" +
              std::strerror(rc) + ")");
@@ -843,18 +857,10 @@ int NetworkDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
   }
 
   std::lock_guard sendLock(sendMutex_);
-  {
-    // Answers of the reader go first, whole.
-    std::vector<std::uint8_t> out;
-    {
-      std::lock_guard lock(mutex_);
-      out.swap(control_);
-    }
-    if (!out.empty()) SendRaw(out, 1000);
-  }
   int result = 0;
   std::size_t done = 0;
   while (done < wire.size()) {
+    std::vector<std::uint8_t> answers;
     {
       std::lock_guard lock(mutex_);
       if (lost_ != 0) {
@@ -865,7 +871,11 @@ int NetworkDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
         result = ECANCELED;
         break;
       }
+      // The reader's answers go out whole, between two of the caller's bytes.
+      const bool boundary = done == 0 || complete[done - 1] != (done >= 2 ? complete[done - 2] : 0);
+      if (boundary) answers.swap(control_);
     }
+    if (!answers.empty()) SendRaw(answers, 1000);
     const ssize_t n = send(socket_, wire.data() + done, wire.size() - done, MSG_NOSIGNAL);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
@@ -891,6 +901,15 @@ int NetworkDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
     const std::vector<std::uint8_t> rest(wire.begin() + static_cast<std::ptrdiff_t>(done),
                                          wire.begin() + static_cast<std::ptrdiff_t>(done) + 1);
     if (SendRaw(rest, 1000) == 0) ++done;
+  }
+  {
+    // Answers the reader left while this write held the socket.
+    std::vector<std::uint8_t> answers;
+    {
+      std::lock_guard lock(mutex_);
+      if (lost_ == 0) answers.swap(control_);
+    }
+    if (!answers.empty()) SendRaw(answers, 1000);
   }
   *written = done == 0 ? 0 : complete[done - 1];
   if (done > 0) {
@@ -969,10 +988,11 @@ int NetworkDevice::Purge(std::uint32_t flags) {
     if (lost_ != 0) return lost_;
     if ((flags & kPurgeRxAbort) != 0) ++readAbortGeneration_;
     if ((flags & kPurgeTxAbort) != 0) ++writeAbortGeneration_;
-    if (address_.kind == NetworkAddress::Kind::kRfc2217) {
-      if ((flags & kPurgeRxClear) != 0) server |= 1;
-      if ((flags & kPurgeTxClear) != 0) server |= 2;
-    }
+    // Only the server's receive buffer is purged. What it holds to send belongs to writes
+    // that have completed, which a local device lets out too (it discards only output the
+    // far end holds off); purging it would cut off the end of a command just sent, as the
+    // close does right after the last write.
+    if (address_.kind == NetworkAddress::Kind::kRfc2217 && (flags & kPurgeRxClear) != 0) server = 1;
     if ((flags & kPurgeRxClear) != 0) {
       rx_.clear();
       CheckNoticeRearm();
