@@ -7,6 +7,7 @@
 #include "CPortThread.h"
 #include "ComError.h"
 #include "MemoryLine.h"
+#include "NetworkDevice.h"
 #include "PortMap.h"
 #include "TermiosDevice.h"
 
@@ -407,6 +408,12 @@ void TCustomComPort::OpenDevice() {
                    " - no serial device is known as " + port_ +
                        " (plug in the adapter, or name it with KVEL_" + port_ +
                        "=/dev/... or in ~/.config/kvel/ports.map)");
+  }
+  if (kvel::IsNetworkPortName(path)) {
+    std::string detail;
+    if (const int rc = kvel::NetworkDevice::Open(path, &device_, &detail); rc != 0)
+      throw EComPort(1, rc, " - " + detail);
+    return;
   }
   if (const int rc = kvel::TermiosDevice::Open(path, &device_); rc != 0) {
     // Say plainly what an engineer in the field can act on.

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "MemoryLine.h"
+#include "NetworkDevice.h"
 
 extern char** environ;
 
@@ -183,7 +184,7 @@ int ReadPortMap(const PortMapSources& sources, std::vector<PortMapEntry>* entrie
 int ResolvePortDevice(const PortMapSources& sources, const std::string& portName,
                       std::string* device) {
   device->clear();
-  if (StartsWith(portName, "/")) {
+  if (StartsWith(portName, "/") || IsNetworkPortName(portName)) {
     *device = portName;
     return 0;
   }
@@ -225,6 +226,14 @@ std::string DescribePortDevice(const PortMapSources& sources, const std::string&
   if (FindMemoryLine(portName) != nullptr) return "in-memory line";
   std::string device;
   if (ResolvePortDevice(sources, portName, &device) != 0 || device.empty()) return "no device";
+  if (IsNetworkPortName(device)) {
+    NetworkAddress address;
+    std::string problem;
+    if (!ParseNetworkPortName(device, &address, &problem)) return device + " (not a valid address)";
+    return address.Text() + (address.kind == NetworkAddress::Kind::kRfc2217
+                                 ? " (network, RFC 2217)"
+                                 : " (network, raw TCP)");
+  }
   struct stat st {};
   if (stat(device.c_str(), &st) != 0) return device + " (not present)";
   const std::string real = RealPath(device);

@@ -31,7 +31,8 @@ int ComNumber(const std::string& name);
 int ReadPortMap(const PortMapSources& sources, std::vector<PortMapEntry>* entries);
 
 // The device behind a port name, "" when the map does not know it. An absolute path
-// names its device itself. Returns 0 or an errno value.
+// and a network port ("rfc2217://HOST:PORT", "socket://HOST:PORT") name their device
+// themselves; the variables and the map file may name either. Returns 0 or an errno value.
 int ResolvePortDevice(const PortMapSources& sources, const std::string& portName,
                       std::string* device);
 
@@ -40,7 +41,8 @@ int ResolvePortDevice(const PortMapSources& sources, const std::string& portName
 void ListSerialPortsFrom(const PortMapSources& sources, std::vector<std::string>& list);
 
 // What a port name stands for, for a hint beside it: the device path (resolved through its
-// links) and, for a USB adapter, its product name from sysfs ("/dev/ttyUSB0 (FT232R USB
+// links) or the network port with its kind ("rfc2217://host:4001 (network, RFC 2217)") and,
+// for a USB adapter, its product name from sysfs ("/dev/ttyUSB0 (FT232R USB
 // UART)"); "in-memory line" for a registered line; "no device" when the name maps to none.
 std::string DescribePortDevice(const PortMapSources& sources, const std::string& portName);
 // The same from the machine's own sources.

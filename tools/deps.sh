@@ -6,7 +6,7 @@ set -euo pipefail
 run_packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation2 pkgconf libxcb1-dev)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
-  xvfb xauth desktop-file-utils lintian appstream)
+  xvfb xauth desktop-file-utils lintian appstream ser2net)
 packages=("${run_packages[@]}")
 [ "${1:-}" = --test ] && packages+=("${test_packages[@]}")
 missing=()

@@ -8,10 +8,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "CPort.h"
+#include "NetworkTestServers.h"
 #include "PtyPair.h"
 
 namespace {
@@ -64,6 +66,42 @@ void BM_RoundTrip(benchmark::State& state) {
   unsetenv("KVEL_COM33");
 }
 BENCHMARK(BM_RoundTrip)->Arg(1)->Arg(64)->Arg(4096)->Arg(16384)->UseRealTime();
+
+// The same one-byte round trip over the network: ser2net on 127.0.0.1 in front of the
+// pseudo-terminal, opened as rfc2217:// (argument 0) or socket:// (argument 1).
+void BM_NetworkRoundTrip(benchmark::State& state) {
+  if (kvel::test::Ser2net::Program().empty()) {
+    state.SkipWithError("ser2net is not installed");
+    return;
+  }
+  kvel::test::PtyPair pty;
+  const std::string folder = "/tmp/kvel-bench-ser2net-" + std::to_string(getpid());
+  std::filesystem::create_directories(folder);
+  const bool rfc2217 = state.range(0) == 0;
+  kvel::test::Ser2net server(folder, {{rfc2217, pty.SlavePath(), 0}});
+  if (!server.Running()) {
+    state.SkipWithError(server.Error().c_str());
+    return;
+  }
+  TComPort port;
+  port.SetPort(server.Url(0));
+  port.OpenPort();
+  Echo echo(pty);
+  std::string text;
+  for (auto _ : state) {
+    port.SendText("U");
+    std::size_t got = 0;
+    while (got < 1) {
+      const std::int32_t pending = port.PendingInput();
+      if (pending == 0) continue;
+      got += static_cast<std::size_t>(port.ReceiveText(text, pending));
+    }
+  }
+  state.SetLabel(rfc2217 ? "rfc2217://" : "socket://");
+  port.ClosePort();
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_NetworkRoundTrip)->Arg(0)->Arg(1)->UseRealTime();
 
 // A device that sends as fast as the line takes it, read the way the program's receive
 // poll reads: every 100 ms all that waits (PendingInput, then ReceiveText of that count).

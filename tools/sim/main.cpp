@@ -11,6 +11,7 @@
 
 #include "Config.h"
 #include "PtyRunner.h"
+#include "TcpRunner.h"
 
 namespace {
 
@@ -33,6 +34,9 @@ Options:
       --env-file FILE     also write the KVEL_COM<n>=... lines to FILE when ready
       --transcript FILE   write every byte received and sent, with times, to FILE
                           ("-" for standard error)
+      --listen HOST:PORT  serve the line on TCP (raw, one client at a time) instead of a
+                          pseudo-terminal; prints KVEL_COM<n>=socket://HOST:PORT (port 0
+                          picks a free one)
   -h, --help              show this help
       --version           show the version
 
@@ -40,6 +44,7 @@ Examples:
   kvel-sim --demo
   kvel-sim --line COM1 --indexer "1 xmu" --indexer "2 mu probe=busy" --fault "2 slow=300"
   kvel-sim --line COM2 --drive "grv bcd=-123 analog=2.5 error=12"
+  kvel-sim --listen 127.0.0.1:4001 --line COM1 --indexer "1 xmu"
 
 )";
 
@@ -64,10 +69,33 @@ void WriteEnvFile(const std::string& path, const std::vector<std::string>& lines
   }
 }
 
+// Runs the lines on pseudo-terminals or on TCP, after telling where they are.
+template <typename Runner>
+int Serve(Runner&& runner, const std::string& envFile, const std::string& transcriptPath) {
+  std::FILE* trace = nullptr;
+  if (transcriptPath == "-") {
+    trace = stderr;
+  } else if (!transcriptPath.empty()) {
+    trace = std::fopen(transcriptPath.c_str(), "w");
+    if (trace == nullptr) throw std::runtime_error("cannot write " + transcriptPath);
+  }
+  if (trace != nullptr) runner.TraceTo(trace);
+
+  const std::vector<std::string> env = runner.EnvironmentLines();
+  if (!envFile.empty()) WriteEnvFile(envFile, env);
+  for (const std::string& l : env) std::cout << l << '\n';
+  std::cout.flush();
+
+  runner.Run(gStop);
+  if (trace != nullptr && trace != stderr) std::fclose(trace);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   kvel::sim::SimConfig config;
   std::string envFile;
   std::string transcriptPath;
+  std::string listen;
   bool any = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -99,6 +127,8 @@ int Run(int argc, char** argv) {
       envFile = value();
     } else if (arg == "--transcript") {
       transcriptPath = value();
+    } else if (arg == "--listen") {
+      listen = value();
     } else {
       throw kvel::sim::ConfigError("unknown option " + arg + " (see --help)");
     }
@@ -114,24 +144,8 @@ int Run(int argc, char** argv) {
   sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  kvel::sim::PtyRunner runner(config);
-  std::FILE* trace = nullptr;
-  if (transcriptPath == "-") {
-    trace = stderr;
-  } else if (!transcriptPath.empty()) {
-    trace = std::fopen(transcriptPath.c_str(), "w");
-    if (trace == nullptr) throw std::runtime_error("cannot write " + transcriptPath);
-  }
-  if (trace != nullptr) runner.TraceTo(trace);
-
-  const std::vector<std::string> env = runner.EnvironmentLines();
-  if (!envFile.empty()) WriteEnvFile(envFile, env);
-  for (const std::string& l : env) std::cout << l << '\n';
-  std::cout.flush();
-
-  runner.Run(gStop);
-  if (trace != nullptr && trace != stderr) std::fclose(trace);
-  return 0;
+  if (!listen.empty()) return Serve(kvel::sim::TcpRunner(config, listen), envFile, transcriptPath);
+  return Serve(kvel::sim::PtyRunner(config), envFile, transcriptPath);
 }
 
 }  // namespace

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SerialDevice.h"
+
+namespace kvel {
+
+// A serial port on the network: "rfc2217://HOST:PORT" (Telnet with the COM port option,
+// the server sets its line as the port's settings say) or "socket://HOST:PORT" (raw TCP,
+// the line settings are the server's). HOST may be a name, an IPv4 address or an IPv6
+// address in brackets.
+struct NetworkAddress {
+  enum class Kind { kRfc2217, kRaw };
+  Kind kind = Kind::kRaw;
+  std::string host;
+  std::string port;
+  std::string Text() const;  // "rfc2217://host:port"
+};
+
+// Whether a port name or device names a network port (its scheme, in any letter case).
+bool IsNetworkPortName(const std::string& name);
+// Splits a network port name; false with what is wrong in `problem`.
+bool ParseNetworkPortName(const std::string& name, NetworkAddress* address, std::string* problem);
+
+// How long the open waits for each step.
+struct NetworkTimeouts {
+  int connectMs = 3000;    // name look-up and TCP connect together
+  int negotiateMs = 2000;  // the server's consent to the COM port option
+  int replyMs = 2000;      // the server's answer to a line setting or a purge
+};
+
+// The network port as a serial device. A reader thread drains the socket into a receive
+// queue of its own, takes the Telnet commands out of the stream and answers them, and turns
+// the server's modem and line state notices into line events, as a serial driver would.
+class NetworkDevice final : public SerialDevice {
+ public:
+  // Connects and, for rfc2217://, negotiates; returns 0 or an errno value with what failed
+  // and where in `detail`.
+  static int Open(const std::string& name, std::unique_ptr<SerialDevice>* device,
+                  std::string* detail, const NetworkTimeouts& timeouts = {});
+  ~NetworkDevice() override;
+
+  int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;
+  int SetCommState(const Dcb& dcb) override;
+  int SetCommTimeouts(const CommTimeouts& timeouts) override;
+  int Write(const std::uint8_t* data, std::size_t count, std::size_t* written) override;
+  int Read(std::uint8_t* data, std::size_t count, std::size_t* got) override;
+  int Purge(std::uint32_t flags) override;
+  int ClearCommError(std::uint32_t* errors, ComStat* stat) override;
+  int GetModemStatus(std::uint32_t* status) override;
+  int SetCommMask(std::uint32_t mask) override;
+  int WaitCommEvent(std::uint32_t* events) override;
+  void CancelWait() override;
+  std::string FailureDetail() const override;
+  void SetInputNotice(std::size_t level, std::function<void()> notice) override;
+
+  // The receive queue never holds less than this (as with a local device).
+  static constexpr std::size_t kMinQueue = 16 * 1024 * 1024;
+
+ private:
+  // Keys of the settings whose answers are awaited (the COM port option's commands, with
+  // SET-CONTROL split by what it sets).
+  enum Key { kBaud, kDataSize, kParity, kStopSize, kFlow, kDtr, kRts, kPurge, kKeyCount };
+  struct Setting {
+    std::uint32_t value = 0;
+    bool known = false;  // confirmed by the server
+  };
+  struct Reply {
+    std::uint64_t generation = 0;
+    std::uint32_t value = 0;
+  };
+
+  explicit NetworkDevice(NetworkAddress address, NetworkTimeouts timeouts);
+  void ReaderLoop();
+  void Wake();
+  void MarkLost(const std::string& why);                    // mutex held or not: locks
+  void LostLocked(const std::string& why);                  // mutex held
+  void Parse(const std::uint8_t* data, std::size_t count);  // mutex held
+  void QueueData(std::uint8_t byte);                        // mutex held
+  void OnCommand(std::uint8_t verb, std::uint8_t option);   // mutex held
+  void OnSubnegotiation();                                  // mutex held
+  void Reply3(std::uint8_t verb, std::uint8_t option);      // mutex held
+  int SendRaw(const std::vector<std::uint8_t>& bytes, int timeoutMs);
+  void FlushControl();
+  int SendSetting(std::uint8_t command, const std::vector<std::uint8_t>& value,
+                  std::uint64_t* generation, Key key);
+  int AwaitReply(Key key, std::uint64_t generation, const char* what, std::uint32_t* value);
+  std::size_t QueueCapacity() const;  // mutex held
+  std::size_t Full80() const;         // mutex held
+  bool TakeNoticeDue();               // mutex held
+  void CheckNoticeRearm();            // mutex held
+
+  const NetworkAddress address_;
+  const NetworkTimeouts limits_;
+  int socket_ = -1;
+  int wakeFd_ = -1;
+  std::thread reader_;
+  std::mutex sendMutex_;  // one writer of the socket at a time; taken before mutex_
+  std::mutex noticeMutex_;
+  std::function<void()> notice_;  // noticeMutex_
+
+  mutable std::mutex mutex_;
+  std::condition_variable dataCv_;
+  std::condition_variable eventCv_;
+  std::condition_variable replyCv_;
+  bool stop_ = false;
+  int lost_ = 0;
+  std::string failureDetail_;
+  std::deque<std::uint8_t> rx_;
+  std::size_t inputSize_ = 4096;
+  std::size_t noticeLevel_ = 0;
+  bool noticed_ = false;
+  bool throttled_ = false;
+  CommTimeouts timeouts_;
+  Dcb dcb_;
+  std::uint64_t readAbortGeneration_ = 0;
+  std::uint64_t writeAbortGeneration_ = 0;
+  std::uint32_t errors_ = 0;
+  std::uint32_t mask_ = 0;
+  std::uint32_t events_ = 0;
+  std::uint64_t waitGeneration_ = 0;
+  std::uint32_t modem_ = 0;
+
+  // Telnet state.
+  enum class ParseState { kData, kIac, kOption, kSub, kSubIac };
+  ParseState parse_ = ParseState::kData;
+  std::uint8_t verb_ = 0;
+  std::vector<std::uint8_t> sub_;
+  struct Option {
+    bool us = false;        // we do it
+    bool him = false;       // the server does it
+    bool usAsked = false;   // our WILL awaits its answer
+    bool himAsked = false;  // our DO awaits its answer
+    bool refusedDo = false;
+    bool refusedWill = false;
+  };
+  Option options_[256];
+  bool comPortRefused_ = false;
+  std::vector<std::uint8_t> control_;  // answers the reader still has to send
+  Reply replies_[kKeyCount];
+  std::uint64_t sent_ = 0;  // generations of the requests sent
+  Setting settings_[kKeyCount];
+  bool dropInput_ = false;  // a purge of the server's buffer awaits its answer
+};
+
+}  // namespace kvel
