@@ -73,6 +73,9 @@ EComPort::EComPort(int errorNumber, int systemError, const std::string& hint)
       errorNumber_(errorNumber),
       systemError_(systemError) {}
 
+EComPort::EComPort(int errorNumber, const std::string& hint)
+    : std::runtime_error(Text(errorNumber) + hint), errorNumber_(errorNumber), systemError_(-1) {}
+
 std::string EComPort::Text(int errorNumber) {
   if (errorNumber < 1 || errorNumber > static_cast<int>(std::size(kErrorTexts))) return {};
   return kErrorTexts[errorNumber - 1];

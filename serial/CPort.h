@@ -165,6 +165,8 @@ class EComPort : public std::runtime_error {
   explicit EComPort(int errorNumber);
   // As with a platform code, followed by an explanation of what the user can do.
   EComPort(int errorNumber, int systemError, const std::string& hint);
+  // Without a platform code, followed by what went wrong.
+  EComPort(int errorNumber, const std::string& hint);
 
   int ErrorNumber() const { return errorNumber_; }
   int SystemError() const { return systemError_; }
