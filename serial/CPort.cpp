@@ -411,11 +411,16 @@ void TCustomComPort::OpenDevice() {
                        " (plug in the adapter, or name it with KVEL_" + port_ +
                        "=/dev/... or in ~/.config/kvel/ports.map)");
   }
-  if (const int rc = kvel::TermiosDevice::Open(path, &device_); rc != 0) {
+  std::string lockNote;
+  if (const int rc = kvel::TermiosDevice::Open(path, &device_, &lockNote); rc != 0) {
+    const std::string also = lockNote.empty() ? "" : "; " + lockNote;
     // Say plainly what an engineer in the field can act on.
     if (rc == EBUSY || rc == EWOULDBLOCK)
-      throw EComPort(1, rc, " - " + path + " is in use by another program");
-    kvel::RaiseComError(1, rc, path);
+      throw EComPort(1, rc, " - " + path + " is in use by another program" + also);
+    std::string hint = kvel::OpenFailureHint(rc, path);
+    if (!lockNote.empty()) hint += hint.empty() ? " - " + lockNote : also;
+    if (hint.empty()) throw EComPort(1, rc);
+    throw EComPort(1, rc, hint);
   }
 }
 

@@ -63,7 +63,8 @@ void UniqueFd::Reset(int fd) {
   fd_ = fd;
 }
 
-int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device) {
+int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
+                        std::string* lockNote) {
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return errno;
   const std::string real = resolved;
@@ -71,6 +72,7 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
 
   std::unique_ptr<TermiosDevice> dev(new TermiosDevice());
   if (const int rc = dev->lock_.Acquire(real); rc != 0) return rc;
+  if (lockNote != nullptr) *lockNote = dev->lock_.IgnoredStale();
   dev->fd_.Reset(open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!dev->fd_.Valid()) return errno;
   const int fd = dev->fd_.Get();
@@ -135,7 +137,12 @@ void TermiosDevice::Wake() {
 void TermiosDevice::MarkLost(int code) {
   {
     std::lock_guard lock(mutex_);
-    if (lost_ == 0) lost_ = code;
+    if (lost_ == 0) {
+      lost_ = code;
+      // A device that has gone is no longer this program's: one plugged in under the same
+      // name belongs to whoever opens it. The next open of the port takes the lock again.
+      if (code == EIO || code == ENXIO || code == ENODEV) lock_.Release();
+    }
   }
   dataCv_.notify_all();
   eventCv_.notify_all();
