@@ -483,7 +483,24 @@ void TCustomComPort::StopEventThread() {
   eventThread_.reset();
 }
 
+bool TCustomComPort::HasBoundEvents() const {
+  return hasLinks_ || OnRxChar || OnRxBuf || OnTxEmpty || OnBreak || OnRing || OnCTSChange ||
+         OnDSRChange || OnRLSDChange || OnError || OnRxFlag || OnRx80Full;
+}
+
 void TCustomComPort::DispatchEvents(TComEvents events, const std::atomic<bool>& stop) {
+  if (!HasBoundEvents()) {
+    // Nobody would hear of the batch. What its handlers leave behind is done here: the
+    // error and queue reads of an error or a received byte clear the line-error word. A
+    // device that has gone ends the thread at its next wait.
+    if (events.Contains(evError) || events.Contains(evRxChar)) {
+      std::uint32_t errors = 0;
+      kvel::ComStat stat;
+      if (kvel::SerialDevice* device = device_.get(); device != nullptr)
+        device->ClearCommError(&errors, &stat);
+    }
+    return;
+  }
   const std::uint64_t session = session_;
   switch (syncMethod_) {
     case smThreadSync:
@@ -725,6 +742,7 @@ void TCustomComPort::DetachLink(TComLink* link) {
 }
 
 void TCustomComPort::RecomputeHasDataLink() {
+  hasLinks_ = !links_.empty();
   hasDataLink_ = false;
   for (const TComLink* link : links_) {
     if (link->RxBlock) hasDataLink_ = true;
