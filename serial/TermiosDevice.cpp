@@ -206,7 +206,11 @@ void TermiosDevice::ReaderLoop() {
       [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
     }
     if (!throttled && fds[1].revents != 0) {
-      bool gotData = false;
+      // Everything the tty holds is taken before anyone is told: one wake-up of the
+      // waiters for what came together, however many reads it took.
+      std::size_t got = 0;
+      bool tell = false;
+      int failure = 0;
       for (;;) {
         // The read happens under the read lock, so a purge falls wholly before it (and the
         // bytes read here arrived after the purge) or wholly after it (and removes them).
@@ -223,36 +227,40 @@ void TermiosDevice::ReaderLoop() {
         if (room == 0) break;
         const ssize_t n = read(fd_.Get(), buffer.data(), room);
         const int error = errno;
-        std::unique_lock lock(mutex_);
         if (n > 0) {
-          gotData = true;
+          std::lock_guard lock(mutex_);
           Deliver(buffer.data(), static_cast<std::size_t>(n));
+          got += static_cast<std::size_t>(n);
           throttled = InputThrottled();
-          const bool tell = TakeNoticeDue();
-          lock.unlock();
+          tell = TakeNoticeDue() || tell;
           readLock.unlock();
-          dataCv_.notify_all();
-          eventCv_.notify_all();
-          if (tell) {
-            std::lock_guard noticeLock(noticeMutex_);
-            if (notice_) notice_();
-          }
-          if (throttled) break;
+          if (throttled || got >= kReadSize) break;
+          // More waiting (a tty hands out at most its line buffer per read): read on.
+          int more = 0;
+          if (ioctl(fd_.Get(), FIONREAD, &more) != 0 || more <= 0) break;
           continue;
         }
-        lock.unlock();
         readLock.unlock();
         if (n == 0) {  // hung up: the far end or the adapter has gone
-          MarkLost(EIO);
-          return;
+          failure = EIO;
+          break;
         }
         if (error == EINTR) continue;
-        if (error == EAGAIN) break;
-        MarkLost(error);
-        return;
+        if (error != EAGAIN) failure = error;
+        break;
       }
-      if (!gotData && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        MarkLost(EIO);
+      if (got > 0) {
+        dataCv_.notify_all();
+        eventCv_.notify_all();
+        if (tell) {
+          std::lock_guard noticeLock(noticeMutex_);
+          if (notice_) notice_();
+        }
+      }
+      if (failure == 0 && got == 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        failure = EIO;
+      if (failure != 0) {
+        MarkLost(failure);
         return;
       }
     }
