@@ -31,6 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr int kTickMs = 10;
+// Reads smaller than this are a trickle, gathered for kTrickleGatherMs before the next read:
+// at 921600 baud that is some 92 bytes, far below what the tty holds.
+constexpr std::size_t kTrickleBytes = 64;
+constexpr int kTrickleGatherMs = 1;
 // Output that has not moved for this long is held off by the far end.
 constexpr int kStallMs = 100;
 // Rates a driver may round to; further off, the line would not talk to the far end.
@@ -262,6 +266,16 @@ void TermiosDevice::ReaderLoop() {
       if (failure != 0) {
         MarkLost(failure);
         return;
+      }
+      // A device that hands its bytes over one or a few at a time (as many UARTs do)
+      // would cost a wake-up of every waiter per byte. Such a trickle gathers in the tty
+      // for a moment instead; a stop, a purge or a write's wake still ends it at once.
+      if (got > 0 && got < kTrickleBytes && !throttled) {
+        pollfd wake{wakeFd_.Get(), POLLIN, 0};
+        if (poll(&wake, 1, kTrickleGatherMs) > 0) {
+          std::uint64_t count = 0;
+          [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
+        }
       }
     }
     {
