@@ -123,6 +123,7 @@ TForm1::TForm1(QWidget* parent)
   windowFont.setPointSize(8);
   setFont(windowFont);
 
+  ComPort1.SetName("ComPort1");
   ComPort1.SetPort("COM1");
   ComPort1.SetBaudRate(br9600);
   ComPort1.SetDataBits(dbEight);

@@ -74,6 +74,9 @@ EComPort::EComPort(int errorNumber, int systemError, const std::string& hint)
       errorNumber_(errorNumber),
       systemError_(systemError) {}
 
+EComPort::EComPort(int errorNumber, const std::string& hint)
+    : std::runtime_error(Text(errorNumber) + hint), errorNumber_(errorNumber), systemError_(-1) {}
+
 std::string EComPort::Text(int errorNumber) {
   if (errorNumber < 1 || errorNumber > static_cast<int>(std::size(kErrorTexts))) return {};
   return kErrorTexts[errorNumber - 1];
@@ -415,11 +418,16 @@ void TCustomComPort::OpenDevice() {
       throw EComPort(1, rc, " - " + detail);
     return;
   }
-  if (const int rc = kvel::TermiosDevice::Open(path, &device_); rc != 0) {
+  std::string lockNote;
+  if (const int rc = kvel::TermiosDevice::Open(path, &device_, &lockNote); rc != 0) {
+    const std::string also = lockNote.empty() ? "" : "; " + lockNote;
     // Say plainly what an engineer in the field can act on.
     if (rc == EBUSY || rc == EWOULDBLOCK)
-      throw EComPort(1, rc, " - " + path + " is in use by another program");
-    kvel::RaiseComError(1, rc, path);
+      throw EComPort(1, rc, " - " + path + " is in use by another program" + also);
+    std::string hint = kvel::OpenFailureHint(rc, path);
+    if (!lockNote.empty()) hint += hint.empty() ? " - " + lockNote : also;
+    if (hint.empty()) throw EComPort(1, rc);
+    throw EComPort(1, rc, hint);
   }
 }
 
@@ -482,7 +490,24 @@ void TCustomComPort::StopEventThread() {
   eventThread_.reset();
 }
 
+bool TCustomComPort::HasBoundEvents() const {
+  return hasLinks_ || OnRxChar || OnRxBuf || OnTxEmpty || OnBreak || OnRing || OnCTSChange ||
+         OnDSRChange || OnRLSDChange || OnError || OnRxFlag || OnRx80Full;
+}
+
 void TCustomComPort::DispatchEvents(TComEvents events, const std::atomic<bool>& stop) {
+  if (!HasBoundEvents()) {
+    // Nobody would hear of the batch. What its handlers leave behind is done here: the
+    // error and queue reads of an error or a received byte clear the line-error word. A
+    // device that has gone ends the thread at its next wait.
+    if (events.Contains(evError) || events.Contains(evRxChar)) {
+      std::uint32_t errors = 0;
+      kvel::ComStat stat;
+      if (kvel::SerialDevice* device = device_.get(); device != nullptr)
+        device->ClearCommError(&errors, &stat);
+    }
+    return;
+  }
   const std::uint64_t session = session_;
   switch (syncMethod_) {
     case smThreadSync:
@@ -724,6 +749,7 @@ void TCustomComPort::DetachLink(TComLink* link) {
 }
 
 void TCustomComPort::RecomputeHasDataLink() {
+  hasLinks_ = !links_.empty();
   hasDataLink_ = false;
   for (const TComLink* link : links_) {
     if (link->RxBlock) hasDataLink_ = true;

@@ -165,6 +165,8 @@ class EComPort : public std::runtime_error {
   explicit EComPort(int errorNumber);
   // As with a platform code, followed by an explanation of what the user can do.
   EComPort(int errorNumber, int systemError, const std::string& hint);
+  // Without a platform code, followed by what went wrong.
+  EComPort(int errorNumber, const std::string& hint);
 
   int ErrorNumber() const { return errorNumber_; }
   int SystemError() const { return systemError_; }
@@ -485,8 +487,13 @@ class TCustomComPort {
   virtual void StopEventThread();
 
   // One batch of line events, on the event thread: handed to the handlers as `SyncMethod`
-  // says. `stop` is the thread's stop event.
+  // says, or, when nothing is bound to receive it, settled on the event thread without
+  // troubling the GUI thread. `stop` is the thread's stop event.
   void DispatchEvents(TComEvents events, const std::atomic<bool>& stop);
+  // Whether anything receives line events: a line-event handler or a link. Asked on the
+  // event thread for each batch, so a handler assigned while the port is open is served
+  // from the next batch on. A subclass that overrides the Do... raisers says so here.
+  virtual bool HasBoundEvents() const;
   // The handlers of a batch, in the dispatch order, while this opening of the port lasts.
   void RunEventHandlers(TComEvents events, std::uint64_t session);
   void RunEventHandler(TComEvent event);
@@ -530,6 +537,7 @@ class TCustomComPort {
   std::atomic<std::uint64_t> session_{0};  // counts the openings; a batch belongs to one
   std::int32_t settingsChangeCount_ = 0;
   std::vector<TComLink*> links_;
+  std::atomic<bool> hasLinks_{false};  // the event thread's view of `links_`
   bool hasDataLink_ = false;
   bool connected_ = false;
   TBaudRate baudRate_ = br9600;

@@ -2,6 +2,7 @@
 #include <cctype>
 #include <charconv>
 #include <functional>
+#include <string>
 
 #include "CPort.h"
 
@@ -171,8 +172,33 @@ void LoadSettings(TCustomComPort& port, const Reader& r) {
 
 }  // namespace
 
+namespace {
+
+// The section of an INI file is the component's name; without one the settings would go
+// to a section named by nothing, where no load finds them.
+const std::string& SectionOf(const TCustomComPort& port, int errorNumber) {
+  if (port.Name().empty())
+    throw EComPort(errorNumber, " - the port has no name, the INI section of its settings");
+  return port.Name();
+}
+
+// An integer key. A value that is not an integer takes the default, as a missing key
+// does, so one spoilt entry does not end the load halfway. The conversion is the INI
+// file's own; its failure is told from the file's by reading the same key as text.
+int ReadIniInteger(kvel::IniStore& ini, const std::string& section, const std::string& key,
+                   int defaultValue) {
+  try {
+    return ini.ReadInteger(section, key, defaultValue);
+  } catch (...) {
+    ini.ReadString(section, key, {});  // the file's own failure propagates from here
+    return defaultValue;
+  }
+}
+
+}  // namespace
+
 void TCustomComPort::StoreToIniFile(kvel::IniStore& ini) {
-  const std::string section = Name();
+  const std::string section = SectionOf(*this, 16);
   StoreSettings(
       *this, {[&](const std::string& key, const std::string& value) {
                 ini.WriteString(section, key, value);
@@ -188,12 +214,12 @@ void TCustomComPort::StoreToRegistry(kvel::RegistryStore& registry) {
 }
 
 void TCustomComPort::LoadFromIniFile(kvel::IniStore& ini) {
-  const std::string section = Name();
+  const std::string section = SectionOf(*this, 17);
   LoadSettings(*this, {[&](const std::string& key, const std::string& current) {
                          return ini.ReadString(section, key, current);
                        },
                        [&](const std::string& key, int current) {
-                         return ini.ReadInteger(section, key, current);
+                         return ReadIniInteger(ini, section, key, current);
                        }});
 }
 

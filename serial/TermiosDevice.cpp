@@ -31,6 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr int kTickMs = 10;
+// Reads smaller than this are a trickle, gathered for kTrickleGatherMs before the next read:
+// at 921600 baud that is some 92 bytes, far below what the tty holds.
+constexpr std::size_t kTrickleBytes = 64;
+constexpr int kTrickleGatherMs = 1;
 // Output that has not moved for this long is held off by the far end.
 constexpr int kStallMs = 100;
 // Rates a driver may round to; further off, the line would not talk to the far end.
@@ -63,7 +67,8 @@ void UniqueFd::Reset(int fd) {
   fd_ = fd;
 }
 
-int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device) {
+int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
+                        std::string* lockNote) {
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return errno;
   const std::string real = resolved;
@@ -71,6 +76,7 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
 
   std::unique_ptr<TermiosDevice> dev(new TermiosDevice());
   if (const int rc = dev->lock_.Acquire(real); rc != 0) return rc;
+  if (lockNote != nullptr) *lockNote = dev->lock_.IgnoredStale();
   dev->fd_.Reset(open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!dev->fd_.Valid()) return errno;
   const int fd = dev->fd_.Get();
@@ -135,7 +141,12 @@ void TermiosDevice::Wake() {
 void TermiosDevice::MarkLost(int code) {
   {
     std::lock_guard lock(mutex_);
-    if (lost_ == 0) lost_ = code;
+    if (lost_ == 0) {
+      lost_ = code;
+      // A device that has gone is no longer this program's: one plugged in under the same
+      // name belongs to whoever opens it. The next open of the port takes the lock again.
+      if (code == EIO || code == ENXIO || code == ENODEV) lock_.Release();
+    }
   }
   dataCv_.notify_all();
   eventCv_.notify_all();
@@ -199,7 +210,11 @@ void TermiosDevice::ReaderLoop() {
       [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
     }
     if (!throttled && fds[1].revents != 0) {
-      bool gotData = false;
+      // Everything the tty holds is taken before anyone is told: one wake-up of the
+      // waiters for what came together, however many reads it took.
+      std::size_t got = 0;
+      bool tell = false;
+      int failure = 0;
       for (;;) {
         // The read happens under the read lock, so a purge falls wholly before it (and the
         // bytes read here arrived after the purge) or wholly after it (and removes them).
@@ -216,37 +231,51 @@ void TermiosDevice::ReaderLoop() {
         if (room == 0) break;
         const ssize_t n = read(fd_.Get(), buffer.data(), room);
         const int error = errno;
-        std::unique_lock lock(mutex_);
         if (n > 0) {
-          gotData = true;
+          std::lock_guard lock(mutex_);
           Deliver(buffer.data(), static_cast<std::size_t>(n));
+          got += static_cast<std::size_t>(n);
           throttled = InputThrottled();
-          const bool tell = TakeNoticeDue();
-          lock.unlock();
+          tell = TakeNoticeDue() || tell;
           readLock.unlock();
-          dataCv_.notify_all();
-          eventCv_.notify_all();
-          if (tell) {
-            std::lock_guard noticeLock(noticeMutex_);
-            if (notice_) notice_();
-          }
-          if (throttled) break;
+          if (throttled || got >= kReadSize) break;
+          // More waiting (a tty hands out at most its line buffer per read): read on.
+          int more = 0;
+          if (ioctl(fd_.Get(), FIONREAD, &more) != 0 || more <= 0) break;
           continue;
         }
-        lock.unlock();
         readLock.unlock();
         if (n == 0) {  // hung up: the far end or the adapter has gone
-          MarkLost(EIO);
-          return;
+          failure = EIO;
+          break;
         }
         if (error == EINTR) continue;
-        if (error == EAGAIN) break;
-        MarkLost(error);
+        if (error != EAGAIN) failure = error;
+        break;
+      }
+      if (got > 0) {
+        dataCv_.notify_all();
+        eventCv_.notify_all();
+        if (tell) {
+          std::lock_guard noticeLock(noticeMutex_);
+          if (notice_) notice_();
+        }
+      }
+      if (failure == 0 && got == 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        failure = EIO;
+      if (failure != 0) {
+        MarkLost(failure);
         return;
       }
-      if (!gotData && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        MarkLost(EIO);
-        return;
+      // A device that hands its bytes over one or a few at a time (as many UARTs do)
+      // would cost a wake-up of every waiter per byte. Such a trickle gathers in the tty
+      // for a moment instead; a stop, a purge or a write's wake still ends it at once.
+      if (got > 0 && got < kTrickleBytes && !throttled) {
+        pollfd wake{wakeFd_.Get(), POLLIN, 0};
+        if (poll(&wake, 1, kTrickleGatherMs) > 0) {
+          std::uint64_t count = 0;
+          [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
+        }
       }
     }
     {

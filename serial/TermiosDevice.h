@@ -43,8 +43,10 @@ class UniqueFd {
 class TermiosDevice final : public SerialDevice {
  public:
   // Opens `path` exclusively (UUCP lock file and flock); returns 0 or an errno value
-  // (EBUSY when the device is in use).
-  static int Open(const std::string& path, std::unique_ptr<SerialDevice>* device);
+  // (EBUSY when the device is in use). `lockNote`, when given, receives what the lock
+  // passed over (a stale lock file it could not remove), for the hint of a failure.
+  static int Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
+                  std::string* lockNote = nullptr);
   ~TermiosDevice() override;
 
   int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;

@@ -1,7 +1,5 @@
 #include "CPortCtl.h"
 
-#include "CPortThread.h"
-
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -50,18 +48,6 @@ QColor FromRgb(TColor rgb) {
 
 }  // namespace
 
-// A bound port's line events reach the terminal on the GUI thread: the event thread's
-// synchronised calls run in this application's event loop.
-void InstallGuiSynchronize() {
-  if (QCoreApplication::instance() == nullptr || HasSynchronizeWakeup()) return;
-  SetSynchronizeWakeup([] {
-    if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr) {
-      QMetaObject::invokeMethod(
-          app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
-    }
-  });
-}
-
 // Keeps repaint requests and the caret out of the way while a block is written: the caret
 // is hidden once for the whole block and the changed cells become update rectangles when
 // the outermost batch closes, also when it is left by an exception.
@@ -99,7 +85,6 @@ QFont TComTerminal::DefaultTermFont() {
 }
 
 TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
-  InstallGuiSynchronize();
   link_.RxBlock = [this](TCustomComPort& sender, const std::uint8_t* bytes, std::int32_t count) {
     ReceiveBlock(sender, bytes, count);
   };

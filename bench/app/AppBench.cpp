@@ -1,6 +1,12 @@
 // Figures of the main window at work over a pseudo-terminal, in real time: key to line,
-// line to screen, idle cost of the poll, and a 921600-baud stream with the log on.
+// line to screen, idle cost of the poll, a 921600-baud stream with the log on, and a
+// 115200-baud line whose device writes every byte on its own.
+// `bench_app [seconds] [single]`: with "single" only the single-byte case runs.
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <QMetaObject>
 #include <QTest>
@@ -53,6 +59,46 @@ void InPoll(TForm1& form, const std::function<void()>& step) {
   form.PollReceive();
 }
 
+// A device in a process of its own (so its work does not count as ours) that writes one
+// byte at a time at the pace of `baud` (10 bits a byte) into `fd` for `seconds`.
+pid_t StartSingleByteDevice(int fd, int baud, int seconds) {
+  const pid_t child = fork();
+  if (child != 0) return child;
+  const long periodNs = 10L * 1000000000L / baud;
+  const long count = static_cast<long>(seconds) * baud / 10;
+  timespec next{};
+  clock_gettime(CLOCK_MONOTONIC, &next);
+  for (long i = 0; i < count; ++i) {
+    next.tv_nsec += periodNs;
+    if (next.tv_nsec >= 1000000000L) {
+      next.tv_nsec -= 1000000000L;
+      ++next.tv_sec;
+    }
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    const char byte = static_cast<char>(' ' + i % 90);
+    if (write(fd, &byte, 1) != 1) break;
+  }
+  _exit(0);
+}
+
+// The single-byte line: the share of a core this process takes while the poll shows it.
+void SingleByteLine(TForm1& form, kvel::test::PtyPair& pty, int seconds) {
+  std::size_t shown = 0;
+  form.DisplayTap = [&shown](const std::string& text) { shown += text.size(); };
+  const double cpu0 = CpuSeconds();
+  const auto start = Clock::now();
+  const pid_t device = StartSingleByteDevice(pty.MasterFd(), 115200, seconds);
+  QTimer::singleShot(seconds * 1000 + 300, [] { RunFlag = 0; });
+  form.PollReceive();
+  waitpid(device, nullptr, 0);
+  const double share =
+      (CpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("%-34s %.2f %% of a core, %zu of %ld bytes shown over %d s\n",
+              "115200 baud, single-byte writes", share * 100.0, shown,
+              static_cast<long>(seconds) * 11520, seconds);
+  form.DisplayTap = {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,6 +124,12 @@ int main(int argc, char** argv) {
   (void)QTest::qWaitForWindowActive(&form);
   (void)QTest::qWaitFor([&form] { return form.FormShowDone(); }, 5000);
   UnitType = 5;
+  if (argc > 2 && std::string(argv[2]) == "single") {
+    SingleByteLine(form, pty, seconds);
+    RunFlag = 0;
+    form.ComPort1.ClosePort();
+    return 0;
+  }
 
   // Typed character -> byte readable at the far end.
   std::vector<double> keyLatency;
@@ -155,6 +207,7 @@ int main(int argc, char** argv) {
                 "921600-baud stream, log on", share * 100.0, shown, written, seconds, left);
     form.SpeedButton3Click();
   }
+  SingleByteLine(form, pty, seconds);
   RunFlag = 0;
   form.ComPort1.ClosePort();
   return 0;

@@ -79,6 +79,7 @@ TEST_F(MainWindowTest, PortIsConfiguredWithoutHandshake) {
                          kvel::kDcbInX | kvel::kDcbDtrControlMask | kvel::kDcbRtsControlMask),
             0u);
   EXPECT_EQ(form_->ComPort1.Events(), kAllComEvents);
+  EXPECT_EQ(form_->ComPort1.Name(), "ComPort1");  // the section its stored settings go in
 }
 
 TEST_F(MainWindowTest, StartAndCloseWriteTheDiagnosticLinesInOrder) {

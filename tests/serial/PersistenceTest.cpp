@@ -168,6 +168,49 @@ TEST_F(PersistenceTest, MissingIniKeysKeepTheCurrentValues) {
   EXPECT_EQ(target_.FlowControl().FlowControl(), fcCustom);
 }
 
+TEST_F(PersistenceTest, ANonNumericIntegerTakesItsDefaultAndTheRestIsLoaded) {
+  kvel::IniFile ini(dir_ + "/KVEL_32.INI");
+  ini.WriteString("ComPort1", "BaudRate", "Custom");
+  ini.WriteString("ComPort1", "CustomBaudRate", "fast");
+  ini.WriteString("ComPort1", "Buffer.OutputSize", "2k");
+  ini.WriteString("ComPort1", "Buffer.InputSize", "4096");
+  ini.WriteString("ComPort1", "Timeouts.ReadInterval", "");
+  ini.WriteString("ComPort1", "Timeouts.WriteTotalMultiplier", "$10");
+  ini.WriteString("ComPort1", "FlowControl.OutDSRFlow", "Yes");
+  target_.SetStoredGroups({sgBasic, sgBuffer, sgTimeouts, sgFlowControl});
+  target_.SetCustomBaudRate(31250);
+  target_.Buffer().SetOutputSize(512);
+  target_.Timeouts().SetReadInterval(7);
+  target_.LoadFromIniFile(ini);
+  EXPECT_EQ(target_.BaudRate(), brCustom);
+  EXPECT_EQ(target_.CustomBaudRate(), 9600);  // the default of that key
+  EXPECT_EQ(target_.Buffer().OutputSize(), 512);
+  EXPECT_EQ(target_.Buffer().InputSize(), 4096);
+  EXPECT_EQ(target_.Timeouts().ReadInterval(), 7);
+  EXPECT_EQ(target_.Timeouts().WriteTotalMultiplier(), 16);
+  EXPECT_TRUE(target_.FlowControl().OutDSRFlow());  // the last group, after them all
+}
+
+TEST_F(PersistenceTest, APortWithoutANameHasNoSectionToStoreIn) {
+  kvel::IniFile ini(dir_ + "/KVEL_32.INI");
+  TComPort unnamed;
+  try {
+    unnamed.StoreToIniFile(ini);
+    ADD_FAILURE() << "stored without a section";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorNumber(), 16);
+    EXPECT_EQ(std::string(e.what()),
+              "Failed to store settings - the port has no name, the INI section of its settings");
+  }
+  EXPECT_EQ(Ini(), "");
+  try {
+    unnamed.LoadFromIniFile(ini);
+    ADD_FAILURE() << "loaded without a section";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorNumber(), 17);
+  }
+}
+
 TEST_F(PersistenceTest, TheRegistryHasNoDefaults) {
   kvel::RegistryKey key("Software\\KVEL\\Sparse");
   key.WriteString("BaudRate", "19200");

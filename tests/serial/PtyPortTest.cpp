@@ -324,6 +324,87 @@ TEST_F(PtyPortTest, LockFileLivesWhileOpen) {
   EXPECT_FALSE(std::filesystem::exists(lock));
 }
 
+TEST_F(PtyPortTest, ADeviceThatHasGoneKeepsNoLock) {
+  const std::string name = pty_.SlavePath().substr(pty_.SlavePath().rfind('/') + 1);
+  const std::string lock = kvel::DeviceLock::DefaultLockDir() + "/LCK.." + name;
+  if (access(kvel::DeviceLock::DefaultLockDir().c_str(), W_OK) != 0) GTEST_SKIP();
+  port_.OpenPort();
+  ASSERT_TRUE(std::filesystem::exists(lock));
+  pty_.CloseMaster();  // unplugged, the port still open
+  EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(lock); }));
+  // Another program opening a new device of that name is not told it is in use.
+  kvel::DeviceLock other;
+  EXPECT_EQ(other.Acquire("/dev/pts/" + name), 0);
+  EXPECT_EQ(other.FileName(), lock);
+  other.Release();
+  EXPECT_THROW(port_.PendingInput(), EComPort);
+  port_.ClosePort();
+}
+
+// Stale lock files of another user in the sticky lock directory, which this user cannot
+// remove. Run as root, the test plays that user in a child process.
+TEST(StaleLockOfAnotherUser, IsIgnoredAndTheDeviceOpensAllTheSame) {
+  if (geteuid() != 0 || access(kvel::DeviceLock::DefaultLockDir().c_str(), W_OK) != 0)
+    GTEST_SKIP() << "needs root to play two users";
+  PtyPair pty;
+  const std::string name = pty.SlavePath().substr(pty.SlavePath().rfind('/') + 1);
+  const std::string lock = kvel::DeviceLock::DefaultLockDir() + "/LCK.." + name;
+  {
+    std::FILE* f = std::fopen(lock.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%10d\n", 0x3FFFFFFF);  // a process that cannot be running
+    std::fclose(f);
+  }
+  constexpr uid_t kNobody = 65534;
+  ASSERT_EQ(chown(pty.SlavePath().c_str(), kNobody, static_cast<gid_t>(-1)), 0);
+  // Something else holds the device's own lock for the second open.
+  const auto runAsNobody = [&](bool deviceHeld) {
+    int out[2];
+    EXPECT_EQ(pipe(out), 0);
+    int holder = -1;
+    if (deviceHeld) {
+      holder = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      EXPECT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+      close(out[0]);
+      std::string result;
+      if (setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+        result = "no setuid";
+      } else {
+        setenv("KVEL_COM33", pty.SlavePath().c_str(), 1);
+        TComPort port;
+        port.SetPort("COM33");
+        try {
+          port.OpenPort();
+          result = port.Connected() ? "open" : "closed";
+          port.ClosePort();
+        } catch (const std::exception& e) {
+          result = e.what();
+        }
+      }
+      [[maybe_unused]] const ssize_t n = write(out[1], result.data(), result.size());
+      _exit(0);
+    }
+    close(out[1]);
+    std::string result;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+      result.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    if (holder >= 0) close(holder);
+    return result;
+  };
+  EXPECT_EQ(runAsNobody(false), "open");
+  EXPECT_EQ(runAsNobody(true), "Unable to open com port (win error code: 16) - " + pty.SlavePath() +
+                                   " is in use by another program; a stale lock file " + lock +
+                                   " of user root (process 1073741823, not running) was ignored");
+  EXPECT_TRUE(std::filesystem::exists(lock));  // not ours to remove
+  std::filesystem::remove(lock);
+}
+
 TEST_F(PtyPortTest, WriteUnderXoffCompletesPartlyAfterItsTimeout) {
   port_.FlowControl().SetXonXoffOut(true);
   port_.Timeouts().SetWriteTotalMultiplier(1);
