@@ -312,7 +312,8 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
     case ecHome:
     case ecGoto:
       if (originMode_) {
-        MoveCursor(count(2), std::clamp(Moved(topMargin_ - 1, count(1)), topMargin_, bottomMargin_));
+        MoveCursor(count(2),
+                   std::clamp(Moved(topMargin_ - 1, count(1)), topMargin_, bottomMargin_));
       } else {
         MoveCursor(count(2), count(1));
       }

@@ -247,7 +247,7 @@ class TComTerminal : public QAbstractScrollArea {
   int cellHeight_ = 16;
   int fontAscent_ = 12;
   QRawFont rawFont_;
-  std::array<quint32, 256> glyphs_{};  // glyph of each byte in rawFont_, 0 when it has none
+  std::array<quint32, 256> glyphs_{};        // glyph of each byte in rawFont_, 0 when it has none
   std::array<quint32, 31> graphicGlyphs_{};  // the same for the special graphics 0x60..0x7E
   bool reverse_ = false;
   bool bold_ = false;

@@ -202,7 +202,8 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
       return select({{0, ecTabClear}, {3, ecTabClearAll}});
     case 'n':
       if (params_.empty()) return ecUnrecognised;
-      return select({{5, ecStatusQuery}, {6, ecPositionQuery}, {0, ecStatusOk}, {3, ecStatusFault}});
+      return select(
+          {{5, ecStatusQuery}, {6, ecPositionQuery}, {0, ecStatusOk}, {3, ecStatusFault}});
     case 'c':
       if (params_.empty() || (params_.size() == 1 && params_[0] == "0")) return ecIdentifyQuery;
       if (params_.size() == 2 && params_[0] == "?1") return ecIdentifyReply;

@@ -169,9 +169,9 @@ class TEscapeCodesVT100 : public TEscapeCodes {
   void BeginSequence() override { inControl_ = inSs3_ = intermediate_ = malformed_ = false; }
   void EndSequence() override { BeginSequence(); }
   bool inControl_ = false;
-  bool inSs3_ = false;        // after ESC O: one more byte names the key
-  bool intermediate_ = false; // an intermediate byte came; a parameter after it is malformed
-  bool malformed_ = false;    // the sequence is ignored whole at its final byte
+  bool inSs3_ = false;         // after ESC O: one more byte names the key
+  bool intermediate_ = false;  // an intermediate byte came; a parameter after it is malformed
+  bool malformed_ = false;     // the sequence is ignored whole at its final byte
 };
 
 // The VT52 codec.

@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev fonts-liberation2 xvfb xauth
+  libvterm-dev pkg-config
   desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
