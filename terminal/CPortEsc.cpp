@@ -64,18 +64,18 @@ TFeedResult TEscapeCodesVT100::FeedByte(std::uint8_t byte) {
 }
 
 TEscapeCode TEscapeCodesVT100::Decode(std::uint8_t byte) {
-  if (inControl_) {
+  if ((state_ & kControl) != 0) {
     if (byte >= 0x40 && byte <= 0x7E) return DecodeControl(static_cast<char>(byte));
     if (byte >= 0x30 && byte <= 0x3F) {
-      if (intermediate_) malformed_ = true;
+      if ((state_ & kIntermediate) != 0) state_ |= kMalformed;
     } else if (byte >= 0x20 && byte <= 0x2F) {
-      intermediate_ = true;
+      state_ |= kIntermediate;
     } else {
-      malformed_ = true;  // an 8-bit byte has no place in a control sequence
+      state_ |= kMalformed;  // an 8-bit byte has no place in a control sequence
     }
     return ecIncomplete;
   }
-  if (inSs3_) {
+  if ((state_ & kSs3) != 0) {
     switch (byte) {
       case 'A':
         return ecAppUp;
@@ -100,10 +100,10 @@ TEscapeCode TEscapeCodesVT100::DecodeEscape(std::uint8_t byte) {
   if (size == 1) {
     switch (byte) {
       case '[':
-        inControl_ = true;
+        state_ |= kControl;
         return ecIncomplete;
       case 'O':
-        inSs3_ = true;
+        state_ |= kSs3;
         return ecIncomplete;
       case '7':
         return ecSaveCursorAttr;
@@ -137,7 +137,7 @@ TEscapeCode TEscapeCodesVT100::DecodeEscape(std::uint8_t byte) {
 }
 
 TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
-  if (malformed_ || intermediate_) return ecUnrecognised;
+  if ((state_ & (kMalformed | kIntermediate)) != 0) return ecUnrecognised;
   const char* text = data_.data() + 1;
   std::size_t length = data_.size() - 2;
   // A private marker may only lead; "?" is kept on the first parameter ("?1").

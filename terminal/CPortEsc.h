@@ -107,19 +107,23 @@ class TEscapeCodes {
   // everywhere. Every other byte is appended to data_ and `decode` looks at it.
   template <class Decode>
   TFeedResult Feed(std::uint8_t byte, Decode decode) {
+    if (!inSequence_ && byte >= 32 && byte != 127) {
+      character_ = byte;
+      return frCharacter;
+    }
     if (byte < 32 || byte == 127) {
       if (byte == 27) {
         data_.clear();
         params_.clear();
         inSequence_ = true;
-        BeginSequence();
+        state_ = 0;
         return frAbsorbed;
       }
       if (byte == 127) return frAbsorbed;
       if (inSequence_ && (byte == 24 || byte == 26)) {
         inSequence_ = false;
+        state_ = 0;
         params_.clear();
-        EndSequence();
         return frAbsorbed;
       }
       character_ = byte;
@@ -138,14 +142,13 @@ class TEscapeCodes {
     }
     code_ = result;
     inSequence_ = false;
-    EndSequence();
+    state_ = 0;
     return frCode;
   }
-  virtual void BeginSequence() {}
-  virtual void EndSequence() {}
 
   std::string data_;
   TParamList params_;
+  std::uint8_t state_ = 0;  // the codec's own flags within a sequence, 0 at its start
 
  private:
   std::uint8_t character_ = 0;
@@ -160,18 +163,16 @@ class TEscapeCodesVT100 : public TEscapeCodes {
  public:
   TFeedResult FeedByte(std::uint8_t byte) override;
   std::string CodeToText(TEscapeCode code, const TParamList* params) const override;
-  bool InControlSequence() const { return inControl_; }
+  bool InControlSequence() const { return (state_ & kControl) != 0; }
 
  private:
   TEscapeCode Decode(std::uint8_t byte);
   TEscapeCode DecodeEscape(std::uint8_t byte);
   TEscapeCode DecodeControl(char final);
-  void BeginSequence() override { inControl_ = inSs3_ = intermediate_ = malformed_ = false; }
-  void EndSequence() override { BeginSequence(); }
-  bool inControl_ = false;
-  bool inSs3_ = false;         // after ESC O: one more byte names the key
-  bool intermediate_ = false;  // an intermediate byte came; a parameter after it is malformed
-  bool malformed_ = false;     // the sequence is ignored whole at its final byte
+  static constexpr std::uint8_t kControl = 1;       // after ESC [
+  static constexpr std::uint8_t kSs3 = 2;           // after ESC O: one more byte names the key
+  static constexpr std::uint8_t kIntermediate = 4;  // a parameter after it is malformed
+  static constexpr std::uint8_t kMalformed = 8;     // ignored whole at the final byte
 };
 
 // The VT52 codec.

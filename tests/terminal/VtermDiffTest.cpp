@@ -123,8 +123,8 @@ std::string Fill() {
 // One vector per rule; most start from a screen full of numbered lines. Where libvterm 0.1.4
 // departs from the DEC terminals the vectors keep out of it (the unit tests hold those
 // rules): it lets CUU and CUD pass a margin the cursor starts inside, homes the cursor on an
-// invalid DECSTBM, leaves the character sets out of DECSC, and sends HT with no stop to its
-// right to the last column (this terminal keeps the cursor there).
+// invalid DECSTBM, leaves the character sets and the pending wrap out of DECSC, and sends HT with
+// no stop to its right to the last column (this terminal keeps the cursor there).
 TEST(VtermDifferential, Vectors) {
   const std::string full = Fill();
   const std::vector<std::string> vectors = {
@@ -239,7 +239,8 @@ std::vector<std::string> Generate(std::mt19937& random, int family) {
         out += std::string("\033[?7") + (pick(3) ? "h" : "l");
         break;
       case 14:
-        out += "\0337" + std::string(1, static_cast<char>(32 + pick(95))) + "\0338";
+        // From column 1: libvterm's DECRC keeps a pending wrap instead of the saved one.
+        out += "\r\0337" + std::string(1, static_cast<char>(32 + pick(95))) + "\0338";
         break;
       case 15:
         out += "\033[" + number(7) + ";" + number(7) + "m";
