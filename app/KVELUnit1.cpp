@@ -410,6 +410,21 @@ void TForm1::FormShow() {
   Panels[2]->setText(Latin1(ports));
   CaptionPrefix = " KVEL    ";
   PutContrSpec();
+  // The stored emulation is in force from the start, as the unit setup shows it checked.
+  switch (EmulationIndex) {
+    case 0:
+      ComTerminal1->SetEmulation(kvel::teNone);
+      break;
+    case 1:
+    case 3:
+      ComTerminal1->SetEmulation(kvel::teVT100orANSI);
+      break;
+    case 2:
+      ComTerminal1->SetEmulation(kvel::teVT52);
+      break;
+    default:
+      break;
+  }
   SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
   Log("form show end");
 }

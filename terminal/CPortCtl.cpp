@@ -138,7 +138,7 @@ void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     // Printable text outside a sequence, with nobody to tell of each character, goes in a
     // row's worth at a time: the bulk of what a device sends.
-    if (bytes[i] >= 32 && !OnChar && (!codec_ || !codec_->InSequence())) {
+    if (bytes[i] >= 32 && bytes[i] != 127 && !OnChar && (!codec_ || !codec_->InSequence())) {
       i += PutPrintableRun(bytes + i, count - i) - 1;
       continue;
     }
@@ -166,33 +166,54 @@ void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
   }
 }
 
+// Printable bytes go into the grid a row's worth at a time. A character in the last column
+// leaves the cursor there with the wrap pending, as the DEC terminals do: the wrap happens
+// only when the next printable character comes, and a cursor movement cancels it.
 std::size_t TComTerminal::PutPrintableRun(const std::uint8_t* bytes, std::size_t count) {
   const TColor fore = bold_ ? altColorRgb_ : (reverse_ ? colorRgb_ : fontColorRgb_);
   const TColor back = reverse_ ? fontColorRgb_ : colorRgb_;
+  const Charset charset = charsets_[static_cast<std::size_t>(shift_)];
+  auto printable = [](std::uint8_t b) { return b >= 32 && b != 127; };
   std::size_t i = 0;
-  while (i < count && bytes[i] >= 32) {
+  while (i < count && printable(bytes[i])) {
+    if (wrapPending_) {
+      wrapPending_ = false;
+      if (wrapLines_) {
+        cursorCol_ = 1;
+        LineFeed();
+      }
+    }
     const int row = cursorRow_;
     const int first = std::clamp(cursorCol_, 1, columns_);
-    // Up to the row's last column the cursor only moves on; there the usual advance
-    // decides (wrap and scroll, or stay on the last column).
     const auto room = static_cast<std::size_t>(columns_ - first + 1);
     std::size_t n = 0;
-    while (n < room && i + n < count && bytes[i + n] >= 32) ++n;
+    while (n < room && i + n < count && printable(bytes[i + n])) ++n;
+    if (insertMode_) buffer_.InsertCells(first, row, static_cast<int>(n));
     TTermCell* cells = &buffer_.Cell(first, row);
-    for (std::size_t k = 0; k < n; ++k) {
-      cells[k].Ch = bytes[i + k];
-      cells[k].Fore = fore;
-      cells[k].Back = back;
-      cells[k].Underline = underline_;
+    if (charset == csAscii) {
+      for (std::size_t k = 0; k < n; ++k) {
+        cells[k].Ch = bytes[i + k];
+        cells[k].Fore = fore;
+        cells[k].Back = back;
+        cells[k].Underline = underline_;
+        cells[k].Graphic = false;
+      }
+    } else {
+      for (std::size_t k = 0; k < n; ++k) {
+        std::uint8_t ch = bytes[i + k];
+        const bool graphic = charset == csGraphics && DecGraphic(ch) != 0;
+        if (charset == csUk && ch == '#') ch = 0xA3;  // the pound sign
+        cells[k] = TTermCell{ch, fore, back, underline_, graphic};
+      }
     }
     i += n;
     const int last = first + static_cast<int>(n) - 1;
-    MarkCells(first, last, row);
+    MarkCells(first, insertMode_ ? columns_ : last, row);
     if (last < columns_) {
       cursorCol_ = last + 1;
     } else {
       cursorCol_ = columns_;
-      AdvanceCursor();
+      wrapPending_ = wrapLines_;
     }
   }
   return i;
@@ -218,16 +239,15 @@ void TComTerminal::WriteChar(std::uint8_t ch) {
     case 13:
       CarriageReturn();
       break;
+    case 14:  // SO: G1 in use
+      shift_ = 1;
+      break;
+    case 15:  // SI: G0 in use
+      shift_ = 0;
+      break;
     default:
-      if (ch >= 32) {
-        TTermCell& cell = buffer_.Cell(cursorCol_, cursorRow_);
-        cell.Ch = ch;
-        cell.Fore = bold_ ? altColorRgb_ : (reverse_ ? colorRgb_ : fontColorRgb_);
-        cell.Back = reverse_ ? fontColorRgb_ : colorRgb_;
-        cell.Underline = underline_;
-        MarkCells(cursorCol_, cursorCol_, cursorRow_);
-        AdvanceCursor();
-      }
+      // DEL is padding, never a character.
+      if (ch >= 32 && ch != 127) PutPrintableRun(&ch, 1);
       break;
   }
   if (OnChar) OnChar(*this, ch);
@@ -244,6 +264,7 @@ void TComTerminal::MoveCursor(int col, int row) {
   Batch batch(*this);
   cursorCol_ = std::clamp(col, 1, columns_);
   cursorRow_ = std::clamp(row, 1, rows_);
+  wrapPending_ = false;
 }
 
 void TComTerminal::WriteScreenText(std::ostream& out) const {
@@ -252,45 +273,97 @@ void TComTerminal::WriteScreenText(std::ostream& out) const {
 
 bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
   Batch batch(*this);
-  auto p = [params](int n) { return TEscapeCodes::GetParam(n, params); };
   TParamList reply;
+  // A count of 0 or none means 1.
+  auto count = [params](int n) { return std::max(TEscapeCodes::ParamOr(n, params, 1), 1); };
+  const int row = cursorRow_;
   switch (code) {
     case ecUp:
     case ecAppUp:
-      MoveCursor(cursorCol_, Moved(cursorRow_, -std::int64_t{p(1)}));
+      MoveRelative(0, -count(1));
       return true;
     case ecDown:
     case ecAppDown:
-      MoveCursor(cursorCol_, Moved(cursorRow_, p(1)));
+      MoveRelative(0, count(1));
       return true;
     case ecLeft:
     case ecAppLeft:
-      MoveCursor(Moved(cursorCol_, -std::int64_t{p(1)}), cursorRow_);
+      MoveRelative(-count(1), 0);
       return true;
     case ecRight:
     case ecAppRight:
-      MoveCursor(Moved(cursorCol_, p(1)), cursorRow_);
+      MoveRelative(count(1), 0);
       return true;
     case ecHome:
     case ecGoto:
-      MoveCursor(p(2), p(1));
+      if (originMode_) {
+        MoveCursor(count(2),
+                   std::clamp(Moved(topMargin_ - 1, count(1)), topMargin_, bottomMargin_));
+      } else {
+        MoveCursor(count(2), count(1));
+      }
       return true;
     case ecReverseIndex:
       ReverseLineFeed();
       return true;
+    case ecIndex:
+      LineFeed();
+      return true;
+    case ecNextLine:
+      CarriageReturn();
+      LineFeed();
+      return true;
     case ecClearToLineEnd:
-      EraseLineFrom(cursorCol_, cursorRow_);
+      EraseLineFrom(cursorCol_, row);
+      return true;
+    case ecClearToLineStart:
+      buffer_.EraseLineTo(cursorCol_, row);
+      MarkCells(1, cursorCol_, row);
       return true;
     case ecClearToScreenEnd:
-      EraseScreenFrom(cursorCol_, cursorRow_);
+      EraseScreenFrom(cursorCol_, row);
       return true;
+    case ecClearToScreenStart:
+      buffer_.EraseScreenTo(cursorCol_, row);
+      MarkRows(1, row - 1);
+      MarkCells(1, cursorCol_, row);
+      return true;
+    // Erasing a line or the screen leaves the cursor where it is, as on the DEC terminals.
     case ecClearLine:
-      EraseLineFrom(1, cursorRow_);
-      MoveCursor(1, cursorRow_);
+      EraseLineFrom(1, row);
       return true;
     case ecClearScreen:
       EraseScreenFrom(1, 1);
-      MoveCursor(1, 1);
+      return true;
+    case ecInsertLines:
+    case ecDeleteLines:
+      if (row >= topMargin_ && row <= bottomMargin_) {
+        if (code == ecInsertLines) {
+          buffer_.ScrollDown(row, bottomMargin_, count(1));
+        } else {
+          buffer_.ScrollUp(row, bottomMargin_, count(1));
+        }
+        MarkRows(row, bottomMargin_);
+      }
+      return true;
+    case ecInsertChars:
+      buffer_.InsertCells(cursorCol_, row, count(1));
+      MarkCells(cursorCol_, columns_, row);
+      return true;
+    case ecDeleteChars:
+      buffer_.DeleteCells(cursorCol_, row, count(1));
+      MarkCells(cursorCol_, columns_, row);
+      return true;
+    case ecEraseChars:
+      buffer_.EraseCells(cursorCol_, row, count(1));
+      MarkCells(cursorCol_, columns_, row);
+      return true;
+    case ecScrollRegion:
+      SetMargins(params);
+      return true;
+    case ecDesignateG0:
+    case ecDesignateG1:
+      SetCharset(code == ecDesignateG0 ? 0 : 1, params);
       return true;
     case ecTabSet:
       buffer_.SetTabStop(cursorCol_, true);
@@ -325,11 +398,9 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
     case ecModeReset:
       SetMode(params, false);
       return true;
-    case ecResetTerminal: {
-      const TParamList reset{"0"};
-      SetAttributes(&reset);
+    case ecResetTerminal:
+      ResetTerminal();
       return true;
-    }
     case ecSaveCursorAttr:
       SaveCursor(true);
       return true;
@@ -412,46 +483,56 @@ void TComTerminal::ReceiveBlock(TCustomComPort&, const std::uint8_t* bytes, std:
 
 // ---- cursor movements -------------------------------------------------------------------
 
-void TComTerminal::AdvanceCursor() {
-  if (cursorCol_ < columns_) {
-    ++cursorCol_;
-  } else if (wrapLines_) {
-    cursorCol_ = 1;
-    if (cursorRow_ == rows_) {
-      ScrollUp();
-    } else {
-      ++cursorRow_;
-    }
-  }
-}
-
 void TComTerminal::CarriageReturn() {
   cursorCol_ = 1;
+  wrapPending_ = false;
 }
 
+// At the bottom margin the region scrolls; below it the cursor stops at the last row.
 void TComTerminal::LineFeed() {
-  if (cursorRow_ >= rows_) {
-    ScrollUp();
-  } else {
+  wrapPending_ = false;
+  if (cursorRow_ == bottomMargin_) {
+    ScrollRegionUp(topMargin_, 1);
+  } else if (cursorRow_ < rows_) {
     ++cursorRow_;
   }
 }
 
 void TComTerminal::ReverseLineFeed() {
-  if (cursorRow_ <= 1) {
-    ScrollDown();
-  } else {
+  wrapPending_ = false;
+  if (cursorRow_ == topMargin_) {
+    ScrollRegionDown(topMargin_, 1);
+  } else if (cursorRow_ > 1) {
     --cursorRow_;
   }
 }
 
 void TComTerminal::Tab() {
   const int t = buffer_.NextTab(cursorCol_ + 1);
-  if (t != 0) cursorCol_ = t;
+  if (t != 0) {
+    cursorCol_ = t;
+    wrapPending_ = false;
+  }
 }
 
 void TComTerminal::Backspace() {
   cursorCol_ = std::max(cursorCol_ - 1, 1);
+  wrapPending_ = false;
+}
+
+// Up and down stop at the margin when the cursor starts inside the region.
+void TComTerminal::MoveRelative(int dcol, int drow) {
+  int row = cursorRow_;
+  if (drow < 0) {
+    row = std::max(Moved(row, drow), row >= topMargin_ ? topMargin_ : 1);
+  } else if (drow > 0) {
+    row = std::min(Moved(row, drow), row <= bottomMargin_ ? bottomMargin_ : rows_);
+  }
+  MoveCursor(Moved(cursorCol_, dcol), row);
+}
+
+void TComTerminal::HomeCursor() {
+  MoveCursor(1, originMode_ ? topMargin_ : 1);
 }
 
 // ---- buffer changes ---------------------------------------------------------------------
@@ -482,6 +563,24 @@ void TComTerminal::ScrollDown() {
   MarkCells(1, columns_, 1);
 }
 
+void TComTerminal::ScrollRegionUp(int top, int n) {
+  if (top == 1 && bottomMargin_ == rows_ && n == 1) {
+    ScrollUp();
+    return;
+  }
+  buffer_.ScrollUp(top, bottomMargin_, n);
+  MarkRows(top, bottomMargin_);
+}
+
+void TComTerminal::ScrollRegionDown(int top, int n) {
+  if (top == 1 && bottomMargin_ == rows_ && n == 1) {
+    ScrollDown();
+    return;
+  }
+  buffer_.ScrollDown(top, bottomMargin_, n);
+  MarkRows(top, bottomMargin_);
+}
+
 void TComTerminal::EraseLineFrom(int col, int row) {
   buffer_.EraseLineFrom(col, row);
   MarkCells(col, columns_, row);
@@ -505,7 +604,8 @@ void TComTerminal::SetAttributes(const TParamList* params) {
   }
   const int count = static_cast<int>(params->size());
   for (int n = 1; n <= count; ++n) {
-    switch (TEscapeCodes::GetParam(n, params)) {
+    // An empty parameter is 0, as an empty list is.
+    switch (TEscapeCodes::ParamOr(n, params, 0)) {
       case 0:
         reverse_ = bold_ = underline_ = false;
         break;
@@ -519,6 +619,7 @@ void TComTerminal::SetAttributes(const TParamList* params) {
         reverse_ = true;
         break;
       case 21:
+      case 22:
         bold_ = false;
         break;
       case 24:
@@ -533,16 +634,90 @@ void TComTerminal::SetAttributes(const TParamList* params) {
   }
 }
 
+// Every parameter names a mode; a leading "?" makes them all DEC private modes.
 void TComTerminal::SetMode(const TParamList* params, bool on) {
   if (params == nullptr || params->empty()) return;
-  const std::string& mode = params->front();
-  if (mode == "?1") {
-    appCursorKeys_ = on;
-  } else if (mode == "7") {
-    wrapLines_ = on;
-  } else if (mode == "?3") {
-    SetColumns(on ? 132 : 80);
+  const bool isPrivate = !params->front().empty() && params->front()[0] == '?';
+  for (std::size_t n = 0; n < params->size(); ++n) {
+    std::string text = (*params)[n];
+    if (n == 0 && isPrivate) text.erase(0, 1);
+    const TParamList one{text};
+    const int mode = TEscapeCodes::ParamOr(1, &one, -1);
+    if (mode >= 0) SetOneMode(isPrivate, mode, on);
   }
+}
+
+void TComTerminal::SetOneMode(bool isPrivate, int mode, bool on) {
+  if (!isPrivate) {
+    if (mode == 4) insertMode_ = on;
+    if (mode == 7) wrapLines_ = on;  // the program's own short form of auto-wrap
+    return;
+  }
+  switch (mode) {
+    case 1:
+      appCursorKeys_ = on;
+      break;
+    case 3:
+      SetColumns(on ? 132 : 80);
+      topMargin_ = 1;
+      bottomMargin_ = rows_;
+      HomeCursor();
+      break;
+    case 6:
+      originMode_ = on;
+      HomeCursor();
+      break;
+    case 7:
+      wrapLines_ = on;
+      if (!on) wrapPending_ = false;
+      break;
+    default:
+      break;
+  }
+}
+
+// Top and bottom margin; both must leave at least two rows, else nothing changes.
+void TComTerminal::SetMargins(const TParamList* params) {
+  const int top = std::max(TEscapeCodes::ParamOr(1, params, 1), 1);
+  const int bottom = std::min(std::max(TEscapeCodes::ParamOr(2, params, rows_), 1), rows_);
+  if (top >= bottom) return;
+  topMargin_ = top;
+  bottomMargin_ = bottom;
+  HomeCursor();
+}
+
+void TComTerminal::SetCharset(int which, const TParamList* params) {
+  if (params == nullptr || params->empty() || params->front().size() != 1) return;
+  Charset set = csAscii;
+  switch (params->front()[0]) {
+    case '0':
+      set = csGraphics;
+      break;
+    case 'A':
+      set = csUk;
+      break;
+    default:
+      break;
+  }
+  charsets_[static_cast<std::size_t>(which)] = set;
+}
+
+// RIS: screen, cursor, modes, margins, tab stops, character sets and attributes as new.
+void TComTerminal::ResetTerminal() {
+  reverse_ = bold_ = underline_ = false;
+  appCursorKeys_ = insertMode_ = originMode_ = false;
+  wrapLines_ = wrapSetting_;
+  topMargin_ = 1;
+  bottomMargin_ = rows_;
+  charsets_ = {csAscii, csAscii};
+  shift_ = 0;
+  savedCol_ = savedRow_ = 0;
+  savedReverse_ = savedBold_ = savedUnderline_ = false;
+  savedOrigin_ = savedWrapPending_ = false;
+  savedCharsets_ = {csAscii, csAscii};
+  savedShift_ = 0;
+  Reallocate();
+  MoveCursor(1, 1);
 }
 
 void TComTerminal::SaveCursor(bool withAttributes) {
@@ -552,6 +727,10 @@ void TComTerminal::SaveCursor(bool withAttributes) {
     savedReverse_ = reverse_;
     savedBold_ = bold_;
     savedUnderline_ = underline_;
+    savedOrigin_ = originMode_;
+    savedWrapPending_ = wrapPending_;
+    savedCharsets_ = charsets_;
+    savedShift_ = shift_;
   }
 }
 
@@ -561,6 +740,10 @@ void TComTerminal::RestoreCursor(bool withAttributes) {
     reverse_ = savedReverse_;
     bold_ = savedBold_;
     underline_ = savedUnderline_;
+    originMode_ = savedOrigin_;
+    wrapPending_ = savedWrapPending_;
+    charsets_ = savedCharsets_;
+    shift_ = savedShift_;
   }
 }
 
@@ -570,6 +753,10 @@ void TComTerminal::ClampCursors() {
   cursorRow_ = std::clamp(cursorRow_, 1, rows_);
   savedCol_ = std::min(savedCol_, columns_);
   savedRow_ = std::min(savedRow_, rows_);
+  if (bottomMargin_ > rows_ || topMargin_ >= bottomMargin_) {
+    topMargin_ = 1;
+    bottomMargin_ = rows_;
+  }
 }
 
 void TComTerminal::Reallocate() {
@@ -615,6 +802,8 @@ void TComTerminal::SetRows(int rows) {
   if (rows == rows_) return;
   Batch batch(*this);
   rows_ = rows;
+  topMargin_ = 1;
+  bottomMargin_ = rows_;
   Reallocate();
   ApplyAutoSize();
   UpdateScrollBars();
@@ -764,6 +953,12 @@ void TComTerminal::MeasureFont() {
             ? rawFont_.glyphIndexesForString(QString(DisplayChar(static_cast<std::uint8_t>(code))))
             : QList<quint32>{};
     glyphs_[static_cast<std::size_t>(code)] = glyph.size() == 1 ? glyph[0] : 0;
+  }
+  for (std::size_t k = 0; k < graphicGlyphs_.size(); ++k) {
+    const QChar shown(static_cast<char16_t>(DecGraphic(static_cast<std::uint8_t>(0x60 + k))));
+    const QList<quint32> glyph =
+        rawFont_.isValid() ? rawFont_.glyphIndexesForString(QString(shown)) : QList<quint32>{};
+    graphicGlyphs_[k] = glyph.size() == 1 ? glyph[0] : 0;
   }
   if (caretExists_) caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
 }
@@ -966,10 +1161,10 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
       while (c <= lastCol) {
         const TTermCell& next = buffer_.Cell(c + viewCol_ - 1, row);
         if (next.Ch == 0 || next.Fore != cell.Fore || next.Back != cell.Back ||
-            next.Underline != cell.Underline) {
+            next.Underline != cell.Underline || next.Graphic != cell.Graphic) {
           break;
         }
-        glyphs.append(glyphs_[next.Ch]);
+        glyphs.append(next.Graphic ? graphicGlyphs_[next.Ch - 0x60] : glyphs_[next.Ch]);
         positions.append(QPointF((c - start) * cellWidth_, fontAscent_));
         ++c;
       }
@@ -985,8 +1180,10 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
       // A byte the font has no glyph for is left to the font fallback of ordinary text.
       for (int i = 0; i < length; ++i) {
         if (glyphs[i] != 0) continue;
-        const std::uint8_t ch = buffer_.Cell(start + i + viewCol_ - 1, row).Ch;
-        painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(DisplayChar(ch)));
+        const TTermCell& drawn = buffer_.Cell(start + i + viewCol_ - 1, row);
+        const QChar shown = drawn.Graphic ? QChar(static_cast<char16_t>(DecGraphic(drawn.Ch)))
+                                          : DisplayChar(drawn.Ch);
+        painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(shown));
       }
       if (cell.Underline) {
         const int underlineY = y + fontAscent_ + 1;

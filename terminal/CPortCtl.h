@@ -75,7 +75,8 @@ class TComTerminal : public QAbstractScrollArea {
   bool Force7Bit() const { return force7Bit_; }
   void SetForce7Bit(bool on) { force7Bit_ = on; }
   bool WrapLines() const { return wrapLines_; }
-  void SetWrapLines(bool on) { wrapLines_ = on; }
+  // The setting; the host's auto-wrap mode changes the current value until a reset.
+  void SetWrapLines(bool on) { wrapLines_ = wrapSetting_ = on; }
   bool SmoothScroll() const { return smoothScroll_; }
   void SetSmoothScroll(bool on);
   bool WantTab() const { return wantTab_; }
@@ -108,6 +109,12 @@ class TComTerminal : public QAbstractScrollArea {
   int CellWidth() const { return cellWidth_; }
   int CellHeight() const { return cellHeight_; }
   bool AppCursorKeys() const { return appCursorKeys_; }
+  bool InsertMode() const { return insertMode_; }
+  bool OriginMode() const { return originMode_; }
+  // A character went into the last column: the wrap waits for the next printable one.
+  bool WrapPending() const { return wrapPending_; }
+  int TopMargin() const { return topMargin_; }
+  int BottomMargin() const { return bottomMargin_; }
   bool Bold() const { return bold_; }
   bool Reverse() const { return reverse_; }
   bool Underline() const { return underline_; }
@@ -150,6 +157,9 @@ class TComTerminal : public QAbstractScrollArea {
   class Batch;
   friend class Batch;
 
+  // Character sets that G0 and G1 can hold.
+  enum Charset : std::uint8_t { csAscii, csUk, csGraphics };
+
   void WriteChar(std::uint8_t ch);
   // Writes the printable bytes (32 and up) at the start of `bytes` as WriteChar would, one
   // row at a time; returns how many it took (at least one when the first is printable).
@@ -158,7 +168,6 @@ class TComTerminal : public QAbstractScrollArea {
   void Reallocate();
   void MeasureFont();
   void ApplyAutoSize();
-  void AdvanceCursor();
   void CarriageReturn();
   void LineFeed();
   void ReverseLineFeed();
@@ -166,11 +175,20 @@ class TComTerminal : public QAbstractScrollArea {
   void Backspace();
   void ScrollUp();
   void ScrollDown();
+  // Scrolls the region between the margins by n rows.
+  void ScrollRegionUp(int top, int n);
+  void ScrollRegionDown(int top, int n);
   void EraseLineFrom(int col, int row);
   void EraseScreenFrom(int col, int row);
+  void SetMargins(const TParamList* params);
+  void MoveRelative(int dcol, int drow);
+  void HomeCursor();
+  void ResetTerminal();
+  void SetCharset(int which, const TParamList* params);
   void FillScreen(std::uint8_t ch);
   void SetAttributes(const TParamList* params);
   void SetMode(const TParamList* params, bool on);
+  void SetOneMode(bool isPrivate, int mode, bool on);
   void SaveCursor(bool withAttributes);
   void RestoreCursor(bool withAttributes);
   void ClampCursors();
@@ -229,7 +247,8 @@ class TComTerminal : public QAbstractScrollArea {
   int cellHeight_ = 16;
   int fontAscent_ = 12;
   QRawFont rawFont_;
-  std::array<quint32, 256> glyphs_{};  // glyph of each byte in rawFont_, 0 when it has none
+  std::array<quint32, 256> glyphs_{};        // glyph of each byte in rawFont_, 0 when it has none
+  std::array<quint32, 31> graphicGlyphs_{};  // the same for the special graphics 0x60..0x7E
   bool reverse_ = false;
   bool bold_ = false;
   bool underline_ = false;
@@ -239,6 +258,18 @@ class TComTerminal : public QAbstractScrollArea {
   bool savedBold_ = false;
   bool savedUnderline_ = false;
   bool appCursorKeys_ = false;
+  bool wrapSetting_ = false;
+  bool wrapPending_ = false;
+  bool insertMode_ = false;
+  bool originMode_ = false;
+  int topMargin_ = 1;
+  int bottomMargin_ = 24;
+  std::array<Charset, 2> charsets_{csAscii, csAscii};
+  int shift_ = 0;  // 0: G0 is in use (SI), 1: G1 (SO)
+  bool savedOrigin_ = false;
+  bool savedWrapPending_ = false;
+  std::array<Charset, 2> savedCharsets_{csAscii, csAscii};
+  int savedShift_ = 0;
 
   bool caretExists_ = false;
   int caretHeight_ = 0;

@@ -9,12 +9,17 @@ namespace kvel {
 // A colour as 0xRRGGBB, fixed in a cell when the cell is written.
 using TColor = std::uint32_t;
 
+// The character a DEC special graphics cell shows (0x60..0x7E), 0 for any other byte.
+char32_t DecGraphic(std::uint8_t ch);
+
 // One character cell; a blank cell is all zero.
 struct TTermCell {
   std::uint8_t Ch = 0;
   TColor Fore = 0;
   TColor Back = 0;
   bool Underline = false;
+  // Ch 0x60..0x7E of the DEC special graphics set: drawn as line drawing (DecGraphic).
+  bool Graphic = false;
 
   bool operator==(const TTermCell&) const = default;
 };
@@ -43,9 +48,22 @@ class TComTermBuffer {
   void ScrollUp();
   // Rows 1..Rows-1 move down one, row 1 becomes blank.
   void ScrollDown();
+  // Rows top..bottom (inclusive) move up (down) by n, the rows that open become blank.
+  void ScrollUp(int top, int bottom, int n);
+  void ScrollDown(int top, int bottom, int n);
   void EraseLineFrom(int col, int row);
+  // Blanks columns 1..col of the row.
+  void EraseLineTo(int col, int row);
   // Blanks from (col, row) to the end of the buffer.
   void EraseScreenFrom(int col, int row);
+  // Blanks from the start of the buffer to (col, row) inclusive.
+  void EraseScreenTo(int col, int row);
+  // n blank cells at col, the rest of the row moves right and its end is lost.
+  void InsertCells(int col, int row, int n);
+  // n cells at col go, the rest of the row moves left and blanks fill its end.
+  void DeleteCells(int col, int row, int n);
+  // Blanks n cells from col, no further than the row's end.
+  void EraseCells(int col, int row, int n);
   void Fill(const TTermCell& cell);
 
   // The last row holding a non-blank cell, 0 when all are blank.

@@ -1,6 +1,9 @@
 #include "CPortEsc.h"
 
 #include <charconv>
+#include <climits>
+#include <initializer_list>
+#include <utility>
 
 namespace kvel {
 
@@ -8,10 +11,6 @@ namespace {
 
 std::string Esc(const char* rest) {
   return std::string("\033") + rest;
-}
-
-bool IsLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 }  // namespace
@@ -28,8 +27,17 @@ int TEscapeCodes::GetParam(int n, const TParamList* params) {
   return value;
 }
 
-// A ";" ends a non-empty token; a ";" that meets an empty token starts it instead, so
-// "5;;3" gives "5" and ";3" and ";5" stays one (non-numeric) parameter.
+int TEscapeCodes::ParamOr(int n, const TParamList* params, int fallback) {
+  if (params == nullptr || n < 1 || static_cast<std::size_t>(n) > params->size()) return fallback;
+  const std::string& text = (*params)[static_cast<std::size_t>(n - 1)];
+  if (text.empty()) return fallback;
+  int value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) return INT_MAX;
+  if (error != std::errc() || end != text.data() + text.size()) return fallback;
+  return value;
+}
+
 TParamList TEscapeCodes::SplitParams(const std::string& text) {
   TParamList list;
   SplitParams(text.data(), text.size(), list);
@@ -38,50 +46,37 @@ TParamList TEscapeCodes::SplitParams(const std::string& text) {
 
 void TEscapeCodes::SplitParams(const char* text, std::size_t length, TParamList& list) {
   list.clear();
+  if (length == 0) return;
   std::size_t start = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    if (text[i] == ';' && i > start) {
+    if (text[i] == ';') {
       list.emplace_back(text + start, i - start);
       start = i + 1;
     }
   }
-  if (length > start) list.emplace_back(text + start, length - start);
+  list.emplace_back(text + start, length - start);
 }
 
 // ---- VT100 -------------------------------------------------------------------------------
 
 TFeedResult TEscapeCodesVT100::FeedByte(std::uint8_t byte) {
-  return Feed(byte, [this] { return Decode(); });
+  return Feed(byte, [this](std::uint8_t b) { return Decode(b); });
 }
 
-TEscapeCode TEscapeCodesVT100::Decode() {
-  if (inControl_) {
-    const char last = data_.back();
-    return IsLetter(last) ? DecodeControl(last) : ecIncomplete;
-  }
-  if (data_.size() == 1) {
-    switch (data_[0]) {
-      case '[':
-        inControl_ = true;
-        return ecIncomplete;
-      case '#':
-      case 'O':
-        return ecIncomplete;
-      case '7':
-        return ecSaveCursorAttr;
-      case '8':
-        return ecRestoreCursorAttr;
-      case 'H':
-        return ecTabSet;
-      case 'c':
-        return ecResetTerminal;
-      default:
-        return ecUnrecognised;
+TEscapeCode TEscapeCodesVT100::Decode(std::uint8_t byte) {
+  if ((state_ & kControl) != 0) {
+    if (byte >= 0x40 && byte <= 0x7E) return DecodeControl(static_cast<char>(byte));
+    if (byte >= 0x30 && byte <= 0x3F) {
+      if ((state_ & kIntermediate) != 0) state_ |= kMalformed;
+    } else if (byte >= 0x20 && byte <= 0x2F) {
+      state_ |= kIntermediate;
+    } else {
+      state_ |= kMalformed;  // an 8-bit byte has no place in a control sequence
     }
+    return ecIncomplete;
   }
-  if (data_ == "#8") return ecAlignmentTest;
-  if (data_[0] == 'O') {
-    switch (data_[1]) {
+  if ((state_ & kSs3) != 0) {
+    switch (byte) {
       case 'A':
         return ecAppUp;
       case 'B':
@@ -91,26 +86,76 @@ TEscapeCode TEscapeCodesVT100::Decode() {
       case 'D':
         return ecAppLeft;
       default:
-        break;
+        return ecUnrecognised;
     }
   }
-  return ecUnrecognised;
+  return DecodeEscape(byte);
+}
+
+// After ESC: intermediates 0x20..0x2F, then one final byte.
+TEscapeCode TEscapeCodesVT100::DecodeEscape(std::uint8_t byte) {
+  if (byte >= 0x20 && byte <= 0x2F) return ecIncomplete;
+  if (byte >= 0x7F) return ecUnrecognised;
+  const std::size_t size = data_.size();
+  if (size == 1) {
+    switch (byte) {
+      case '[':
+        state_ |= kControl;
+        return ecIncomplete;
+      case 'O':
+        state_ |= kSs3;
+        return ecIncomplete;
+      case '7':
+        return ecSaveCursorAttr;
+      case '8':
+        return ecRestoreCursorAttr;
+      case 'H':
+        return ecTabSet;
+      case 'c':
+        return ecResetTerminal;
+      case 'D':
+        return ecIndex;
+      case 'E':
+        return ecNextLine;
+      case 'M':
+        return ecReverseIndex;
+      default:
+        return ecUnrecognised;
+    }
+  }
+  if (size != 2) return ecUnrecognised;
+  switch (data_[0]) {
+    case '#':
+      return byte == '8' ? ecAlignmentTest : ecUnrecognised;
+    case '(':
+    case ')':
+      params_.assign(1, std::string(1, static_cast<char>(byte)));
+      return data_[0] == '(' ? ecDesignateG0 : ecDesignateG1;
+    default:
+      return ecUnrecognised;
+  }
 }
 
 TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
-  SplitParams(data_.data() + 1, data_.size() - 2, params_);
-  // For these four only the first character of the first parameter selects the code.
-  auto byFirst = [this](TEscapeCode none, char a, TEscapeCode codeA, char b, TEscapeCode codeB) {
-    TEscapeCode result = ecUnrecognised;
-    if (params_.empty()) {
-      result = none;
-    } else if (params_[0][0] == a) {
-      result = codeA;
-    } else if (params_[0][0] == b) {
-      result = codeB;
-    }
+  if ((state_ & (kMalformed | kIntermediate)) != 0) return ecUnrecognised;
+  const char* text = data_.data() + 1;
+  std::size_t length = data_.size() - 2;
+  // A private marker may only lead; "?" is kept on the first parameter ("?1").
+  const bool isPrivate = length > 0 && text[0] >= 0x3C && text[0] <= 0x3F;
+  for (std::size_t i = isPrivate ? 1 : 0; i < length; ++i) {
+    if (text[i] == ':' || (text[i] >= 0x3C && text[i] <= 0x3F)) return ecUnrecognised;
+  }
+  if (isPrivate && text[0] != '?') return ecUnrecognised;
+  if (isPrivate && final != 'h' && final != 'l' && final != 'c') return ecUnrecognised;
+  SplitParams(text, length, params_);
+  // For these the first parameter's value selects the code; the list is not handed on.
+  auto select = [this](std::initializer_list<std::pair<int, TEscapeCode>> table) {
+    const int value = ParamOr(1, &params_, 0);
     params_.clear();
-    return result;
+    for (const auto& [key, code] : table) {
+      if (key == value) return code;
+    }
+    return ecUnrecognised;
   };
   switch (final) {
     case 'A':
@@ -137,35 +182,28 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
       return ecSaveCursor;
     case 'u':
       return ecRestoreCursor;
+    case 'L':
+      return ecInsertLines;
+    case 'M':
+      return ecDeleteLines;
+    case '@':
+      return ecInsertChars;
+    case 'P':
+      return ecDeleteChars;
+    case 'X':
+      return ecEraseChars;
+    case 'r':
+      return ecScrollRegion;
     case 'J':
-      return byFirst(ecClearToScreenEnd, '0', ecClearToScreenEnd, '2', ecClearScreen);
+      return select({{0, ecClearToScreenEnd}, {1, ecClearToScreenStart}, {2, ecClearScreen}});
     case 'K':
-      return byFirst(ecClearToLineEnd, '0', ecClearToLineEnd, '2', ecClearLine);
+      return select({{0, ecClearToLineEnd}, {1, ecClearToLineStart}, {2, ecClearLine}});
     case 'g':
-      return byFirst(ecTabClear, '0', ecTabClear, '3', ecTabClearAll);
-    case 'n': {
-      TEscapeCode result = ecUnrecognised;
-      if (!params_.empty()) {
-        switch (params_[0][0]) {
-          case '5':
-            result = ecStatusQuery;
-            break;
-          case '6':
-            result = ecPositionQuery;
-            break;
-          case '0':
-            result = ecStatusOk;
-            break;
-          case '3':
-            result = ecStatusFault;
-            break;
-          default:
-            break;
-        }
-      }
-      params_.clear();
-      return result;
-    }
+      return select({{0, ecTabClear}, {3, ecTabClearAll}});
+    case 'n':
+      if (params_.empty()) return ecUnrecognised;
+      return select(
+          {{5, ecStatusQuery}, {6, ecPositionQuery}, {0, ecStatusOk}, {3, ecStatusFault}});
     case 'c':
       if (params_.empty() || (params_.size() == 1 && params_[0] == "0")) return ecIdentifyQuery;
       if (params_.size() == 2 && params_[0] == "?1") return ecIdentifyReply;
@@ -244,6 +282,29 @@ std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* pa
       return Esc("[u");
     case ecAlignmentTest:
       return Esc("#8");
+    case ecClearToLineStart:
+      return Esc("[1K");
+    case ecClearToScreenStart:
+      return Esc("[1J");
+    case ecInsertLines:
+      return Esc("[") + p(1) + "L";
+    case ecDeleteLines:
+      return Esc("[") + p(1) + "M";
+    case ecInsertChars:
+      return Esc("[") + p(1) + "@";
+    case ecDeleteChars:
+      return Esc("[") + p(1) + "P";
+    case ecEraseChars:
+      return Esc("[") + p(1) + "X";
+    case ecScrollRegion:
+      return Esc("[r");
+    case ecIndex:
+      return Esc("D");
+    case ecNextLine:
+      return Esc("E");
+    case ecDesignateG0:
+    case ecDesignateG1:
+      return {};
     case ecUnrecognised:
     case ecIncomplete:
     case ecReverseIndex:
@@ -255,7 +316,7 @@ std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* pa
 // ---- VT52 --------------------------------------------------------------------------------
 
 TFeedResult TEscapeCodesVT52::FeedByte(std::uint8_t byte) {
-  return Feed(byte, [this] { return Decode(); });
+  return Feed(byte, [this](std::uint8_t) { return Decode(); });
 }
 
 TEscapeCode TEscapeCodesVT52::Decode() {

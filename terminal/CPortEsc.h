@@ -44,7 +44,20 @@ enum TEscapeCode {
   ecRestoreCursorAttr,
   ecSaveCursor,
   ecRestoreCursor,
-  ecAlignmentTest
+  ecAlignmentTest,
+  // The VT102 screen's codes; params hold the counts, margins or the designated set.
+  ecClearToLineStart,
+  ecClearToScreenStart,
+  ecInsertLines,
+  ecDeleteLines,
+  ecInsertChars,
+  ecDeleteChars,
+  ecEraseChars,
+  ecScrollRegion,
+  ecIndex,
+  ecNextLine,
+  ecDesignateG0,
+  ecDesignateG1
 };
 
 // What one fed byte turned out to be.
@@ -72,7 +85,10 @@ class TEscapeCodes {
 
   // Parameter n (1-based) as an integer; 1 when missing or not an integer.
   static int GetParam(int n, const TParamList* params);
-  // Splits the parameter text of a control sequence at ";" (see the .cpp for the rules).
+  // Parameter n as an integer; `fallback` when it is missing, empty or not an integer.
+  static int ParamOr(int n, const TParamList* params, int fallback);
+  // Splits the parameter text of a control sequence at every ";"; an empty text gives no
+  // parameters, an empty field gives an empty parameter (which then takes its default).
   static TParamList SplitParams(const std::string& text);
   // The same, into `list` (emptied first), which keeps its storage from one sequence to the next.
   static void SplitParams(const char* text, std::size_t length, TParamList& list);
@@ -85,21 +101,40 @@ class TEscapeCodes {
   bool InSequence() const { return inSequence_; }
 
  protected:
-  // The frame shared by both codecs; `decode` looks at data_ after each appended byte.
+  // The frame shared by both codecs, as the DEC terminals parse: a control character inside
+  // a sequence is carried out where it stands (handed out as a character while the sequence
+  // stays open), CAN and SUB abort the sequence, ESC starts a new one and DEL is ignored
+  // everywhere. Every other byte is appended to data_ and `decode` looks at it.
   template <class Decode>
   TFeedResult Feed(std::uint8_t byte, Decode decode) {
-    if (!inSequence_) {
-      if (byte != 27) {
-        character_ = byte;
-        return frCharacter;
+    if (!inSequence_ && byte >= 32 && byte != 127) {
+      character_ = byte;
+      return frCharacter;
+    }
+    if (byte < 32 || byte == 127) {
+      if (byte == 27) {
+        data_.clear();
+        params_.clear();
+        inSequence_ = true;
+        state_ = 0;
+        return frAbsorbed;
       }
-      data_.clear();
-      params_.clear();
-      inSequence_ = true;
-      return frAbsorbed;
+      if (byte == 127) return frAbsorbed;
+      if (inSequence_ && (byte == 24 || byte == 26)) {
+        inSequence_ = false;
+        state_ = 0;
+        params_.clear();
+        return frAbsorbed;
+      }
+      character_ = byte;
+      return frCharacter;
+    }
+    if (!inSequence_) {
+      character_ = byte;
+      return frCharacter;
     }
     data_.push_back(static_cast<char>(byte));
-    TEscapeCode result = decode();
+    TEscapeCode result = decode(byte);
     if (result == ecIncomplete) {
       if (data_.size() < kMaxSequenceLength) return frAbsorbed;
       result = ecUnrecognised;
@@ -107,13 +142,13 @@ class TEscapeCodes {
     }
     code_ = result;
     inSequence_ = false;
-    EndSequence();
+    state_ = 0;
     return frCode;
   }
-  virtual void EndSequence() {}
 
   std::string data_;
   TParamList params_;
+  std::uint8_t state_ = 0;  // the codec's own flags within a sequence, 0 at its start
 
  private:
   std::uint8_t character_ = 0;
@@ -121,18 +156,23 @@ class TEscapeCodes {
   bool inSequence_ = false;
 };
 
-// The VT100 / ANSI codec.
+// The VT100 / ANSI codec: ESC, intermediates 0x20..0x2F, a final 0x30..0x7E; control
+// sequences ESC [ with parameters 0x30..0x3F, intermediates 0x20..0x2F and any final
+// 0x40..0x7E (one this codec does not know completes as ecUnrecognised).
 class TEscapeCodesVT100 : public TEscapeCodes {
  public:
   TFeedResult FeedByte(std::uint8_t byte) override;
   std::string CodeToText(TEscapeCode code, const TParamList* params) const override;
-  bool InControlSequence() const { return inControl_; }
+  bool InControlSequence() const { return (state_ & kControl) != 0; }
 
  private:
-  TEscapeCode Decode();
+  TEscapeCode Decode(std::uint8_t byte);
+  TEscapeCode DecodeEscape(std::uint8_t byte);
   TEscapeCode DecodeControl(char final);
-  void EndSequence() override { inControl_ = false; }
-  bool inControl_ = false;
+  static constexpr std::uint8_t kControl = 1;       // after ESC [
+  static constexpr std::uint8_t kSs3 = 2;           // after ESC O: one more byte names the key
+  static constexpr std::uint8_t kIntermediate = 4;  // a parameter after it is malformed
+  static constexpr std::uint8_t kMalformed = 8;     // ignored whole at the final byte
 };
 
 // The VT52 codec.

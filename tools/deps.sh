@@ -6,7 +6,8 @@ set -euo pipefail
 run_packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation2 pkgconf libxcb1-dev)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
-  xvfb xauth desktop-file-utils lintian appstream ser2net)
+  xvfb xauth desktop-file-utils lintian appstream ser2net
+  libvterm-dev)
 packages=("${run_packages[@]}")
 [ "${1:-}" = --test ] && packages+=("${test_packages[@]}")
 missing=()

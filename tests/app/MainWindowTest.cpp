@@ -63,7 +63,7 @@ TEST_F(MainWindowTest, StartWithoutIniUsesEveryDefaultAndWritesNoIni) {
   EXPECT_EQ(line_->InputSize(), 2048u);
   EXPECT_TRUE(form.ComTerminal1->LocalEcho());
   EXPECT_TRUE(form.ComTerminal1->WrapLines());
-  EXPECT_EQ(form.ComTerminal1->Emulation(), kvel::teNone);
+  EXPECT_EQ(form.ComTerminal1->Emulation(), kvel::teVT100orANSI);  // "Terminal Emulation" 1
   EXPECT_EQ(form.ComTerminal1->CursorRow(), form.ComTerminal1->Rows());
   EXPECT_TRUE(boxes_.empty());
   EXPECT_FALSE(IniExists());
@@ -173,6 +173,22 @@ TEST_F(MainWindowTest, ControlTypeKeyKeepsItsTrailingBlank) {
   WriteIni("[MainSection]\r\nControl Type=6\r\n");
   Start();
   EXPECT_EQ(UnitType, 4);
+}
+
+// The emulation stored for the unit type used to be in force only after the unit setup was
+// confirmed again; the terminal also answers nothing, being bound to no port.
+TEST_F(MainWindowTest, TheStoredEmulationIsInForceFromTheStartAndAnswersNoQueries) {
+  const std::pair<int, kvel::TTermEmulation> rows[] = {
+      {0, kvel::teNone}, {1, kvel::teVT100orANSI}, {2, kvel::teVT52}, {3, kvel::teVT100orANSI}};
+  for (const auto& [index, emulation] : rows) {
+    WriteIni("[QN4100I]\r\nTerminal Emulation=" + std::to_string(index) + "\r\n");
+    TForm1& form = Start();
+    EXPECT_EQ(form.ComTerminal1->Emulation(), emulation) << index;
+    EXPECT_EQ(form.ComTerminal1->ComPort(), nullptr);
+    line_->TakeReceived();
+    form.DisplayText("\033[6n\033[5n\033[c\033Z");
+    EXPECT_EQ(line_->TakeReceived(), "") << index;
+  }
 }
 
 TEST_F(MainWindowTest, SwitchingUnitTypesLoadsEachOwnSectionAndOverwritesAllValues) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <random>
 #include <string>
 #include <vector>
@@ -71,10 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceRow{"\033[2J", ecClearScreen, {}, ""},
         SequenceRow{"\033[J", ecClearToScreenEnd, {}, ""},
         SequenceRow{"\033[0J", ecClearToScreenEnd, {}, ""},
-        SequenceRow{"\033[1J", ecUnrecognised, {}, ""},
-        SequenceRow{"\033[20J", ecClearScreen, {}, ""},
+        SequenceRow{"\033[1J", ecClearToScreenStart, {}, ""},
+        SequenceRow{"\033[20J", ecUnrecognised, {}, ""},
         SequenceRow{"\033[K", ecClearToLineEnd, {}, ""},
-        SequenceRow{"\033[2K", ecClearLine, {}, ""}, SequenceRow{"\033[1K", ecUnrecognised, {}, ""},
+        SequenceRow{"\033[2K", ecClearLine, {}, ""},
+        SequenceRow{"\033[1K", ecClearToLineStart, {}, ""},
         SequenceRow{"\033[g", ecTabClear, {}, ""}, SequenceRow{"\033[0g", ecTabClear, {}, ""},
         SequenceRow{"\033[3g", ecTabClearAll, {}, ""},
         SequenceRow{"\033[2g", ecUnrecognised, {}, ""},
@@ -97,8 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceRow{"\033[4A", ecUp, {"4"}, ""}, SequenceRow{"\033[B", ecDown, {}, ""},
         SequenceRow{"\033[C", ecRight, {}, ""}, SequenceRow{"\033[D", ecLeft, {}, ""},
         SequenceRow{"\033[5z", ecUnrecognised, {"5"}, ""},
-        SequenceRow{"\033[\r\nA", ecUp, {"\r\n"}, ""},
-        SequenceRow{"\033[1\0332A", ecUp, {"1\0332"}, ""},
+        SequenceRow{"\033[\r\nA", ecUp, {}, "\r\n"}, SequenceRow{"\033[1\033[2A", ecUp, {"2"}, ""},
         SequenceRow{"\0337", ecSaveCursorAttr, {}, ""},
         SequenceRow{"\0338", ecRestoreCursorAttr, {}, ""}, SequenceRow{"\033H", ecTabSet, {}, ""},
         SequenceRow{"\033c", ecResetTerminal, {}, ""},
@@ -106,8 +107,87 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceRow{"\033#5x", ecUnrecognised, {}, "x"}, SequenceRow{"\033OA", ecAppUp, {}, ""},
         SequenceRow{"\033OB", ecAppDown, {}, ""}, SequenceRow{"\033OC", ecAppRight, {}, ""},
         SequenceRow{"\033OD", ecAppLeft, {}, ""}, SequenceRow{"\033OEx", ecUnrecognised, {}, "x"},
-        SequenceRow{"\033Zx", ecUnrecognised, {}, "x"},
-        SequenceRow{"\033\033[", ecUnrecognised, {}, "["}));
+        SequenceRow{"\033Zx", ecUnrecognised, {}, "x"}, SequenceRow{"\033\033[A", ecUp, {}, ""}));
+
+// Sequences as ECMA-48 and the DEC terminals frame them: any final byte 0x40..0x7E ends a
+// control sequence, an unknown one is ignored whole, empty parameters stay in place so that
+// they take their defaults, character-set designations are consumed.
+INSTANTIATE_TEST_SUITE_P(Framing, Vt100Decoding,
+                         ::testing::Values(SequenceRow{"\033[2@X", ecInsertChars, {"2"}, "X"},
+                                           SequenceRow{"\033[5~x", ecUnrecognised, {"5"}, "x"},
+                                           SequenceRow{"\033[`x", ecUnrecognised, {}, "x"},
+                                           SequenceRow{"\033[{x", ecUnrecognised, {}, "x"},
+                                           SequenceRow{"\033(BX", ecDesignateG0, {"B"}, "X"},
+                                           SequenceRow{"\033)0X", ecDesignateG1, {"0"}, "X"},
+                                           SequenceRow{"\033(%5X", ecUnrecognised, {}, "X"},
+                                           SequenceRow{"\033 Fx", ecUnrecognised, {}, "x"},
+                                           SequenceRow{"\033[;4m", ecCharAttributes, {"", "4"}, ""},
+                                           SequenceRow{"\033[1;m", ecCharAttributes, {"1", ""}, ""},
+                                           SequenceRow{"\033[;H", ecHome, {"", ""}, ""},
+                                           SequenceRow{"\033[0A", ecUp, {"0"}, ""},
+                                           SequenceRow{"\033[1 qZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[1 2AZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[?5AZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[>0cZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[1?2hZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[4:3mZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[1\3012AZ", ecUnrecognised, {}, "Z"},
+                                           SequenceRow{"\033[?1;7h", ecModeSet, {"?1", "7"}, ""},
+                                           SequenceRow{"\033[L", ecInsertLines, {}, ""},
+                                           SequenceRow{"\033[3M", ecDeleteLines, {"3"}, ""},
+                                           SequenceRow{"\033[2P", ecDeleteChars, {"2"}, ""},
+                                           SequenceRow{"\033[4X", ecEraseChars, {"4"}, ""},
+                                           SequenceRow{
+                                               "\033[2;20r", ecScrollRegion, {"2", "20"}, ""},
+                                           SequenceRow{"\033[r", ecScrollRegion, {}, ""},
+                                           SequenceRow{"\033D", ecIndex, {}, ""},
+                                           SequenceRow{"\033E", ecNextLine, {}, ""},
+                                           SequenceRow{"\033M", ecReverseIndex, {}, ""},
+                                           SequenceRow{"\033[2J", ecClearScreen, {}, ""},
+                                           SequenceRow{"\033[\1772A", ecUp, {"2"}, ""}));
+
+// Control characters inside a sequence are carried out where they stand; CAN and SUB abort
+// the sequence; DEL is ignored everywhere.
+TEST(CodecControls, InsideASequenceTheyActAndCanOrSubAbort) {
+  struct Row {
+    const char* bytes;
+    const char* chars;
+    std::vector<TEscapeCode> codes;
+    std::vector<TParamList> params;
+  };
+  const Row vt100Rows[] = {
+      {"\033[2\rA", "\r", {ecUp}, {{"2"}}},
+      {"\033[1;\b5H", "\b", {ecHome}, {{"1", "5"}}},
+      {"\033(\nB", "\n", {ecDesignateG0}, {{"B"}}},
+      {"ab\033[2\030C", "abC", {}, {}},
+      {"ab\033[2\032C", "abC", {}, {}},
+      {"\033#\0308", "8", {}, {}},
+      {"a\177b\177", "ab", {}, {}},
+      {"\033\177[2A", "", {ecUp}, {{"2"}}},
+      {"\030\032x", "\030\032x", {}, {}},
+  };
+  for (const Row& row : vt100Rows) {
+    TEscapeCodesVT100 codec;
+    const Decoded d = Feed(codec, row.bytes);
+    EXPECT_EQ(d.chars, row.chars) << row.bytes;
+    EXPECT_EQ(d.codes, row.codes) << row.bytes;
+    EXPECT_EQ(d.params, row.params) << row.bytes;
+    EXPECT_FALSE(codec.InSequence()) << row.bytes;
+  }
+  const Row vt52Rows[] = {
+      {"\033Y\r%*", "\r", {ecGoto}, {{"6", "11"}}},
+      {"\033Y%\030*", "*", {}, {}},
+      {"\033\rA", "\r", {ecUp}, {{}}},
+      {"a\177b", "ab", {}, {}},
+  };
+  for (const Row& row : vt52Rows) {
+    TEscapeCodesVT52 codec;
+    const Decoded d = Feed(codec, row.bytes);
+    EXPECT_EQ(d.chars, row.chars) << row.bytes;
+    EXPECT_EQ(d.codes, row.codes) << row.bytes;
+    EXPECT_EQ(d.params, row.params) << row.bytes;
+  }
+}
 
 class Vt52Decoding : public ::testing::TestWithParam<SequenceRow> {};
 
@@ -133,12 +213,12 @@ INSTANTIATE_TEST_SUITE_P(Sequences, Vt52Decoding,
                                            SequenceRow{"\033Z", ecIdentifyQuery, {}, ""},
                                            SequenceRow{"\033Y%*", ecGoto, {"6", "11"}, ""},
                                            SequenceRow{"\033Y !", ecGoto, {"1", "2"}, ""},
-                                           SequenceRow{"\033Y\033\033", ecGoto, {"-4", "-4"}, ""},
+                                           SequenceRow{"\033Y\033A", ecUp, {}, ""},
                                            SequenceRow{"\033/Z", ecIdentifyReply, {}, ""},
                                            SequenceRow{"\033/A", ecUnrecognised, {}, ""},
                                            SequenceRow{"\033OA", ecUnrecognised, {}, "A"},
                                            SequenceRow{"\033[A", ecUnrecognised, {}, "A"},
-                                           SequenceRow{"\033\033A", ecUnrecognised, {}, "A"}));
+                                           SequenceRow{"\033\033A", ecUp, {}, ""}));
 
 // A sequence split over reads must decode exactly as when it arrives in one piece.
 TEST(CodecSplitting, ByteByByteEqualsWhole) {
@@ -166,7 +246,7 @@ TEST(CodecSplitting, ByteByByteEqualsWhole) {
   }
   TEscapeCodesVT100 vt100;
   const Decoded d = Feed(vt100, stream);
-  EXPECT_EQ(d.chars, "abxy\r\nZqtail");
+  EXPECT_EQ(d.chars, "abxy\r\nZ\r\ntail");
   EXPECT_EQ(d.codes.size(), 10u);
 }
 
@@ -210,10 +290,21 @@ TEST(CodecParams, SplittingRules) {
   EXPECT_EQ(TEscapeCodes::SplitParams("5;10"), (TParamList{"5", "10"}));
   EXPECT_EQ(TEscapeCodes::SplitParams(""), TParamList{});
   EXPECT_EQ(TEscapeCodes::SplitParams("?1"), TParamList{"?1"});
-  EXPECT_EQ(TEscapeCodes::SplitParams(";5"), TParamList{";5"});
-  EXPECT_EQ(TEscapeCodes::SplitParams("5;;3"), (TParamList{"5", ";3"}));
-  EXPECT_EQ(TEscapeCodes::SplitParams("5;"), TParamList{"5"});
-  EXPECT_EQ(TEscapeCodes::SplitParams(";;"), TParamList{";"});
+  EXPECT_EQ(TEscapeCodes::SplitParams(";5"), (TParamList{"", "5"}));
+  EXPECT_EQ(TEscapeCodes::SplitParams("5;;3"), (TParamList{"5", "", "3"}));
+  EXPECT_EQ(TEscapeCodes::SplitParams("5;"), (TParamList{"5", ""}));
+  EXPECT_EQ(TEscapeCodes::SplitParams(";;"), (TParamList{"", "", ""}));
+}
+
+TEST(CodecParams, ParamOrGivesTheDefaultForMissingAndEmptyFields) {
+  const TParamList list{"", "0", "12", "x", "99999999999"};
+  EXPECT_EQ(TEscapeCodes::ParamOr(1, &list, 7), 7);
+  EXPECT_EQ(TEscapeCodes::ParamOr(2, &list, 7), 0);
+  EXPECT_EQ(TEscapeCodes::ParamOr(3, &list, 7), 12);
+  EXPECT_EQ(TEscapeCodes::ParamOr(4, &list, 7), 7);
+  EXPECT_EQ(TEscapeCodes::ParamOr(5, &list, 7), INT_MAX);
+  EXPECT_EQ(TEscapeCodes::ParamOr(6, &list, 7), 7);
+  EXPECT_EQ(TEscapeCodes::ParamOr(1, nullptr, 3), 3);
 }
 
 TEST(CodecParams, GetParamReadsIntegersAndDefaultsToOne) {

@@ -54,18 +54,31 @@ TEST_F(Terminal, StartsWithItsDocumentedDefaults) {
   EXPECT_TRUE(QFontInfo(term.TermFont()).fixedPitch() || term.CellWidth() > 0);
 }
 
-TEST_F(Terminal, WrapAtTheLastColumnHappensRightAfterTheCharacter) {
-  term.SetWrapLines(true);
-  term.PutText(std::string(80, 'x'));
-  EXPECT_EQ(Cursor(), Pos(1, 2));
-  term.PutText("\r\ny");
-  EXPECT_EQ(Row(2), "");
-  EXPECT_EQ(Row(3), "y");
+// A full line followed by CR LF used to leave an empty row, and a character in the last
+// cell of the screen scrolled the whole screen up.
+TEST_F(Terminal, WrapWaitsForTheNextPrintableCharacter) {
+  for (TTermEmulation emulation : {teNone, teVT100orANSI, teVT52}) {
+    term.SetEmulation(emulation);
+    term.ClearScreen();
+    term.SetWrapLines(true);
+    term.PutText(std::string(80, 'x'));
+    EXPECT_EQ(Cursor(), Pos(80, 1));
+    EXPECT_TRUE(term.WrapPending());
+    term.PutText("\r\ny");
+    EXPECT_EQ(Row(2), "y") << emulation;
+    term.PutText(std::string(79, 'w') + "vu");
+    EXPECT_EQ(Row(2), "y" + std::string(79, 'w'));
+    EXPECT_EQ(Row(3), "vu");
 
-  term.MoveCursor(80, 24);
-  term.PutText("z");
-  EXPECT_EQ(Cursor(), Pos(1, 24));
-  EXPECT_EQ(Row(23), std::string(79, '.') + "z");
+    term.PutText("top");
+    term.MoveCursor(80, 24);
+    term.PutText("z");
+    EXPECT_EQ(Cursor(), Pos(80, 24));
+    EXPECT_EQ(Row(24), std::string(79, '.') + "z") << emulation;
+    EXPECT_EQ(Row(3), "vutop");
+    term.PutText("\b");
+    EXPECT_FALSE(term.WrapPending());
+  }
 }
 
 TEST_F(Terminal, WithoutWrapTheLastColumnIsOverwritten) {
@@ -131,7 +144,7 @@ TEST_F(Terminal, WithoutEmulationASequenceShowsAsText) {
   term.SetEmulation(teVT100orANSI);
   term.PutText("\033[2J");
   EXPECT_EQ(ScreenText(), "");
-  EXPECT_EQ(Cursor(), Pos(1, 1));
+  EXPECT_EQ(Cursor(), Pos(8, 1));
 }
 
 TEST_F(Terminal, CursorAddressingIsClamped) {
@@ -147,15 +160,16 @@ TEST_F(Terminal, CursorAddressingIsClamped) {
               {"\033[70C", {74, 1}},
               {"\033[C\033[9C", {80, 1}},
               {"\033[200D", {1, 1}},
-              {"\033[;7H", {1, 1}},
+              {"\033[;7H", {7, 1}},
               {"\033[0;0H", {1, 1}},
               // Parameters at the ends of the integer range clamp without overflowing.
               {"\033[12;5H\033[2147483647B", {5, 24}},
               {"\033[12;5H\033[2147483647A", {5, 1}},
               {"\033[12;5H\033[2147483647C", {80, 12}},
               {"\033[2147483647D", {1, 12}},
-              {"\033[-2147483648B", {1, 1}},
-              {"\033[-2147483648A", {1, 24}},
+              // "-" is an intermediate byte, not a sign: the sequence is ignored.
+              {"\033[-2147483648B", {1, 12}},
+              {"\033[-2147483648A", {1, 12}},
               {"\033[2147483647;2147483647H", {80, 24}}};
   for (auto row : rows) {
     term.PutText(row.text);
@@ -168,7 +182,7 @@ TEST_F(Terminal, AttributesFixTheCellColoursWhenWritten) {
   term.SetFontColor(QColor(0, 0, 128));
   term.SetAltColor(QColor(1, 2, 3));
   const TColor white = 0xFFFFFF, navy = 0x000080, alt = 0x010203;
-  term.PutText("n\033[1mb\033[0;7mr\033[1mx\033[mn\033[4mu\033[24mv\033[1;7;21mr\033[27ms\033c0");
+  term.PutText("n\033[1mb\033[0;7mr\033[1mx\033[mn\033[4mu\033[24mv\033[1;7;21mr\033[27ms\033[0m0");
   struct {
     int col;
     TColor fore;
@@ -205,8 +219,12 @@ TEST_F(Terminal, OtherModes) {
   term.PutText("\033[?1h\033[7h");
   EXPECT_TRUE(term.AppCursorKeys());
   EXPECT_TRUE(term.WrapLines());
-  term.PutText("\033[?7l\033[1l\033[l");
+  term.PutText("\033[1l\033[l");
   EXPECT_TRUE(term.AppCursorKeys());
+  EXPECT_TRUE(term.WrapLines());
+  term.PutText("\033[?7l");
+  EXPECT_FALSE(term.WrapLines());
+  term.PutText("\033[?7h");
   EXPECT_TRUE(term.WrapLines());
   term.PutText("\033[?1l\033[7l");
   EXPECT_FALSE(term.AppCursorKeys());
@@ -240,10 +258,12 @@ TEST_F(Terminal, ErasingLinesAndScreen) {
     Pos cursor;
   } rows[] = {{"\033[K", "aaaa\r\nbb\r\ncccc", {3, 2}},
               {"\033[0K", "aaaa\r\nbb\r\ncccc", {3, 2}},
-              {"\033[2K", "aaaa\r\n\r\ncccc", {1, 2}},
+              // Erasing a whole line or screen leaves the cursor, as on the DEC terminals.
+              {"\033[2K", "aaaa\r\n\r\ncccc", {3, 2}},
               {"\033[J", "aaaa\r\nbb", {3, 2}},
-              {"\033[2J", "", {1, 1}},
-              {"\033[1K", "aaaa\r\nbbbb\r\ncccc", {3, 2}},
+              {"\033[2J", "", {3, 2}},
+              {"\033[1K", "aaaa\r\n   b\r\ncccc", {3, 2}},
+              {"\033[1J", "\r\n   b\r\ncccc", {3, 2}},
               {"\033#8", nullptr, {3, 2}}};
   for (auto row : rows) {
     fill();
@@ -274,9 +294,9 @@ TEST_F(Terminal, UnhandledCodesAndCharactersAreReported) {
     unhandled.emplace_back(code, data);
   };
   term.OnChar = [&](TComTerminal&, std::uint8_t ch) { chars.push_back(static_cast<char>(ch)); };
-  term.PutText("a\033[1Jb\033[0n\r\a");
+  term.PutText("a\033[1zb\033[0n\r\a");
   ASSERT_EQ(unhandled.size(), 2u);
-  EXPECT_EQ(unhandled[0], std::make_pair(ecUnrecognised, std::string("[1J")));
+  EXPECT_EQ(unhandled[0], std::make_pair(ecUnrecognised, std::string("[1z")));
   EXPECT_EQ(unhandled[1], std::make_pair(ecStatusOk, std::string("[0n")));
   EXPECT_EQ(chars, "ab\r\a");
   EXPECT_EQ(Row(1), "ab");
