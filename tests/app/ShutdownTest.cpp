@@ -7,11 +7,11 @@
 
 #include "AppTestSupport.h"
 #include "Config.h"
+#include "KVEL_Shutdown.h"
+#include "KVEL_Var.h"
 #include "MemoryPeer.h"
 #include "Transcript.h"
 #include "indexer/PCtoIDX.h"
-#include "KVEL_Shutdown.h"
-#include "KVEL_Var.h"
 #include "ui/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/Shutdown.h"
