@@ -33,6 +33,7 @@
 #include "KVEL_Help.h"
 #include "KVEL_Shutdown.h"
 #include "KVEL_Var.h"
+#include "serial/PortKeeper.h"
 #include "terminal/CPortCtl.h"
 #include "ui/BlockedClose.h"
 #include "ui/Clock.h"
@@ -138,6 +139,7 @@ TForm1::TForm1(QWidget* parent)
   flow.SetXonXoffOut(false);
   flow.SetXonXoffIn(false);
   ComPort1.SetEvents(kAllComEvents);
+  portKeeper_ = std::make_unique<kvel::PortKeeper>(ComPort1);
   pollWaker_ = std::make_unique<WaitWaker>();
   closer_ = std::make_unique<ProgramCloser>(*this, [this] { ForceEnd(); });
   kvel::WatchCloseWhileBlocked(*this);
@@ -445,7 +447,14 @@ void TForm1::PutContrSpec() {
   for (const char c : UnitCaption) {
     if (c != ' ') ConfigSection += c;
   }
-  ReadConfig();
+  try {
+    ReadConfig();
+  } catch (const EComPort&) {
+    // The unit type is applied all the same: only its port did not open (and says so).
+    Panels[1]->setText(Latin1(" EXT " + ProgramExt));
+    setWindowTitle(Latin1(CaptionPrefix + UnitCaption));
+    throw;
+  }
   Panels[1]->setText(Latin1(" EXT " + ProgramExt));
   setWindowTitle(Latin1(CaptionPrefix + UnitCaption));
   if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
@@ -506,12 +515,27 @@ void TForm1::ApplyPortSettings() {
   ComPort1.SetBaudRate(TextToBaudRate(std::to_string(BaudValue)));
   try {
     ComPort1.OpenPort();
+  } catch (const EComPort& error) {
+    failedPort_ = ComPort1.Port();
+    portKeeper_->OpenFailed(error.SystemError());
+    SyncPortWatch();
+    ShowPortState();
+    throw;
   } catch (...) {
     failedPort_ = ComPort1.Port();
+    if (ComPort1.Connected()) {
+      portKeeper_->Opened();
+    } else {
+      portKeeper_->OpenFailed(-1);
+    }
+    SyncPortWatch();
+    ShowPortState();
     throw;
   }
   failedPort_.clear();
-  Panels[0]->setText(Latin1(PortSettingsText()));
+  portKeeper_->Opened();
+  SyncPortWatch();
+  ShowPortState();
 }
 
 std::string TForm1::PortSettingsText() const {

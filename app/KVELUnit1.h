@@ -14,6 +14,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QSocketNotifier;
 class QStatusBar;
 class QTableWidget;
 class QTimer;
@@ -24,8 +25,9 @@ class KVELIoTestHost;
 class ProgramCloser;
 class WaitWaker;
 namespace kvel {
+class PortKeeper;
 class TComTerminal;
-}
+}  // namespace kvel
 
 // The main window: tool bar, terminal, status bar and menu; it applies the selected unit type,
 // loads and stores its configuration and owns the one serial port of the program.
@@ -148,6 +150,22 @@ class TForm1 : public QMainWindow {
   // " COM1 9600 8 None 1": the port's current settings as status panel 0 shows them.
   std::string PortSettingsText() const;
 
+  // The port across the loss of its device (KVELUnit1Port.cpp). Panel 0 shows the settings
+  // while the port is open, and otherwise what the port is: closed and why, unplugged and
+  // waiting for its device, reconnecting.
+  void ShowPortState();
+  // What the receive poll reads in one round (RxCount); a device that has gone makes the port
+  // wait for it instead of failing the poll, and a device back is opened again.
+  std::int32_t ReadPort(std::string& received);
+  // The open port's device has gone: the port waits for it, without a message box.
+  void PortLost();
+  // Looks for the device of a waiting port when a look is due; reopens it when it is back.
+  void ServePort();
+  // Sends typed keys; false when they were not sent because the port waits for its device
+  // (the status bar says so, once while it waits).
+  bool SendTypedKeys(const std::string& text);
+  const kvel::PortKeeper& PortKeeping() const { return *portKeeper_; }
+
   void Exit1Click();
   void Contents1Click();
   void helpIndex1Click();
@@ -257,6 +275,16 @@ class TForm1 : public QMainWindow {
   int* pollType_ = nullptr;  // the unit type of the running receive poll, nullptr when none runs
   const QEvent* passedKey_ = nullptr;  // a key let through, seen again while it propagates
   const QWidget* passedTo_ = nullptr;  // the control it was let through to
+
+  void NoteKeysNotSent();
+  void SyncPortWatch();
+  void RestartPollAfterReturn();
+
+  std::unique_ptr<kvel::PortKeeper> portKeeper_;
+  QTimer* portTimer_ = nullptr;              // looks for a waiting port's device each second
+  QSocketNotifier* portNotifier_ = nullptr;  // the device folders changed
+  bool keysNotSentNoted_ = false;            // since the port began to wait
+  std::string portPanelText_;
 
   std::unique_ptr<KVELIndexerHost> indexerHost_;
   bool iniReadErrorShown_ = false;

@@ -121,9 +121,11 @@ bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
   if (target == ComboBox1 || target == StringGrid1) return false;
   if (UnitType < 4 || UnitType > 7) return true;
 
+  // A port waiting for its device takes no keys: they are neither sent nor echoed.
+  if (!SendTypedKeys({})) return true;
   if (key == '\r') {
     DisplayText("\r\n");
-    ComPort1.SendText("\r");
+    if (!SendTypedKeys("\r")) return true;
     LineSent = true;
     const bool err = UpperCase(CommandLine) == "ERR";
     if (UnitType == 4 || UnitType == 5) {
@@ -153,7 +155,7 @@ bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
       Timer1->start(kPollStartMs);
     }
   }
-  ComPort1.SendText(typed);
+  if (!SendTypedKeys(typed)) return true;
   if (ComTerminal1->LocalEcho()) ComTerminal1->PutText(typed);
   if (LineSent) {
     CommandLine.clear();
@@ -249,7 +251,7 @@ std::string TForm1::SelectedEntry() const {
 
 void TForm1::RepeatButton4Click() {
   const std::string command = SelectedEntry() + "\r\n";
-  ComPort1.SendText(command);
+  if (!SendTypedKeys(command)) return;
   DisplayText(command);
 }
 
@@ -293,9 +295,10 @@ void TForm1::N01Click(const QAction* sender) {
 
 void TForm1::SendMacro(int n) {
   const std::string output = " " + ExpandMacro(MacroText.at(static_cast<std::size_t>(n)));
+  if (!SendTypedKeys({})) return;
   ComTerminal1->PutText("\r\n");
   ComTerminal1->PutText(output);
-  ComPort1.SendText(output);
+  if (!SendTypedKeys(output)) return;
   kvel::Wait(100);
 }
 

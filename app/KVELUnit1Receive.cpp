@@ -78,12 +78,7 @@ void TForm1::PollReceive() {
     // A closed port (its opening failed and has been reported) has nothing to read: the
     // poll waits for it rather than failing a second time over the first error, and reads
     // again as soon as another port or unit type has opened it.
-    RxCount = 0;
-    received.clear();
-    if (ComPort1.Connected()) {
-      RxCount = ComPort1.PendingInput();
-      ComPort1.ReceiveText(received, RxCount);
-    }
+    RxCount = ReadPort(received);
     if (RxCount > 0) {
       if (HexMode) {
         DisplayText(HexDisplayText(received));

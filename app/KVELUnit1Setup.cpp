@@ -57,6 +57,6 @@ void TForm1::SetCom1Click() {
   toggle();
   ShowPortSetup(ComPort1);
   toggle();
-  Panels[0]->setText(QString::fromLatin1(PortSettingsText().c_str()));
+  ShowPortState();
   BaudValue = kvel::StrToInt(BaudRateText(ComPort1.BaudRate()));
 }

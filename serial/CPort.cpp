@@ -399,13 +399,20 @@ void TCustomComPort::EndSettingsChange() {
 }
 
 void TCustomComPort::OpenDevice() {
-  if (auto line = kvel::FindMemoryLine(port_)) {
+  devicePath_.clear();
+  const std::string lineName = reopenPath_.empty() ? port_ : reopenPath_;
+  if (auto line = kvel::FindMemoryLine(lineName)) {
+    devicePath_ = lineName;
     if (const int rc = line->Open(&device_); rc != 0) kvel::RaiseComError(1, rc);
     return;
   }
-  std::string path;
-  if (const int rc = kvel::ResolvePortDevice(kvel::PortMapSources::System(), port_, &path); rc != 0)
-    kvel::RaiseComError(1, rc);
+  std::string path = reopenPath_;
+  if (path.empty()) {
+    if (const int rc = kvel::ResolvePortDevice(kvel::PortMapSources::System(), port_, &path);
+        rc != 0)
+      kvel::RaiseComError(1, rc);
+  }
+  devicePath_ = path;
   if (path.empty()) {
     throw EComPort(1, ENOENT,
                    " - no serial device is known as " + port_ +
@@ -414,7 +421,9 @@ void TCustomComPort::OpenDevice() {
   }
   if (kvel::IsNetworkPortName(path)) {
     std::string detail;
-    if (const int rc = kvel::NetworkDevice::Open(path, &device_, &detail); rc != 0)
+    kvel::NetworkTimeouts limits;
+    if (reopenConnectMs_ > 0) limits.connectMs = reopenConnectMs_;
+    if (const int rc = kvel::NetworkDevice::Open(path, &device_, &detail, limits); rc != 0)
       throw EComPort(1, rc, " - " + detail);
     return;
   }
@@ -429,6 +438,20 @@ void TCustomComPort::OpenDevice() {
     if (hint.empty()) throw EComPort(1, rc);
     throw EComPort(1, rc, hint);
   }
+}
+
+void TCustomComPort::ReopenOn(const std::string& devicePath, int connectMs) {
+  if (connected_ || designing_) return;
+  struct Reset {
+    TCustomComPort& port;
+    ~Reset() {
+      port.reopenPath_.clear();
+      port.reopenConnectMs_ = 0;
+    }
+  } reset{*this};
+  reopenPath_ = devicePath;
+  reopenConnectMs_ = connectMs;
+  OpenPort();
 }
 
 void TCustomComPort::CloseDevice() {

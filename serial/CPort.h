@@ -380,6 +380,14 @@ class TCustomComPort {
 
   bool Connected() const { return connected_; }
   void SetConnected(bool value);
+  // The device the last opening used or tried: the path it was opened from (a device node
+  // or a link to one), a network port, or the port name of an in-memory line; empty when
+  // the name maps to no device.
+  const std::string& DevicePath() const { return devicePath_; }
+  // Opens the port on `devicePath` instead of what its name maps to now, with the settings
+  // it has: the same device back after it went away, perhaps under another node. A network
+  // port gets `connectMs` to connect (0: the usual time).
+  void ReopenOn(const std::string& devicePath, int connectMs = 0);
   const std::string& Port() const { return port_; }
   void SetPort(const std::string& value);
   TBaudRate BaudRate() const { return baudRate_; }
@@ -531,6 +539,9 @@ class TCustomComPort {
   void RecomputeHasDataLink();
 
   std::unique_ptr<kvel::SerialDevice> device_;
+  std::string devicePath_;
+  std::string reopenPath_;  // set while ReopenOn opens
+  int reopenConnectMs_ = 0;
   std::unique_ptr<kvel::TComThread> eventThread_;
   bool eventThreadCreated_ = false;
   bool eventWindow_ = false;               // the hidden window of smWindowSync

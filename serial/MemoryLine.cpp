@@ -25,6 +25,7 @@ struct MemoryLine::State {
   std::uint32_t events = 0;
   std::uint64_t waitGeneration = 0;
   bool unplugged = false;
+  std::uint64_t plugging = 0;  // counts the returns after an unplug
   bool open = false;
   Dcb dcb;
   CommTimeouts timeouts;
@@ -41,9 +42,12 @@ namespace {
 // The host's handle on a memory line.
 class MemoryDevice final : public SerialDevice {
  public:
-  explicit MemoryDevice(std::shared_ptr<MemoryLine::State> state) : s_(std::move(state)) {}
+  explicit MemoryDevice(std::shared_ptr<MemoryLine::State> state)
+      : s_(std::move(state)), plugging_(s_->plugging) {}
   ~MemoryDevice() override {
     std::lock_guard lock(s_->mutex);
+    // A handle of the device from before a return does not close the one plugged in since.
+    if (s_->plugging != plugging_) return;
     s_->open = false;
     s_->queue.clear();
     ++s_->waitGeneration;
@@ -52,20 +56,20 @@ class MemoryDevice final : public SerialDevice {
 
   int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override {
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     if (inputSize > 0x7FFFFFFFu || outputSize > 0x7FFFFFFFu) return EINVAL;
     s_->inputSize = inputSize;
     return 0;
   }
   int SetCommState(const Dcb& dcb) override {
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     s_->dcb = dcb;
     return 0;
   }
   int SetCommTimeouts(const CommTimeouts& timeouts) override {
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     s_->timeouts = timeouts;
     return 0;
   }
@@ -75,7 +79,7 @@ class MemoryDevice final : public SerialDevice {
     std::int64_t now = 0;
     {
       std::lock_guard lock(s_->mutex);
-      if (s_->unplugged) return EIO;
+      if (Gone()) return EIO;
       s_->received.append(reinterpret_cast<const char*>(data), count);
       s_->Raise(kEvTxEmpty);
       peer = s_->peer;
@@ -91,7 +95,7 @@ class MemoryDevice final : public SerialDevice {
     *got = 0;
     Pump();
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     while (*got < count && !s_->queue.empty()) {
       data[(*got)++] = s_->queue.front();
       s_->queue.pop_front();
@@ -103,14 +107,14 @@ class MemoryDevice final : public SerialDevice {
     // real line; without this, bytes due before the purge would turn up after it.
     if ((flags & kPurgeRxClear) != 0) Pump();
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     if ((flags & kPurgeRxClear) != 0) s_->queue.clear();
     return 0;
   }
   int ClearCommError(std::uint32_t* errors, ComStat* stat) override {
     Pump();
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     *errors = s_->errors;
     s_->errors = 0;
     stat->inQue = static_cast<std::uint32_t>(s_->queue.size());
@@ -119,13 +123,13 @@ class MemoryDevice final : public SerialDevice {
   }
   int GetModemStatus(std::uint32_t* status) override {
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     *status = s_->modem;
     return 0;
   }
   int SetCommMask(std::uint32_t mask) override {
     std::lock_guard lock(s_->mutex);
-    if (s_->unplugged) return EIO;
+    if (Gone()) return EIO;
     s_->mask = mask;
     s_->events = s_->queue.empty() ? 0 : kEvRxChar & mask;
     ++s_->waitGeneration;
@@ -137,10 +141,10 @@ class MemoryDevice final : public SerialDevice {
     std::unique_lock lock(s_->mutex);
     const std::uint64_t generation = s_->waitGeneration;
     s_->cv.wait(lock, [&] {
-      return s_->unplugged || (s_->events & s_->mask) != 0 || s_->waitGeneration != generation;
+      return Gone() || (s_->events & s_->mask) != 0 || s_->waitGeneration != generation;
     });
     if (s_->waitGeneration != generation) return 0;
-    if (s_->unplugged) return EIO;  // the queue went with the device: nothing to tell
+    if (Gone()) return EIO;  // the queue went with the device: nothing to tell
     if ((s_->events & s_->mask) != 0) {
       *events = s_->events & s_->mask;
       s_->events = 0;
@@ -162,7 +166,7 @@ class MemoryDevice final : public SerialDevice {
     std::int64_t now = 0;
     {
       std::lock_guard lock(s_->mutex);
-      if (s_->unplugged) return;
+      if (Gone()) return;
       peer = s_->peer;
       line = s_->owner;
       now = s_->now();
@@ -170,7 +174,10 @@ class MemoryDevice final : public SerialDevice {
     if (peer != nullptr && line != nullptr) peer->Pump(*line, now);
   }
 
+  bool Gone() const { return s_->unplugged || s_->plugging != plugging_; }  // mutex held
+
   std::shared_ptr<MemoryLine::State> s_;
+  const std::uint64_t plugging_;
 };
 
 std::int64_t SteadyMs() {
@@ -251,6 +258,18 @@ void MemoryLine::Unplug() {
   std::lock_guard lock(state_->mutex);
   state_->unplugged = true;
   state_->queue.clear();
+  state_->cv.notify_all();
+}
+
+void MemoryLine::Replug() {
+  std::lock_guard lock(state_->mutex);
+  if (!state_->unplugged) return;
+  state_->unplugged = false;
+  ++state_->plugging;
+  // The handle from before is dead; the device is free for a new open.
+  state_->open = false;
+  state_->queue.clear();
+  state_->errors = 0;
   state_->cv.notify_all();
 }
 

@@ -43,6 +43,8 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
   void RaiseLineErrors(std::uint32_t kCeBits);
   // The device goes away: every later call of an open handle fails with EIO, opens with ENOENT.
   void Unplug();
+  // The same device is plugged in again: it opens as new; a handle from before stays dead.
+  void Replug();
 
   // What the program did with the line, for assertions.
   bool IsOpen() const;

@@ -322,8 +322,10 @@ TEST_F(MainWindowTest, PortThatCannotBeOpenedIsShownAndTheProgramStaysUsable) {
   EXPECT_EQ(boxes_[0].text.rfind("Unable to open com port", 0), 0u) << boxes_[0].text;
   EXPECT_EQ(boxes_[0].icon, kvel::MsgIcon::Error);
   EXPECT_FALSE(form.ComPort1.Connected());
-  EXPECT_EQ(Panel(0), " COM1 9600 8 None 1");
-  EXPECT_EQ(Caption(), "KVEL");
+  // Panel 0 says what the port is; the unit type is applied all the same.
+  EXPECT_EQ(Panel(0), " COM1 closed: busy");
+  EXPECT_EQ(Caption(), " KVEL      QN4100I");
+  EXPECT_EQ(Panel(1), " EXT PGM");
 
   other.reset();
   form.QN4100I1->trigger();
