@@ -96,7 +96,9 @@ void TForm1::ServePort() {
 void TForm1::SyncPortWatch() {
   const int fd = portKeeper_->WatchFd();
   if (portNotifier_ != nullptr && portNotifier_->socket() != fd) {
-    delete portNotifier_;
+    // Its watch is closed; this may run inside the notifier's own signal.
+    portNotifier_->setEnabled(false);
+    portNotifier_->deleteLater();
     portNotifier_ = nullptr;
   }
   if (portNotifier_ == nullptr && fd >= 0) {
