@@ -259,6 +259,8 @@ void TMacroForm::LabelToEdit() {
 
 void TMacroForm::PlaceEditor() {
   Edit2->move(Edit2->x(), kRowStep * row_ + kRowTop);
+  // The one editor moves from row to row: it is named after the row it edits.
+  Edit2->setAccessibleName(AltLabels[static_cast<std::size_t>(row_)]->text());
 }
 
 void TMacroForm::Label5Click(const QLabel* sender) {

@@ -1,5 +1,6 @@
 #include "CPortCtl.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -15,6 +16,8 @@
 #include <climits>
 #include <cstdlib>
 #include <ostream>
+
+#include "TerminalAccessible.h"
 
 namespace kvel {
 
@@ -121,6 +124,7 @@ TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
   CreateCodec();
   Reallocate();
   UpdateScrollBars();
+  InstallTerminalAccessible();
 }
 
 TComTerminal::~TComTerminal() {
@@ -1127,6 +1131,7 @@ void TComTerminal::Flush() {
   pendingScroll_ = 0;
   dirtyAll_ = false;
   unpaintedUpdates_ = true;
+  if (QAccessible::isActive()) NotifyTerminalChanged(*this);
 }
 
 // ---- painting ---------------------------------------------------------------------------

@@ -7,7 +7,7 @@ run_packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools 
   fonts-liberation2 pkgconf libxcb1-dev)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
   xvfb xauth desktop-file-utils lintian appstream ser2net
-  libvterm-dev)
+  libvterm-dev qt6-base-private-dev)
 packages=("${run_packages[@]}")
 [ "${1:-}" = --test ] && packages+=("${test_packages[@]}")
 missing=()

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "AccessibleNames.h"
 #include "Dialogs.h"
 
 namespace kvel {
@@ -45,7 +46,9 @@ void Guarded(const std::function<void()>& action) {
   }
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  InstallAccessibilityPreparation(this);
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {

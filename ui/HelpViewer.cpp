@@ -35,8 +35,10 @@ class HelpWindow : public QWidget {
     resize(760, 520);
     auto* tabs = new QTabWidget;
     tabs_ = tabs;
+    tabs->setAccessibleName(QStringLiteral("Help topics"));
     contents_ = new QListWidget;
     contents_->setObjectName(QStringLiteral("helpContents"));
+    contents_->setAccessibleName(QStringLiteral("Contents"));
     tabs->addTab(contents_, QStringLiteral("Contents"));
     auto* indexPage = new QWidget;
     auto* indexLayout = new QVBoxLayout(indexPage);
@@ -45,11 +47,13 @@ class HelpWindow : public QWidget {
     search_->setPlaceholderText(QStringLiteral("Type the words to find"));
     index_ = new QListWidget;
     index_->setObjectName(QStringLiteral("helpIndexList"));
+    index_->setAccessibleName(QStringLiteral("Index"));
     indexLayout->addWidget(search_);
     indexLayout->addWidget(index_);
     tabs->addTab(indexPage, QStringLiteral("Index"));
     page_ = new QTextBrowser;
     page_->setObjectName(QStringLiteral("helpPage"));
+    page_->setAccessibleName(QStringLiteral("Help page"));
     page_->setOpenLinks(false);
     auto* splitter = new QSplitter;
     splitter->addWidget(tabs);

@@ -62,6 +62,7 @@ QWidget* ShowTextFile(QWidget* owner, const std::string& path) {
   }
   auto* text = new QPlainTextEdit;
   text->setObjectName(QStringLiteral("textViewerText"));
+  text->setAccessibleName(QFileInfo(name).fileName());
   text->setReadOnly(true);
   text->setLineWrapMode(QPlainTextEdit::NoWrap);
   text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
