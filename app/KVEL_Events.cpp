@@ -1,5 +1,6 @@
 #include "KVEL_Events.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -32,11 +33,13 @@ WaitWaker::WaitWaker() : context_(std::make_unique<QObject>()) {}
 WaitWaker::~WaitWaker() = default;
 
 void WaitWaker::Wake() {
+  woken_ = true;
+  // The wait may be blocked in the event loop: a posted event ends it. A wait that has
+  // already seen and used up the wake is not ended by its late delivery.
   QMetaObject::invokeMethod(
       context_.get(),
       [this] {
-        woken_ = true;
-        if (loop_ != nullptr) loop_->quit();
+        if (woken_ && loop_ != nullptr) loop_->quit();
       },
       Qt::QueuedConnection);
 }
@@ -46,7 +49,7 @@ void WaitServingEvents(int ms, WaitWaker* waker) {
     kvel::Wait(ms);
     return;
   }
-  if (waker != nullptr && std::exchange(waker->woken_, false)) return;
+  if (waker != nullptr && waker->woken_.exchange(false)) return;
   // A nested loop that blocks until an event or the end of the wait: no busy polling, so an
   // idle poll costs next to nothing.
   const std::int64_t end = kvel::NowMs() + ms;
@@ -56,11 +59,64 @@ void WaitServingEvents(int ms, WaitWaker* waker) {
   loop.exec();
   if (waker != nullptr) {
     waker->loop_ = outer;
-    if (std::exchange(waker->woken_, false)) return;
+    if (waker->woken_.exchange(false)) return;
   }
   // Once the application is quitting, event loops return at once; the wait still lasts.
   const std::int64_t left = end - kvel::NowMs();
   if (left > 0) kvel::Wait(static_cast<int>(left));
+}
+
+bool WaitForActivity(int ms, WaitWaker& waker) {
+  if (&kvel::CurrentClock() != &kvel::SystemClock() || QCoreApplication::instance() == nullptr) {
+    kvel::CurrentClock().WaitForActivity(ms, [&waker] { return waker.woken_.load(); });
+    return waker.woken_.exchange(false);
+  }
+  if (waker.woken_.exchange(false)) return true;
+  const std::int64_t end = kvel::NowMs() + ms;
+  QEventLoop loop;
+  bool ended = false;
+  auto finish = [&loop, &ended] {
+    ended = true;
+    loop.quit();
+  };
+  // The time limit is a safety net, not a pace: a coarse timer lets the system bundle it
+  // with other wake-ups.
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.setTimerType(Qt::CoarseTimer);
+  QObject::connect(&timer, &QTimer::timeout, &loop, finish);
+  timer.start(ms);
+  // The dispatcher is about to block, then wakes because something came and has served it:
+  // that ends the wait. (A dispatcher also reports waking at the start of a pass; only a
+  // wake after a block counts.) Once ended, the connections go, so that the nested loops
+  // of dialogues that a served event opens are not interrupted again and again.
+  QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance();
+  QMetaObject::Connection toBlock;
+  QMetaObject::Connection awake;
+  bool blocked = false;
+  if (dispatcher != nullptr) {
+    toBlock = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &loop,
+                               [&blocked] { blocked = true; });
+    awake = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, &loop,
+                             [&blocked, &toBlock, &awake, &finish] {
+                               if (!blocked) return;
+                               QObject::disconnect(toBlock);
+                               QObject::disconnect(awake);
+                               finish();
+                             });
+  }
+  QEventLoop* const outer = std::exchange(waker.loop_, &loop);
+  loop.exec();
+  waker.loop_ = outer;
+  QObject::disconnect(toBlock);
+  QObject::disconnect(awake);
+  if (waker.woken_.exchange(false)) return true;
+  // Once the application is quitting, event loops return at once; the wait still lasts.
+  if (!ended) {
+    const std::int64_t left = end - kvel::NowMs();
+    if (left > 0) kvel::Wait(static_cast<int>(left));
+  }
+  return false;
 }
 
 void OpenWithDesktop(const std::string& path, QWidget* owner) {
