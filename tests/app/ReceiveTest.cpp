@@ -225,6 +225,34 @@ TEST(PollWait, AWakeFromAnyThreadEndsTheWaitEarly) {
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
 }
 
+// The poll's sleep on the real event loop: window events end it, a wake from the device's
+// thread ends it and says so, and a wake that has been used up does not claim the next one.
+TEST(PollWait, AnActivityWaitEndsOnWindowEventsAndOnAWake) {
+  ASSERT_EQ(&kvel::CurrentClock(), &kvel::SystemClock());
+  WaitWaker waker;
+  bool served = false;
+  bool late = false;  // the wait went on after the event, until this watchdog's tick
+  QTimer::singleShot(0, [&served] { served = true; });
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&late] { late = true; });
+  watchdog.start(15000);
+  EXPECT_FALSE(WaitForActivity(30000, waker));
+  EXPECT_TRUE(served);
+  EXPECT_FALSE(late);
+
+  std::thread device([&waker] { waker.Wake(); });
+  EXPECT_TRUE(WaitForActivity(30000, waker));
+  device.join();
+  EXPECT_FALSE(late);
+  // The wake's posted event is still on its way: it ends this wait as an event, not as a wake.
+  waker.Wake();
+  EXPECT_TRUE(WaitForActivity(30000, waker));
+  EXPECT_FALSE(WaitForActivity(30000, waker));
+  EXPECT_FALSE(late);
+  EXPECT_FALSE(WaitForActivity(20, waker));
+}
+
 TEST_F(ReceiveTest, HiddenTerminalDropsDataUnlessHexModeIsOn) {
   TForm1& form = StartPolling();
   form.SpeedButton3->click();
