@@ -1,6 +1,5 @@
 #include "KVEL_Events.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -72,51 +71,17 @@ bool WaitForActivity(int ms, WaitWaker& waker) {
     return waker.woken_.exchange(false);
   }
   if (waker.woken_.exchange(false)) return true;
-  const std::int64_t end = kvel::NowMs() + ms;
-  QEventLoop loop;
-  bool ended = false;
-  auto finish = [&loop, &ended] {
-    ended = true;
-    loop.quit();
-  };
-  // The time limit is a safety net, not a pace: a coarse timer lets the system bundle it
-  // with other wake-ups.
-  QTimer timer;
-  timer.setSingleShot(true);
-  timer.setTimerType(Qt::CoarseTimer);
-  QObject::connect(&timer, &QTimer::timeout, &loop, finish);
-  timer.start(ms);
-  // The dispatcher is about to block, then wakes because something came and has served it:
-  // that ends the wait. (A dispatcher also reports waking at the start of a pass; only a
-  // wake after a block counts.) Once ended, the connections go, so that the nested loops
-  // of dialogues that a served event opens are not interrupted again and again.
-  QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance();
-  QMetaObject::Connection toBlock;
-  QMetaObject::Connection awake;
-  bool blocked = false;
-  if (dispatcher != nullptr) {
-    toBlock = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &loop,
-                               [&blocked] { blocked = true; });
-    awake = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, &loop,
-                             [&blocked, &toBlock, &awake, &finish] {
-                               if (!blocked) return;
-                               QObject::disconnect(toBlock);
-                               QObject::disconnect(awake);
-                               finish();
-                             });
-  }
-  QEventLoop* const outer = std::exchange(waker.loop_, &loop);
-  loop.exec();
-  waker.loop_ = outer;
-  QObject::disconnect(toBlock);
-  QObject::disconnect(awake);
-  if (waker.woken_.exchange(false)) return true;
-  // Once the application is quitting, event loops return at once; the wait still lasts.
-  if (!ended) {
-    const std::int64_t left = end - kvel::NowMs();
-    if (left > 0) kvel::Wait(static_cast<int>(left));
-  }
-  return false;
+  // One pass of the event dispatcher that may block: it sleeps until something comes (a
+  // window event, a timer tick, the wake's posted event, the time limit's tick), serves
+  // it and returns. No nested loop is ended from inside, so no interrupt is left behind
+  // to end the next wait at once. The time limit is a safety net, not a pace: a coarse
+  // timer lets the system bundle it with other wake-ups.
+  QTimer limit;
+  limit.setSingleShot(true);
+  limit.setTimerType(Qt::CoarseTimer);
+  limit.start(ms);
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  return waker.woken_.exchange(false);
 }
 
 void OpenWithDesktop(const std::string& path, QWidget* owner) {

@@ -241,8 +241,11 @@ TEST(PollWait, AnActivityWaitEndsOnWindowEventsAndOnAWake) {
   EXPECT_TRUE(served);
   EXPECT_FALSE(late);
 
+  // Other events may end a wait before the wake comes; the wake then ends one of its own.
   std::thread device([&waker] { waker.Wake(); });
-  EXPECT_TRUE(WaitForActivity(30000, waker));
+  bool woken = false;
+  for (int i = 0; i < 100 && !woken && !late; ++i) woken = WaitForActivity(30000, waker);
+  EXPECT_TRUE(woken);
   device.join();
   EXPECT_FALSE(late);
   // The wake's posted event is still on its way: it ends this wait as an event, not as a wake.
