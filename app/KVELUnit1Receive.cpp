@@ -29,6 +29,8 @@ constexpr int kStreamWaitMs = 10;
 // From the first byte's notice to the round that reads it: long enough for the rest of a
 // short reply (a few characters at 9600 baud) to arrive, short against what the eye sees.
 constexpr int kPollGatherMs = 4;
+// The gathering while a device streams: about a display frame.
+constexpr int kStreamGatherMs = 16;
 // The longest sleep of the poll on a device that tells of its input. Nothing needs it while
 // the device and the window are well; it bounds how long a device that goes away without a
 // byte, with the window untouched, stays unreported.
@@ -111,8 +113,13 @@ void TForm1::PollReceive() {
       // Bytes that came between the count and the read are still queued, and the notice
       // comes again only once a read has emptied the queue: they are read without a wait
       // for it.
+      const std::int64_t quietFrom = kvel::NowMs();
       const bool arrived = ComPort1.PendingInput() > 0 || WaitForActivity(kPollIdleMs, *waker);
-      if (arrived) WaitServingEvents(kPollGatherMs);
+      // Bytes that follow a round that read some within a frame's time are a stream: its
+      // rounds gather a frame's worth, so that the window draws once a frame and not once
+      // every few milliseconds. After a quiet spell the short gathering keeps replies quick.
+      const bool stream = RxCount > 0 && kvel::NowMs() - quietFrom < kStreamGatherMs;
+      if (arrived) WaitServingEvents(stream ? kStreamGatherMs : kPollGatherMs);
     } else {
       WaitServingEvents(now - lastBacklogMs < kPollPeriodMs ? kStreamWaitMs : kPollPeriodMs, waker);
     }
