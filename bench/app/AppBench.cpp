@@ -49,9 +49,9 @@ double CpuSeconds() {
 }
 
 struct Usage {
-  double cpu = 0;        // seconds of all threads
-  long switches = 0;     // context switches of all threads, voluntary and forced
-  long voluntary = 0;    // of them, the ones where a thread went to sleep
+  double cpu = 0;      // seconds of all threads
+  long switches = 0;   // context switches of all threads, voluntary and forced
+  long voluntary = 0;  // of them, the ones where a thread went to sleep
 };
 
 Usage UsageNow() {
@@ -288,10 +288,11 @@ int main(int argc, char** argv) {
     waitpid(streamer, nullptr, 0);
     const Usage u1 = UsageNow();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%-34s %.2f %% of a core, %.0f context switches/s, %zu of %zu bytes shown in "
-                "%.1f s\n",
-                "921600-baud stream, log on", (u1.cpu - u0.cpu) / elapsed * 100.0,
-                static_cast<double>(u1.switches - u0.switches) / elapsed, shown, expected, elapsed);
+    std::printf(
+        "%-34s %.2f %% of a core, %.0f context switches/s, %zu of %zu bytes shown in "
+        "%.1f s\n",
+        "921600-baud stream, log on", (u1.cpu - u0.cpu) / elapsed * 100.0,
+        static_cast<double>(u1.switches - u0.switches) / elapsed, shown, expected, elapsed);
     form.DisplayTap = {};
     form.SpeedButton3Click();
   }

@@ -126,6 +126,28 @@ TEST_F(ReceiveTest, ArrivalEndsTheWaitAndAReplyIsGatheredIntoOneRound) {
   (void)form;
 }
 
+// A device that streams (a byte every millisecond here) is read a frame's worth at a time,
+// not in a round every few milliseconds; the first round still comes quickly.
+TEST_F(ReceiveTest, AStreamIsReadInRoundsOfAFrameAndNothingIsLost) {
+  TForm1& form = StartPolling();
+  RecordRounds();
+  const std::int64_t t = clock_.NowMs();
+  std::string sent;
+  for (int i = 0; i < 400; ++i) {
+    const std::string byte(1, static_cast<char>('a' + i % 26));
+    sent += byte;
+    clock_.ScheduleAt(t + 100 + i, [this, byte] { line_->Send(byte); });
+  }
+  PollFor(1000);
+  std::string shown;
+  for (const auto& round : rounds_) shown += round.second;
+  EXPECT_EQ(shown, sent);
+  ASSERT_FALSE(rounds_.empty());
+  EXPECT_LE(rounds_.front().first, t + 105);
+  EXPECT_LE(rounds_.size(), 30u);  // 400 ms of stream; a round every 4 ms would be 80
+  (void)form;
+}
+
 // Bytes that arrive while a round shows what it read come after the notice has been armed
 // again: they wake the next wait and are not left for the long sleep (they are read with the
 // gathering of a stream, within a frame).
