@@ -41,6 +41,7 @@ peer() { # picocom inside xterm on the paced stream: prints "cpu% switches/s"
   local t0 s0; t0=$(date +%s.%N); s0=$(sample "$xterm" "$pico")
   sleep $((secs - 1))
   local t1 s1; t1=$(date +%s.%N); s1=$(sample "$xterm" "$pico")
+  echo "peer pids $xterm $pico: $s0 -> $s1" >&2
   wait "$pacer" || true
   kill "$xterm" 2>/dev/null || true; wait "$xterm" 2>/dev/null || true
   rm -f "$out"
