@@ -22,9 +22,19 @@
 namespace {
 
 constexpr int kGridRowCount = 17;
+// The round period for a device that has to be looked at (see PollReceive).
 constexpr int kPollPeriodMs = 100;
-// The wait between two rounds while a fast device streams (see PollReceive).
+// The wait between two rounds while a fast device of that kind streams.
 constexpr int kStreamWaitMs = 10;
+// From the first byte's notice to the round that reads it: long enough for the rest of a
+// short reply (a few characters at 9600 baud) to arrive, short against what the eye sees.
+constexpr int kPollGatherMs = 4;
+// The gathering while a device streams: about a display frame.
+constexpr int kStreamGatherMs = 16;
+// The longest sleep of the poll on a device that tells of its input. Nothing needs it while
+// the device and the window are well; it bounds how long a device that goes away without a
+// byte, with the window untouched, stays unreported.
+constexpr int kPollIdleMs = 1000;
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -57,14 +67,19 @@ void TForm1::PollReceive() {
   }
   int ownType = UnitType;
   pollType_ = &ownType;
-  // A device that sends faster than one round a period can show (a USB device at full
-  // speed, far above any RS-232 rate) is not kept waiting: once a backlog waits, the
-  // round's wait ends, and after a round that read a backlog the next round follows as
-  // soon as the window's messages have been served. For one period after a backlog the
-  // waits are short, so that the end of a burst is not left waiting for a full period.
+  // The poll sleeps until there is something to do. A device that tells of its input wakes
+  // it as soon as a byte arrives; the round then follows a moment later, so that a reply
+  // that comes in pieces is read and shown at once. Window events end the wait too, so that
+  // a handler that stops the poll or changes the unit type takes effect at once.
+  //
+  // A device that fills its queue only when it is looked at is read every period instead.
+  // With it, a device that sends faster than one round a period can show is not kept
+  // waiting: after a round that read a backlog the next round follows as soon as the
+  // window's messages have been served, and for one period after a backlog the waits are
+  // short, so that the end of a burst is not left waiting for a full period.
   WaitWaker* const waker = pollWaker_.get();
   std::int64_t lastBacklogMs = kvel::NowMs() - kPollPeriodMs;
-  ComPort1.SetInputNotice(kPollBacklogBytes, [waker] { waker->Wake(); });
+  ComPort1.SetInputNotice(1, [waker] { waker->Wake(); });
   struct Running {
     int*& slot;
     TComPort& port;
@@ -89,6 +104,17 @@ void TForm1::PollReceive() {
     const std::int64_t now = kvel::NowMs();
     if (static_cast<std::size_t>(RxCount) >= kPollBacklogBytes) {
       lastBacklogMs = now;
+    } else if (ComPort1.Connected() && ComPort1.TellsOfInput()) {
+      // Bytes that came between the count and the read are still queued, and the notice
+      // comes again only once a read has emptied the queue: they are read without a wait
+      // for it.
+      const std::int64_t quietFrom = kvel::NowMs();
+      const bool arrived = ComPort1.PendingInput() > 0 || WaitForActivity(kPollIdleMs, *waker);
+      // Bytes that follow a round that read some within a frame's time are a stream: its
+      // rounds gather a frame's worth, so that the window draws once a frame and not once
+      // every few milliseconds. After a quiet spell the short gathering keeps replies quick.
+      const bool stream = RxCount > 0 && kvel::NowMs() - quietFrom < kStreamGatherMs;
+      if (arrived) WaitServingEvents(stream ? kStreamGatherMs : kPollGatherMs);
     } else {
       WaitServingEvents(now - lastBacklogMs < kPollPeriodMs ? kStreamWaitMs : kPollPeriodMs, waker);
     }

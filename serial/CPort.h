@@ -438,6 +438,9 @@ class TCustomComPort {
   // across closing and reopening; level 0 or an empty notice removes it, and once that
   // call returns the old notice is not running and is never called again.
   void SetInputNotice(std::size_t level, std::function<void()> notice);
+  // Whether the open device keeps that notice (false while closed). A device that fills its
+  // queue only when the program looks at it has nothing to tell: its reader must look.
+  bool TellsOfInput() const { return device_ != nullptr && device_->TellsOfInput(); }
   // Whoever keeps a pointer to this port hears of its destruction (after its close).
   void FreeNotification(const void* who, std::function<void()> notice);
   void RemoveFreeNotification(const void* who);

@@ -30,10 +30,30 @@ struct MemoryLine::State {
   Dcb dcb;
   CommTimeouts timeouts;
   std::uint32_t inputSize = 4096;
+  // The open handle's input notice (see SerialDevice::SetInputNotice). It is called under
+  // noticeMutex, never under mutex, so that replacing it waits for a call in progress.
+  std::mutex noticeMutex;
+  std::function<void()> notice;
+  std::size_t noticeLevel = 0;
+  bool noticed = false;
 
   void Raise(std::uint32_t ev) {
     events |= ev & mask;
     if ((events & mask) != 0) cv.notify_all();
+  }
+  // mutex held: whether the queue has just reached the notice level.
+  bool TakeNoticeDue() {
+    if (noticeLevel == 0 || noticed || queue.size() < noticeLevel) return false;
+    noticed = true;
+    return true;
+  }
+  // mutex held: a read or purge that takes the queue below the level arms the notice again.
+  void CheckNoticeRearm() {
+    if (noticed && queue.size() < noticeLevel) noticed = false;
+  }
+  void Notify() {
+    std::lock_guard noticeLock(noticeMutex);
+    if (notice) notice();
   }
 };
 
@@ -45,6 +65,7 @@ class MemoryDevice final : public SerialDevice {
   explicit MemoryDevice(std::shared_ptr<MemoryLine::State> state)
       : s_(std::move(state)), plugging_(s_->plugging) {}
   ~MemoryDevice() override {
+    SetInputNotice(0, {});
     std::lock_guard lock(s_->mutex);
     // A handle of the device from before a return does not close the one plugged in since.
     if (s_->plugging != plugging_) return;
@@ -100,6 +121,7 @@ class MemoryDevice final : public SerialDevice {
       data[(*got)++] = s_->queue.front();
       s_->queue.pop_front();
     }
+    s_->CheckNoticeRearm();
     return 0;
   }
   int Purge(std::uint32_t flags) override {
@@ -109,6 +131,7 @@ class MemoryDevice final : public SerialDevice {
     std::lock_guard lock(s_->mutex);
     if (Gone()) return EIO;
     if ((flags & kPurgeRxClear) != 0) s_->queue.clear();
+    s_->CheckNoticeRearm();
     return 0;
   }
   int ClearCommError(std::uint32_t* errors, ComStat* stat) override {
@@ -157,6 +180,19 @@ class MemoryDevice final : public SerialDevice {
     ++s_->waitGeneration;
     s_->cv.notify_all();
   }
+  void SetInputNotice(std::size_t level, std::function<void()> notice) override {
+    std::lock_guard noticeLock(s_->noticeMutex);
+    s_->notice = std::move(notice);
+    std::lock_guard lock(s_->mutex);
+    s_->noticeLevel = s_->notice ? level : 0;
+    s_->noticed = false;
+  }
+  // Bytes that a far end hands over only when the program looks (a peer's Pump) come with
+  // no notice ahead of the look: such a line has nothing to tell.
+  bool TellsOfInput() const override {
+    std::lock_guard lock(s_->mutex);
+    return s_->peer == nullptr;
+  }
 
  private:
   // The far end delivers what is due; outside the lock, as it calls Send.
@@ -200,9 +236,13 @@ MemoryLine::~MemoryLine() {
 }
 
 void MemoryLine::Send(const std::string& bytes) {
+  if (Deliver(bytes)) state_->Notify();
+}
+
+bool MemoryLine::Deliver(const std::string& bytes) {
   std::lock_guard lock(state_->mutex);
   State& s = *state_;
-  if (!s.open || s.unplugged) return;
+  if (!s.open || s.unplugged) return false;
   const bool discardNull = (s.dcb.flags & kDcbNull) != 0;
   const std::size_t full80 = (static_cast<std::size_t>(s.inputSize) * 4 + 4) / 5;
   for (const char ch : bytes) {
@@ -218,6 +258,7 @@ void MemoryLine::Send(const std::string& bytes) {
     if (s.queue.size() == full80) ev |= kEvRx80Full;
     s.Raise(ev);
   }
+  return s.peer == nullptr && s.TakeNoticeDue();
 }
 
 std::string MemoryLine::TakeReceived() {

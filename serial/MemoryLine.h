@@ -34,7 +34,9 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
   // Far-end side.
   // Bytes arriving at the program's driver queue. What does not fit in the queue
   // (the SetupComm input size) is dropped and flagged as an input overflow, as a UART does.
-  // While no handle is open there is no queue and the bytes are lost.
+  // While no handle is open there is no queue and the bytes are lost. The handle's input
+  // notice is called from here (on the sender's thread) when the queue reaches its level;
+  // a line with a peer attached keeps no notice (see SerialDevice::TellsOfInput).
   void Send(const std::string& bytes);
   // Everything the program has written since the last call.
   std::string TakeReceived();
@@ -61,6 +63,8 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
   struct State;
 
  private:
+  // Queues `bytes`; true when the input notice is due.
+  bool Deliver(const std::string& bytes);
   std::shared_ptr<State> state_;
 };
 

@@ -62,6 +62,7 @@ class NetworkDevice final : public SerialDevice {
   void CancelWait() override;
   std::string FailureDetail() const override;
   void SetInputNotice(std::size_t level, std::function<void()> notice) override;
+  bool TellsOfInput() const override { return true; }
 
   // The receive queue never holds less than this (as with a local device).
   static constexpr std::size_t kMinQueue = 16 * 1024 * 1024;

@@ -122,6 +122,9 @@ class SerialDevice {
     (void)level;
     (void)notice;
   }
+  // Whether SetInputNotice is kept: a reader that relies on the notice may sleep until it
+  // comes; with a device that does not tell, it has to look for itself from time to time.
+  virtual bool TellsOfInput() const { return false; }
 };
 
 }  // namespace kvel

@@ -62,6 +62,7 @@ class TermiosDevice final : public SerialDevice {
   void CancelWait() override;
   std::string FailureDetail() const override;
   void SetInputNotice(std::size_t level, std::function<void()> notice) override;
+  bool TellsOfInput() const override { return true; }
 
   // The receive queue never holds less than this, whatever SetupComm asks: a program
   // that reads every 100 ms takes 160 MB/s before the device is held back. The queue

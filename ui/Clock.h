@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace kvel {
 
@@ -12,6 +13,14 @@ class Clock {
   virtual ~Clock() = default;
   // A plain sleep of the calling (GUI) thread: nothing repaints or reacts meanwhile.
   virtual void Wait(int ms) = 0;
+  // Waits at most `ms` for something to happen. A clock that plays out what happens
+  // meanwhile (a test clock) ends the wait once any of it has happened or once `woken`
+  // holds; this one simply waits the whole time. Returns the milliseconds waited.
+  virtual int WaitForActivity(int ms, const std::function<bool()>& woken) {
+    (void)woken;
+    Wait(ms);
+    return ms;
+  }
   // Runs the handlers of all pending window messages, nested inside the caller.
   virtual void ProcessMessages() = 0;
   // Monotonic milliseconds since an arbitrary origin.

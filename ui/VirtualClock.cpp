@@ -17,6 +17,25 @@ void VirtualClock::Wait(int ms) {
   Advance(ms);
 }
 
+int VirtualClock::WaitForActivity(int ms, const std::function<bool()>& woken) {
+  const std::int64_t start = now_;
+  const std::int64_t target = now_ + std::max(ms, 0);
+  if (!woken()) {
+    if (!scheduled_.empty() && scheduled_.begin()->first <= target) {
+      auto entry = scheduled_.begin();
+      now_ = std::max(now_, entry->first);
+      auto action = std::move(entry->second);
+      scheduled_.erase(entry);
+      action();
+    } else {
+      now_ = std::max(now_, target);
+    }
+  }
+  const int waited = static_cast<int>(now_ - start);
+  calls_.push_back(waited);
+  return waited;
+}
+
 void VirtualClock::ProcessMessages() {
   calls_.push_back(-1);
   if (processQtEvents_ && QCoreApplication::instance() != nullptr) {

@@ -18,6 +18,10 @@ class VirtualClock : public Clock {
   ~VirtualClock() override;  // uninstalls itself if it is the clock in force
 
   void Wait(int ms) override;
+  // Advances until the first scheduled action has run (which stands for anything that
+  // happens meanwhile: a message, a byte arriving) or `woken` holds, at most `ms`; recorded
+  // in Calls() as the milliseconds it took.
+  int WaitForActivity(int ms, const std::function<bool()>& woken) override;
   void ProcessMessages() override;
   std::int64_t NowMs() override { return now_; }
 

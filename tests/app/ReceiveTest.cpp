@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "KVEL_Events.h"
 #include "KVEL_Var.h"
 #include "PtyPair.h"
+#include "ScriptedPeer.h"
 #include "terminal/CPortCtl.h"
 #include "ui/Clock.h"
 #include "ui/ErrorDisplay.h"
@@ -42,6 +44,26 @@ class ReceiveTest : public AppTest {
     form_->PollReceive();
   }
   std::string LogFile() const { return ReadAll(Folder() + "/KVEL.LOG"); }
+  // The line's far end hands its bytes over only when the port looks at it, as a device
+  // without an input notice does.
+  void LookOnly() {
+    line_->SetPeer(&peer_);
+    ASSERT_FALSE(form_->ComPort1.TellsOfInput());
+  }
+  void TearDown() override {
+    line_->SetPeer(nullptr);
+    AppTest::TearDown();
+  }
+  // What each round showed, with the virtual time it showed it.
+  void RecordRounds() {
+    form_->DisplayTap = [this](const std::string& text) {
+      rounds_.emplace_back(clock_.NowMs(), text);
+    };
+  }
+  int Rounds() const {
+    const std::vector<int>& calls = clock_.Calls();
+    return static_cast<int>(std::count(calls.begin(), calls.end(), -1));
+  }
   // The window with COM1 on `pty` and the terminal log switched on.
   TForm1& StartOnPtyWithTheLogOn(kvel::test::PtyPair& pty) {
     kvel::UnregisterMemoryLine("COM1");
@@ -59,7 +81,106 @@ class ReceiveTest : public AppTest {
     return data;
   }
   std::string shown_;
+  kvel::test::ScriptedPeer peer_;
+  std::vector<std::pair<std::int64_t, std::string>> rounds_;
 };
+
+using Shown = std::vector<std::pair<std::int64_t, std::string>>;
+
+// A device that tells of its input: the poll sleeps until a byte comes or a handler runs.
+TEST_F(ReceiveTest, ThePollSleepsWhileNothingArrivesAndAHandlerEndsTheWait) {
+  TForm1& form = StartPolling();
+  ASSERT_TRUE(form.ComPort1.TellsOfInput());
+  clock_.ClearCalls();
+  PollFor(10000);
+  // A round a second at most: a hundred-millisecond pace would be a hundred rounds.
+  std::vector<int> expected;
+  for (int i = 0; i < 10; ++i) expected.insert(expected.end(), {1000, -1});
+  EXPECT_EQ(clock_.Calls(), expected);
+
+  // A handler that stops the poll takes effect when it runs, not at the end of the sleep.
+  const std::int64_t start = clock_.NowMs();
+  clock_.ClearCalls();
+  PollFor(2500);
+  EXPECT_EQ(clock_.NowMs(), start + 2500);
+  EXPECT_EQ(clock_.Calls(), (std::vector<int>{1000, -1, 1000, -1, 500, -1}));
+}
+
+// A reply that comes in pieces is read in the round its first byte starts, a few
+// milliseconds later, and shown whole; the next reply again wakes the poll at once.
+TEST_F(ReceiveTest, ArrivalEndsTheWaitAndAReplyIsGatheredIntoOneRound) {
+  TForm1& form = StartPolling();
+  RecordRounds();
+  const std::int64_t t = clock_.NowMs();
+  clock_.ScheduleAt(t + 150, [this] { line_->Send("L48="); });
+  clock_.ScheduleAt(t + 151, [this] { line_->Send("100"); });
+  clock_.ScheduleAt(t + 153, [this] { line_->Send("\r\n"); });
+  clock_.ScheduleAt(t + 720, [this] { line_->Send(">"); });
+  PollFor(1000);
+  ASSERT_EQ(rounds_.size(), 2u);
+  EXPECT_EQ(rounds_[0].second, "L48=100\r\n");
+  EXPECT_EQ(rounds_[1].second, ">");
+  EXPECT_GE(rounds_[0].first, t + 153);
+  EXPECT_LE(rounds_[0].first, t + 160);
+  EXPECT_LE(rounds_[1].first, t + 730);
+  (void)form;
+}
+
+// A device that streams (a byte every millisecond here) is read a frame's worth at a time,
+// not in a round every few milliseconds; the first round still comes quickly.
+TEST_F(ReceiveTest, AStreamIsReadInRoundsOfAFrameAndNothingIsLost) {
+  TForm1& form = StartPolling();
+  RecordRounds();
+  const std::int64_t t = clock_.NowMs();
+  std::string sent;
+  for (int i = 0; i < 400; ++i) {
+    const std::string byte(1, static_cast<char>('a' + i % 26));
+    sent += byte;
+    clock_.ScheduleAt(t + 100 + i, [this, byte] { line_->Send(byte); });
+  }
+  PollFor(1000);
+  std::string shown;
+  for (const auto& round : rounds_) shown += round.second;
+  EXPECT_EQ(shown, sent);
+  ASSERT_FALSE(rounds_.empty());
+  EXPECT_LE(rounds_.front().first, t + 105);
+  EXPECT_LE(rounds_.size(), 30u);  // 400 ms of stream; a round every 4 ms would be 80
+  (void)form;
+}
+
+// Bytes that arrive while a round shows what it read come after the notice has been armed
+// again: they wake the next wait and are not left for the long sleep (they are read with the
+// gathering of a stream, within a frame).
+TEST_F(ReceiveTest, BytesArrivingDuringARoundAreReadInTheNext) {
+  TForm1& form = StartPolling();
+  const std::int64_t t = clock_.NowMs();
+  form.DisplayTap = [this](const std::string& text) {
+    shown_ += text;
+    if (text == "1") line_->Send("2");
+    rounds_.emplace_back(clock_.NowMs(), text);
+  };
+  clock_.ScheduleAt(t + 100, [this] { line_->Send("1"); });
+  PollFor(900);
+  ASSERT_EQ(rounds_.size(), 2u);
+  EXPECT_EQ(shown_, "12");
+  EXPECT_LE(rounds_[1].first, rounds_[0].first + 20);
+}
+
+// A device that fills its queue only when the port looks at it is still read, every
+// period, and nothing it sends is lost or waits for a notice that never comes.
+TEST_F(ReceiveTest, ADeviceWithoutAnInputNoticeIsStillReadEveryPeriod) {
+  TForm1& form = StartPolling();
+  LookOnly();
+  RecordRounds();
+  peer_.Expect("H23\r", "=\r\n", 40);
+  const std::int64_t t = clock_.NowMs();
+  clock_.ScheduleAt(t + 130, [&form] { form.ComPort1.SendText("H23\r"); });
+  clock_.ClearCalls();
+  PollFor(1000);
+  EXPECT_EQ(rounds_, (Shown{{t + 200, "=\r\n"}}));
+  EXPECT_TRUE(peer_.Done());
+  EXPECT_EQ(Rounds(), 10);
+}
 
 TEST_F(ReceiveTest, HexModeSpellsOutControlBytes) {
   TForm1& form = StartPolling();
@@ -73,6 +194,7 @@ TEST_F(ReceiveTest, HexModeSpellsOutControlBytes) {
 
 TEST_F(ReceiveTest, ReadsEveryHundredMillisecondsAndServesHandlersBetween) {
   TForm1& form = StartPolling();
+  LookOnly();
   clock_.ClearCalls();
   PollFor(450);
   EXPECT_EQ(clock_.Calls(), (std::vector<int>{100, -1, 100, -1, 100, -1, 100, -1, 100, -1}));
@@ -82,6 +204,7 @@ TEST_F(ReceiveTest, ReadsEveryHundredMillisecondsAndServesHandlersBetween) {
 
 TEST_F(ReceiveTest, ARoundThatReadsABacklogIsFollowedAtOnceByTheNext) {
   TForm1& form = StartPolling();
+  LookOnly();
   form.ComPort1.Buffer().SetInputSize(1 << 20);
   std::string data(TForm1::kPollBacklogBytes + 1000, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
@@ -123,6 +246,37 @@ TEST(PollWait, AWakeFromAnyThreadEndsTheWaitEarly) {
   start = Clock::now();
   WaitServingEvents(40, &waker);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
+}
+
+// The poll's sleep on the real event loop: window events end it, a wake from the device's
+// thread ends it and says so, and a wake that has been used up does not claim the next one.
+TEST(PollWait, AnActivityWaitEndsOnWindowEventsAndOnAWake) {
+  ASSERT_EQ(&kvel::CurrentClock(), &kvel::SystemClock());
+  WaitWaker waker;
+  bool served = false;
+  bool late = false;  // the wait went on after the event, until this watchdog's tick
+  QTimer::singleShot(0, [&served] { served = true; });
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&late] { late = true; });
+  watchdog.start(15000);
+  EXPECT_FALSE(WaitForActivity(30000, waker));
+  EXPECT_TRUE(served);
+  EXPECT_FALSE(late);
+
+  // Other events may end a wait before the wake comes; the wake then ends one of its own.
+  std::thread device([&waker] { waker.Wake(); });
+  bool woken = false;
+  for (int i = 0; i < 100 && !woken && !late; ++i) woken = WaitForActivity(30000, waker);
+  EXPECT_TRUE(woken);
+  device.join();
+  EXPECT_FALSE(late);
+  // The wake's posted event is still on its way: it ends this wait as an event, not as a wake.
+  waker.Wake();
+  EXPECT_TRUE(WaitForActivity(30000, waker));
+  EXPECT_FALSE(WaitForActivity(30000, waker));
+  EXPECT_FALSE(late);
+  EXPECT_FALSE(WaitForActivity(20, waker));
 }
 
 TEST_F(ReceiveTest, HiddenTerminalDropsDataUnlessHexModeIsOn) {

@@ -342,6 +342,51 @@ TEST_F(MemoryPortTest, TransfersThroughAScriptedPeer) {
   line_->SetPeer(nullptr);
 }
 
+// The notice a reader sleeps on: once per arrival into an empty queue, again only after a read
+// or purge has emptied it, kept across a reopen, and never from a line whose far end hands
+// its bytes over only when the port looks.
+TEST_F(MemoryPortTest, InputNoticeComesOnceUntilTheQueueIsTakenAgain) {
+  int notices = 0;
+  port_.SetInputNotice(1, [&notices] { ++notices; });
+  EXPECT_FALSE(port_.TellsOfInput());  // closed
+  port_.OpenPort();
+  EXPECT_TRUE(port_.TellsOfInput());
+  line_->Send("ab");
+  line_->Send("c");
+  EXPECT_EQ(notices, 1);
+  std::string text;
+  port_.ReceiveText(text, 2);  // "c" still waits: no new notice is due yet
+  line_->Send("d");
+  EXPECT_EQ(notices, 1);
+  port_.ReceiveText(text, 10);
+  EXPECT_EQ(text, "cd");
+  line_->Send("e");
+  EXPECT_EQ(notices, 2);
+  port_.PurgeBuffers(true, false);
+  line_->Send("f");
+  EXPECT_EQ(notices, 3);
+
+  port_.ClosePort();
+  port_.OpenPort();
+  line_->Send("g");
+  EXPECT_EQ(notices, 4);
+
+  kvel::test::ScriptedPeer peer;
+  peer.Expect("Q", "reply", 0);
+  line_->SetPeer(&peer);
+  port_.ReceiveText(text, 10);
+  EXPECT_FALSE(port_.TellsOfInput());
+  EXPECT_EQ(port_.SendText("Q"), 1);
+  EXPECT_EQ(port_.PendingInput(), 5);
+  EXPECT_EQ(notices, 4);
+  line_->SetPeer(nullptr);
+
+  port_.SetInputNotice(0, {});
+  port_.ReceiveText(text, 10);
+  line_->Send("h");
+  EXPECT_EQ(notices, 4);
+}
+
 TEST_F(MemoryPortTest, InputBeyondTheQueueIsDroppedAndFlagged) {
   port_.Buffer().SetInputSize(8);
   port_.OpenPort();

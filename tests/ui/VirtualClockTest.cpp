@@ -48,6 +48,21 @@ TEST(VirtualClock, ActionsMayScheduleAndWaitThemselves) {
   EXPECT_EQ(clock.NowMs(), 120);
 }
 
+TEST(VirtualClock, AWaitForActivityEndsWithTheFirstThingThatHappens) {
+  VirtualClock clock;
+  bool woken = false;
+  auto isWoken = [&woken] { return woken; };
+  clock.ScheduleAt(30, [] {});
+  clock.ScheduleAt(30, [&woken] { woken = true; });
+  EXPECT_EQ(clock.WaitForActivity(100, isWoken), 30);  // the first action at 30 ends it
+  EXPECT_EQ(clock.WaitForActivity(100, isWoken), 0);   // the second is due at once
+  EXPECT_EQ(clock.WaitForActivity(100, isWoken), 0);   // woken before the wait: no wait
+  woken = false;
+  EXPECT_EQ(clock.WaitForActivity(100, isWoken), 100);  // nothing happens: the whole time
+  EXPECT_EQ(clock.NowMs(), 130);
+  EXPECT_EQ(clock.Calls(), (std::vector<int>{30, 0, 0, 100}));
+}
+
 TEST(VirtualClock, ProcessMessagesRunsHooksAndIsRecorded) {
   VirtualClock clock;
   clock.SetProcessQtEvents(false);
