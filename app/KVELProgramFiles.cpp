@@ -68,7 +68,7 @@ void KVELProgramFiles::Refill() {
     // The first nine are reached by their digit.
     const QString number =
         i < 9 ? QStringLiteral("&%1 ").arg(i + 1) : QStringLiteral("%1 ").arg(i + 1);
-    QAction* item = menu_->addAction(number + MenuText(file.fileName()) + QStringLiteral("  (") +
+    QAction* item = menu_->addAction(number + MenuText(file.fileName()) + QStringLiteral(" (") +
                                      MenuText(file.absolutePath()) + QStringLiteral(")"));
     item->setObjectName(QStringLiteral("RecentProgram%1").arg(i + 1));
     item->setToolTip(file.absoluteFilePath());

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "KVELIndexerHost.h"
 #include "KVELProgramFiles.h"
 #include "KVELUnit1.h"
 #include "KVEL_Var.h"

@@ -1,10 +1,12 @@
 #include "StatusPanel.h"
 
+#include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 
 namespace kvel {
 
@@ -31,12 +33,18 @@ int StatusPanel::Padding() const {
   return fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2;
 }
 
+int StatusPanel::TextWidth(const QString& text) const {
+  // Measured as the text is laid out, in fractions of a pixel, and rounded up.
+  return static_cast<int>(std::ceil(QFontMetricsF(font()).horizontalAdvance(text)));
+}
+
 int StatusPanel::WidthFor(const QString& text) const {
-  return 2 * (frameWidth() + margin() + Padding()) + fontMetrics().horizontalAdvance(text);
+  return 2 * (frameWidth() + margin() + Padding()) + TextWidth(text);
 }
 
 QString StatusPanel::ShownText() const {
   const int room = width() - 2 * (frameWidth() + margin() + Padding());
+  if (TextWidth(text()) <= room) return text();
   return fontMetrics().elidedText(text(), Qt::ElideRight, std::max(0, room));
 }
 

@@ -34,6 +34,7 @@ class StatusPanel : public QLabel {
 
  private:
   int Padding() const;
+  int TextWidth(const QString& text) const;
 
   int width_;
   int maxWidth_;

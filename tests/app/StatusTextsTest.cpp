@@ -109,7 +109,7 @@ TEST_F(StatusTextsTest, ThePortPanelShowsItsLongestTextsWhole) {
         " COM12 115200 7 Even 2", "COM1 closed: no permission on /dev/ttyUSB0"}) {
     port.setText(QString::fromLatin1(text));
     Settle();
-    EXPECT_FALSE(port.Elided()) << text;
+    EXPECT_FALSE(port.Elided()) << text << " in " << port.width();
     EXPECT_LE(port.fontMetrics().horizontalAdvance(port.text()), port.contentsRect().width())
         << text;
     // The other panels stay in the window.

@@ -213,7 +213,7 @@ TEST_P(DownloadResult, EveryEndOfTheSendIsSaidWithTheFileAndTheLines) {
       }
     });
   }
-  const auto form = Send(row.statements, kThreeLines);
+  const auto form = Send(row.statements, "N001 G01\r\nN002 G04 F500\r\nN003 G25 N001\r\n");
   ASSERT_EQ(results_.size(), 1u);
   EXPECT_EQ(results_[0], row.result);
   // The hint names the file by its whole path.
@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Program MU-1.PGM not sent: the unit did not confirm the erase"},
                       ResultRow{"Cancelled", "fault 1 no-ack-after-line=0", 600 + 1410 + 500,
                                 "Program MU-1.PGM cancelled, 0 of 3 lines sent"}),
-    [](const ::testing::TestParamInfo<ResultRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ResultRow>& row) { return std::string(row.param.name); });
 
 TEST_F(DownloadTest, AMissingFileAndAPortErrorAreSaidToo) {
   Build("indexer 1 mu");
