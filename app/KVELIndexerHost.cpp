@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include "KVELProgramFiles.h"
 #include "KVELUnit1.h"
 #include "terminal/CPortCtl.h"
 #include "ui/Dialogs.h"
@@ -64,4 +65,12 @@ void KVELIndexerHost::ReadLParametersView() {
 std::optional<std::string> KVELIndexerHost::RunSaveDialog(const std::string& filter,
                                                           const std::string& defaultExt) {
   return kvel::RunFileDialog(&form_, kvel::FileDialogRequest{true, {}, filter, defaultExt});
+}
+
+void KVELIndexerHost::ShowTransferResult(const std::string& text, const std::string& detail) {
+  form_.ShowStatusResult(text, detail);
+}
+
+void KVELIndexerHost::ProgramFileSent(const std::string& path) {
+  form_.ProgramFiles().Sent(path);
 }

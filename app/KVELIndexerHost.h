@@ -21,6 +21,8 @@ class KVELIndexerHost : public IndexerHost {
   void ReadLParametersView() override;
   std::optional<std::string> RunSaveDialog(const std::string& filter,
                                            const std::string& defaultExt) override;
+  void ShowTransferResult(const std::string& text, const std::string& detail) override;
+  void ProgramFileSent(const std::string& path) override;
 
  private:
   TForm1& form_;

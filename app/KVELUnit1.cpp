@@ -42,6 +42,7 @@
 #include "ui/ErrorDisplay.h"
 #include "ui/HelpViewer.h"
 #include "ui/IniFile.h"
+#include "ui/StatusPanel.h"
 
 TForm1* Form1 = nullptr;
 
@@ -163,6 +164,7 @@ TForm1::TForm1(QWidget* parent)
 
   ConnectCommands();
   ConnectSetupCommands();
+  ConnectStatusTexts();
   // Key preview: the window sees every typed character before the control with the focus.
   if (QCoreApplication::instance() != nullptr)
     QCoreApplication::instance()->installEventFilter(this);
@@ -326,6 +328,8 @@ void TForm1::CreateToolBar() {
   ComboBox2->setObjectName(Text("ComboBox2"));
   ComboBox2->setMaxVisibleItems(16);
   ComboBox2->setMinimumWidth(150);
+  // The rest of the tool bar: the units' identification texts are long.
+  ComboBox2->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   ComboBox2->setPlaceholderText(Text("Units "));
   ToolBar1->addWidget(ComboBox2);
 }
@@ -373,12 +377,14 @@ void TForm1::CreateStatusBar() {
   StatusBar1->setSizeGripEnabled(false);
   const std::array<int, 3> widths{115, 70, 300};
   const std::array<const char*, 3> texts{" COM1 9600 8 None 1", " EXT *.PGM", ""};
+  // The port panel grows with a longer text (a port state, a custom rate); the information
+  // panel gives up room to it and cuts its own text, which stays whole in its hint.
+  const std::array<int, 3> maxWidths{kPortPanelMaxWidth, 70, 300};
+  const std::array<int, 3> minWidths{115, 70, 150};
   for (std::size_t i = 0; i < Panels.size(); ++i) {
-    auto* panel = new QLabel(Text(texts[i]), StatusBar1);
+    auto* panel =
+        new kvel::StatusPanel(Text(texts[i]), widths[i], maxWidths[i], minWidths[i], StatusBar1);
     panel->setObjectName(Text(("StatusPanel" + std::to_string(i)).c_str()));
-    panel->setFixedWidth(widths[i]);
-    panel->setFrameShape(QFrame::Panel);
-    panel->setFrameShadow(QFrame::Sunken);
     StatusBar1->addWidget(panel);
     Panels[i] = panel;
   }

@@ -12,6 +12,9 @@
 
 class QAction;
 class QComboBox;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLabel;
 class QMenu;
 class QSocketNotifier;
@@ -22,6 +25,7 @@ class QToolBar;
 class QToolButton;
 class KVELIndexerHost;
 class KVELIoTestHost;
+class KVELProgramFiles;
 class ProgramCloser;
 class WaitWaker;
 namespace kvel {
@@ -88,7 +92,8 @@ class TForm1 : public QMainWindow {
   QAction* ReadLParameters1 = nullptr;
   QAction* IDXtpoPC1 = nullptr;  // "Program"
   QAction* ProgPar1 = nullptr;
-  QAction* KVEL1 = nullptr;  // "Send Program"
+  QAction* KVEL1 = nullptr;          // "Send Program"
+  QMenu* RecentPrograms1 = nullptr;  // beside "Send Program": the programs sent last
   QAction* Viewlogfile1 = nullptr;
   QMenu* Help1 = nullptr;
   QAction* Contents1 = nullptr;
@@ -230,6 +235,18 @@ class TForm1 : public QMainWindow {
   void KVEL1Click();
   // The window as the indexer dialogues reach it.
   KVELIndexerHost& Indexer();
+  // The download dialog offering `path` (a recent or dropped program) instead of its proposal.
+  void SendProgramFile(const std::string& path);
+  KVELProgramFiles& ProgramFiles() { return *programFiles_; }
+
+  // Status panel 2 says how a transfer ended; the hint holds `detail` (the whole path).
+  void ShowStatusResult(const std::string& text, const std::string& detail);
+  // While auto-repeat runs, status panel 2 says what it sends and how it is stopped; when it
+  // stops, the panel gets back what it showed before.
+  void ShowAutoRepeatState();
+  // What the panel says while auto-repeat runs (empty when it does not); `shortened`: a long
+  // command is cut, as the panel shows it.
+  std::string AutoRepeatText(bool shortened = true) const;
 
   // A later start of the program asks this one to come forward; returns true when the
   // window was minimised and has been restored.
@@ -248,6 +265,10 @@ class TForm1 : public QMainWindow {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // A program file dropped on the window opens the download dialog with it.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateToolBar();
@@ -268,6 +289,8 @@ class TForm1 : public QMainWindow {
   void RunFormShow();
   static constexpr int kShowWithoutExposeMs = 500;
   void ConnectIndexerCommands();
+  void CreateRecentProgramsMenu();
+  void ConnectStatusTexts();
   void ConnectIoTests();
   // A close asked for while a test window runs waits for that window (true: held back).
   bool HoldCloseForIoTest();
@@ -287,6 +310,10 @@ class TForm1 : public QMainWindow {
   std::string portPanelText_;
 
   std::unique_ptr<KVELIndexerHost> indexerHost_;
+  KVELProgramFiles* programFiles_ = nullptr;  // owned by the window
+  bool repeatShown_ = false;                  // status panel 2 shows the auto-repeat state
+  QString panelBeforeRepeat_;
+  QString repeatText_;
   bool iniReadErrorShown_ = false;
   // The port whose last opening by ApplyPortSettings failed (shown then); empty once one opens.
   std::string failedPort_;
@@ -309,6 +336,9 @@ inline constexpr int kForcedExitStatus = 1;
 
 // Timer1's interval from creation to the tick that starts the receive poll.
 inline constexpr int kPollStartMs = 1000;
+
+// The widest the port panel grows to show its text whole.
+inline constexpr int kPortPanelMaxWidth = 280;
 
 // The help context stored on every menu item and menu that has one.
 inline constexpr const char* kHelpContextProperty = "helpContext";

@@ -50,6 +50,7 @@ void TForm1::ConnectIndexerCommands() {
   connect(IDXtpoPC1, &QAction::triggered, this, guard(&TForm1::IDXtpoPC1Click));
   connect(ProgPar1, &QAction::triggered, this, guard(&TForm1::ProgPar1Click));
   connect(KVEL1, &QAction::triggered, this, guard(&TForm1::KVEL1Click));
+  CreateRecentProgramsMenu();
 }
 
 void TForm1::SpeedButton5Click() {
@@ -59,6 +60,7 @@ void TForm1::SpeedButton5Click() {
 void TForm1::Scanforindexer1Click() {
   // The scan owns the line: a running auto-repeat must not send into it.
   Timer1->stop();
+  ShowAutoRepeatState();
   ScanForIndexers(Indexer());
 }
 

@@ -154,6 +154,7 @@ bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
     } else {
       Timer1->start(kPollStartMs);
     }
+    ShowAutoRepeatState();
   }
   if (!SendTypedKeys(typed)) return true;
   if (ComTerminal1->LocalEcho()) ComTerminal1->PutText(typed);
@@ -268,10 +269,14 @@ void TForm1::StartAutoRepeatTimer() {
 void TForm1::Autorepeat1Click() {
   StartAutoRepeatTimer();
   AutoRepeat = true;
+  ShowAutoRepeatState();
 }
 
 void TForm1::Timer1Timer() {
   if (AutoRepeat) {
+    // A transfer, an I/O test or a dialog in front owns the line and the window: a repeated
+    // command in the middle of its exchange would corrupt it. The repeat goes on afterwards.
+    if (!isEnabled() || QApplication::activeModalWidget() != nullptr) return;
     try {
       RepeatButton4Click();
     } catch (...) {
@@ -279,6 +284,7 @@ void TForm1::Timer1Timer() {
       // error box over the last, faster than the operator can close them.
       AutoRepeat = false;
       Timer1->stop();
+      ShowAutoRepeatState();
       throw;
     }
     return;

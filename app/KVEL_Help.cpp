@@ -73,7 +73,12 @@ const std::vector<Topic>& Topics() {
        "<p><b>HEX Mode</b> (Alt+H) shows received control characters in hexadecimal, for "
        "example &lt;$0D&gt; for a carriage return. <b>Clear screen</b> (Alt+C) empties the "
        "terminal. <b>Repeat</b> (Alt+R) sends the selected command of the command buffer "
-       "again, followed by CR LF.</p>"},
+       "again, followed by CR LF.</p>"
+       "<p><b>Send Program</b> (F5) downloads a program file into the selected indexer. "
+       "<b>Recent Programs</b> below it offers the last eight program files sent; choosing "
+       "one opens Send Program with it. A program file dropped on the main window opens "
+       "Send Program with that file too. The status bar says how each download and upload "
+       "ended: the file and the lines sent or saved, or what stopped it.</p>"},
       {1410, "Scan for indexer",
        "<p>(Alt+S) asks the addresses 1 to 99 of a daisy-chained line for indexers and lists "
        "every unit that answers in the units list. Choose a unit there to address it.</p>"},
@@ -89,7 +94,8 @@ const std::vector<Topic>& Topics() {
        "program file.</p>"},
       {1450, "Auto repeat",
        "<p>(Alt+Q) sends the selected command of the command buffer again and again, at the "
-       "interval of <i>Repeat Setup</i>. Typing any key in the terminal stops it.</p>"},
+       "interval of <i>Repeat Setup</i>. Typing any key in the terminal stops it. While it "
+       "runs, the status bar says what it sends and how to stop it.</p>"},
       {1460, "View log file",
        "<p>(Alt+V) lets you choose a terminal log file and opens it with the program your "
        "desktop uses for that file type, or, when there is none, read-only in a window of "

@@ -1,9 +1,11 @@
 #include "KVEL_RepTime.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -16,23 +18,26 @@ TForm2::TForm2(QWidget* owner)
       owner_(owner) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Repeat Setup"));
-  setFixedSize(175, 100);
+  // 175 wide is too narrow for the title bar to show the title; the controls stay centred.
+  const int width = std::max(175, TitleBarWidth(font(), windowTitle()));
+  const int x = (width - 175) / 2;
+  setFixedSize(width, 100);
 
   Label1 = new QLabel(QStringLiteral("Repeat time (ms)"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(16, 12, 140, 16);
+  Label1->setGeometry(x + 16, 12, 140, 16);
   Edit1 = new QLineEdit(this);
   Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(16, 32, 140, 21);
+  Edit1->setGeometry(x + 16, 32, 140, 21);
   Edit1->installEventFilter(this);
   Button2 = new QPushButton(QStringLiteral("OK"), this);
   Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setGeometry(12, 66, 72, 25);
+  Button2->setGeometry(x + 12, 66, 72, 25);
   Button2->setDefault(true);
   connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
   Button1 = new QPushButton(QStringLiteral("Cancel"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(92, 66, 72, 25);
+  Button1->setGeometry(x + 92, 66, 72, 25);
   connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
   for (QWidget* control : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2)}) {
     control->installEventFilter(this);
@@ -71,6 +76,17 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+int TitleBarWidth(const QFont& windowFont, const QString& title) {
+  // Title bars commonly use a bold font a good quarter larger than a dialog's text, and put
+  // an icon and up to three buttons of about a title bar's height beside the title.
+  QFont titleFont = windowFont;
+  titleFont.setBold(true);
+  titleFont.setPointSizeF(std::max(10.0, titleFont.pointSizeF() * 1.3));
+  const QFontMetrics metrics(titleFont);
+  const int button = metrics.height() + 12;
+  return metrics.horizontalAdvance(title) + 4 * button + 24;
 }
 
 std::uint16_t RepeatDelayFromText(const std::string& text) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
+#include <QString>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +32,10 @@ class TForm2 : public QDialog {
  private:
   QWidget* owner_;
 };
+
+// The width a dialog needs for the window manager to show `title` whole in its title bar:
+// the title in a bold, larger font than the window's, beside the icon and the buttons.
+int TitleBarWidth(const QFont& windowFont, const QString& title);
 
 // The delay typed into the dialog: raises the conversion error for a text that is no
 // integer, and refuses values outside 0 ... 65535 instead of keeping their low 16 bits.

@@ -1,5 +1,7 @@
 // The uploads: L parameters into LParamList and LPARAM.TXT, the program into a file.
 #include <algorithm>
+#include <filesystem>
+#include <stdexcept>
 
 #include "IndexerHost.h"
 #include "KVEL_32_IDX.h"
@@ -62,11 +64,34 @@ void DropOwedAcknowledges(std::string* text, int* owed) {
   }
 }
 
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string AbsoluteProgramPath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
+}
+
+std::string Lines(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
+// Says in the status bar how an upload ended: `say` builds the text for a file name.
+template <typename Say>
+void ShowResult(IndexerHost& host, const std::string& path, Say say) {
+  host.ShowTransferResult(say(FileNameOf(path)), say(path));
+}
+
 }  // namespace
 
 void ReadLParameters(IndexerHost& host) {
   if (SelectedUnit == 100) {
     host.ShowNoControlSelected();
+    host.ShowTransferResult("L parameters not read: no control selected",
+                            "L parameters not read: no control selected");
     return;
   }
   TCustomComPort& port = host.Port();
@@ -98,7 +123,16 @@ void ReadLParameters(IndexerHost& host) {
     cleanUp.Dismiss();
     port.PurgeBuffers(true, true);
   }
-  SaveLines(kLParamFileName, LParamList);
+  const std::string read = std::to_string(LParamCount) + " L parameters";
+  try {
+    SaveLines(kLParamFileName, LParamList);
+  } catch (const std::exception&) {
+    ShowResult(host, AbsoluteProgramPath(kLParamFileName),
+               [&](const std::string& file) { return read + " read, " + file + " not written"; });
+    throw;
+  }
+  ShowResult(host, AbsoluteProgramPath(kLParamFileName),
+             [&](const std::string& file) { return "Saved " + file + ": " + read; });
   port.SendText("L50 0\r");
   // A program that is ending keeps the stop, so that an upload around this one ends too.
   if (!kvel::ShutdownRequested()) RunFlag = 1;
@@ -107,6 +141,8 @@ void ReadLParameters(IndexerHost& host) {
 void ReadProgram(IndexerHost& host, bool withParameters) {
   if (SelectedUnit == 100) {
     host.ShowNoControlSelected();
+    host.ShowTransferResult("Program not read: no control selected",
+                            "Program not read: no control selected");
     return;
   }
   TCustomComPort& port = host.Port();
@@ -125,6 +161,9 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
     lines = LParamList;
     ++owed;
   }
+  std::size_t parameterLines = lines.size();
+  int lastLine = 0;      // the last line number requested
+  bool stopped = false;  // Esc, Cancel or the end of the program ended the reading early
   if (!kvel::ShutdownRequested()) {
     ProgressWindow progress(host);
     OnExit cleanUp([&] { port.PurgeBuffers(true, true); });
@@ -143,11 +182,15 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
     owed = std::max<int>(0, owed - static_cast<int>(std::count(stale.begin(), stale.end(), '=')));
 
     for (int n = 1; n <= kMaxProgramLines; ++n) {
+      lastLine = n;
       port.SendText("N" + std::to_string(n) + " H13\n\r");
       kvel::Wait(25);
       kvel::ProcessMessages();
       // The program is ending: the line in progress is not waited for.
-      if (kvel::ShutdownRequested()) break;
+      if (kvel::ShutdownRequested()) {
+        stopped = true;
+        break;
+      }
       std::string text;
       if (!ReadProgramLine(port, &text)) {
         error = true;
@@ -162,7 +205,10 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
       }
       progress->SetLabel(progress->Label2, "Reading line : " + std::to_string(n));
       progress->SetPosition(n / 4);
-      if (RunFlag == 0) break;
+      if (RunFlag == 0) {
+        stopped = !error && n < kMaxProgramLines;
+        break;
+      }
     }
     if (error) {
       progress->ShowMessage(
@@ -175,5 +221,27 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
   }
   const std::optional<std::string> path =
       host.RunSaveDialog("TavorSerie Files (*.PGM)|*.PGM", "PGM");
-  if (path) SaveLines(*path, lines);
+  std::string counts = Lines(lines.size());
+  if (withParameters) {
+    counts += " (" + std::to_string(parameterLines) + " parameter, " +
+              std::to_string(lines.size() - parameterLines) + " program)";
+  }
+  std::string how;
+  if (error) how = "; reading stopped at line " + std::to_string(lastLine) + ": no answer";
+  if (stopped) how = "; reading cancelled at line " + std::to_string(lastLine);
+  if (!path) {
+    const std::string text = "Program read: " + counts + ", not saved" + how;
+    host.ShowTransferResult(text, text);
+    return;
+  }
+  try {
+    SaveLines(*path, lines);
+  } catch (const std::exception&) {
+    ShowResult(host, *path, [&](const std::string& file) {
+      return "Program not saved: " + file + " not written";
+    });
+    throw;
+  }
+  ShowResult(host, *path,
+             [&](const std::string& file) { return "Saved " + file + ": " + counts + how; });
 }

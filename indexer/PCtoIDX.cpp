@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -97,6 +98,26 @@ std::optional<FileProblem> ReadProgramFile(const std::string& path, std::string*
   return std::nullopt;
 }
 
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::exists(path, error);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
+}
+
+std::string Lines(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
 // The dialogue stops when Cancel (or a time-out) cleared RunFlag or the program is ending.
 bool Stopped() {
   if (kvel::ShutdownRequested()) RunFlag = 0;
@@ -181,8 +202,52 @@ void TToIDX_Form::FormCreate() {
     return;
   }
   ProgramFileName += "." + ProgramExt;
-  SetEdit(ProgramFileName);
+  // A bare proposal names a file in the current folder, which is rarely where the programs
+  // are kept: the same name in the folder they were last chosen from is shown instead.
+  proposal_ = ProgramFileName;
+  if (ProgramFileName.find('/') == std::string::npos && !FileExists(ProgramFileName)) {
+    const std::string kept = kvel::FileDialogStartFolder(OpenDialog1) + "/" + ProgramFileName;
+    if (FileExists(kept)) proposal_ = kept;
+  }
+  SetEdit(proposal_);
   Button1->setEnabled(true);
+}
+
+void TToIDX_Form::PresetFile(const std::string& path) {
+  SetEdit(path);
+}
+
+std::optional<std::string> TToIDX_Form::ResolveProposal(const std::string& proposal) {
+  if (FileExists(proposal)) return proposal;
+  if (proposal.find('/') == std::string::npos) {
+    const std::string kept = kvel::FileDialogStartFolder(OpenDialog1) + "/" + proposal;
+    if (FileExists(kept)) return kept;
+  }
+  // The proposal is only a guess from the unit's type: instead of failing on it, the
+  // operator is asked for the file, with the proposed name preset.
+  kvel::FileDialogRequest request = OpenDialog1;
+  const std::string name = FileNameOf(proposal);
+  if (!name.empty() && name.front() != '.') request.fileName = name;
+  return kvel::RunFileDialog(this, request);
+}
+
+void TToIDX_Form::ShowResult(const std::string& text, const std::string& detail) {
+  resultShown_ = true;
+  host_.ShowTransferResult(text, detail);
+}
+
+void TToIDX_Form::ShowSendResult(const std::string& path, std::size_t lines,
+                                 const std::string& failure) {
+  const auto say = [&](const std::string& file) {
+    const std::string program = "Program " + file;
+    const std::string sent = std::to_string(acknowledged_) + " of " + Lines(lines) + " sent";
+    if (!failure.empty()) return program + " stopped, " + sent + ": " + failure;
+    if (RunFlag == 1 && !kvel::ShutdownRequested()) return program + " sent: " + Lines(lines);
+    if (cancelled_ || kvel::ShutdownRequested()) return program + " cancelled, " + sent;
+    if (!eraseAcknowledged_) return program + " not sent: the unit did not confirm the erase";
+    return program + " stopped, " + sent + ": the unit did not answer";
+  };
+  ShowResult(say(FileNameOf(path)), say(AbsolutePath(path)));
 }
 
 void TToIDX_Form::FormShow() {
@@ -203,19 +268,35 @@ void TToIDX_Form::Button2Click() {
 }
 
 void TToIDX_Form::Button1Click() {
+  if (!proposal_.empty() && EditText() == proposal_) {
+    const std::optional<std::string> chosen = ResolveProposal(proposal_);
+    // The chooser was cancelled: nothing is sent and the dialog stays as it was.
+    if (!chosen) return;
+    SetEdit(*chosen);
+  }
   ProgramFileName = EditText();
   std::string bytes;
   if (const std::optional<FileProblem> problem = ReadProgramFile(ProgramFileName, &bytes)) {
     kvel::ShowMessageBox(this, problem->text, "Error", kvel::MsgIcon::Error, kvel::MsgButtons::Ok);
     // Nothing was sent. A missing file ends the dialogue; for a file that is there but cannot
     // be sent the dialog stays as it was, so that another file can be chosen.
-    if (problem->missing) QDialog::reject();
+    if (problem->missing) {
+      const auto say = [](const std::string& file) {
+        return "Program not sent: " + file + " was not found";
+      };
+      ShowResult(say(FileNameOf(ProgramFileName)), say(AbsolutePath(ProgramFileName)));
+      QDialog::reject();
+    }
     return;
   }
   Label3->setText(Label3->text() + QStringLiteral("  ") + Latin1(ProgramFileName));
+  const std::vector<std::string> lines = LoadProgramLines(bytes);
+  host_.ProgramFileSent(AbsolutePath(ProgramFileName));
   try {
-    SendProgramLines(LoadProgramLines(bytes));
+    SendProgramLines(lines);
+    ShowSendResult(ProgramFileName, lines.size(), {});
   } catch (const std::exception& error) {
+    ShowSendResult(ProgramFileName, lines.size(), error.what());
     // A port error ends the send: the unit is told to leave download mode where the port
     // still takes it, the dialog says that the send stopped and closes, and the error goes
     // on to the error display.
@@ -231,6 +312,7 @@ void TToIDX_Form::Button1Click() {
 }
 
 void TToIDX_Form::Button3Click() {
+  if (sending_) cancelled_ = true;
   RunFlag = 0;
   // During a send the waiting loops see the flag and stop; the dialog closes once the send
   // has returned.
@@ -245,6 +327,7 @@ void TToIDX_Form::closeEvent(QCloseEvent* event) {
   // The close box and a close of the program act as Cancel; while a send runs, the dialog
   // closes once the send has sent its closing commands and returned.
   if (sending_) {
+    cancelled_ = true;
     RunFlag = 0;
     event->ignore();
     return;
@@ -316,6 +399,9 @@ void TToIDX_Form::SendProgramLines(const std::vector<std::string>& lines) {
     bool& flag;
     ~Sending() { flag = false; }
   } sending{sending_};
+  cancelled_ = false;
+  eraseAcknowledged_ = false;
+  acknowledged_ = 0;
   Button1->setEnabled(false);
   Button2->setEnabled(false);
   SetEdit("Removing old program....");
@@ -341,7 +427,9 @@ void TToIDX_Form::SendProgramLines(const std::vector<std::string>& lines) {
     if (passes > 500) RunFlag = 0;
     std::string r;
     port.ReceiveText(r, 5);
-    if (FilterPrintable(r).find('=') != std::string::npos || Stopped()) break;
+    const bool acknowledged = FilterPrintable(r).find('=') != std::string::npos;
+    eraseAcknowledged_ = eraseAcknowledged_ || acknowledged;
+    if (acknowledged || Stopped()) break;
   }
   lastAckPasses_ = passes;
   kvel::Wait(300);
@@ -365,7 +453,9 @@ void TToIDX_Form::SendProgramLines(const std::vector<std::string>& lines) {
       if (passes >= 200) RunFlag = 0;
       std::string r;
       port.ReceiveText(r, 5);
-      if (r.find('=') != std::string::npos || Stopped()) break;
+      const bool acknowledged = r.find('=') != std::string::npos;
+      if (acknowledged) ++acknowledged_;
+      if (acknowledged || Stopped()) break;
     }
     lastAckPasses_ = passes;
     if (line.find('N') != std::string::npos) {
@@ -395,10 +485,15 @@ void TToIDX_Form::SendProgramLines(const std::vector<std::string>& lines) {
   }
 }
 
-void SendProgramDialog(IndexerHost& host) {
+void SendProgramDialog(IndexerHost& host, const std::string& path) {
   {
     const auto dialog = std::make_unique<TToIDX_Form>(host);
+    if (!path.empty()) dialog->PresetFile(path);
     dialog->exec();
+    if (!dialog->ResultShown()) {
+      host.ShowTransferResult("Send Program closed: nothing sent",
+                              "Send Program closed: nothing sent");
+    }
   }
   // A program that is ending keeps the stop, so that no loop beneath goes on.
   if (!kvel::ShutdownRequested()) RunFlag = 1;

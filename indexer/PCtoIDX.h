@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,11 @@ class TToIDX_Form : public QDialog {
 
   void FormCreate();
   void FormShow();
+  // Puts `path` into the file field in place of the proposal: a program the operator picked
+  // from the recent programs or dropped on the main window.
+  void PresetFile(const std::string& path);
+  // True once the dialog has told the main window how the download ended.
+  bool ResultShown() const { return resultShown_; }
   void Button1Click();
   void Button2Click();
   void Button3Click();
@@ -64,13 +71,26 @@ class TToIDX_Form : public QDialog {
   // The H13 reply read to its carriage return; `passes` counts the 20 ms waits it took
   // beyond the first read (RunFlag is cleared when it does not end in time).
   std::string ReadCurrentLine(int* passes);
+  // The file to send for the proposed name when that is not in the current folder: the same
+  // name in the folder the program files were last chosen from, or else the operator's
+  // choice (nothing when the chooser is cancelled).
+  std::optional<std::string> ResolveProposal(const std::string& proposal);
+  // The status-bar result of the download of `path` from the counts of the last send.
+  void ShowSendResult(const std::string& path, std::size_t lines, const std::string& failure);
+  void ShowResult(const std::string& text, const std::string& detail);
 
   IndexerHost& host_;
   bool sending_ = false;
   int lastAckPasses_ = 0;
+  std::string proposal_;    // what FormCreate put into the file field (empty: nothing)
+  bool cancelled_ = false;  // the operator stopped the send
+  bool eraseAcknowledged_ = false;
+  std::size_t acknowledged_ = 0;  // program lines the unit confirmed in the last send
+  bool resultShown_ = false;
 };
 
-// Opens the download dialog modally, releases it and sets RunFlag to 1.
-void SendProgramDialog(IndexerHost& host);
+// Opens the download dialog modally, releases it and sets RunFlag to 1. With a `path`, the
+// dialog offers that file instead of its proposal.
+void SendProgramDialog(IndexerHost& host, const std::string& path = {});
 // The lines of a program file: ended by CR LF, LF or CR; a last line end adds no line.
 std::vector<std::string> LoadProgramLines(const std::string& bytes);

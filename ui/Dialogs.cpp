@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "IniFile.h"
+#include "RecentFiles.h"
 #include "Shutdown.h"
 
 namespace kvel {
@@ -97,15 +98,7 @@ MsgResult EscapeResult(MsgButtons buttons) {
 constexpr const char* kFolderSection = "Folders";
 
 std::string FolderMemoryPath() {
-  std::string base;
-  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-    base = state;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    base = std::string(home) + "/.local/state";
-  } else {
-    return {};
-  }
-  return base + "/kvel/dialog-folders.ini";
+  return UserStateFile("dialog-folders.ini");
 }
 
 std::map<std::string, std::string>& RememberedFolders() {

@@ -7,12 +7,14 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -59,7 +61,7 @@ class HelpWindow : public QWidget {
     splitter->addWidget(tabs);
     splitter->addWidget(page_);
     splitter->setStretchFactor(1, 3);
-    splitter->setSizes({220, 540});
+    splitter_ = splitter;
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("helpClose"));
     connect(close, &QPushButton::clicked, this, &QWidget::close);
@@ -89,11 +91,25 @@ class HelpWindow : public QWidget {
     for (const auto& [context, page] : *pages_) {
       auto* item = new QListWidgetItem(Text(page.title), contents_);
       item->setData(kContextRole, context);
+      item->setToolTip(Text(page.title));
       QTextDocument document;
       document.setHtml(Text(page.html));
       words_[context] = (Text(page.title) + u' ' + document.toPlainText()).toCaseFolded();
     }
     FillIndex();
+    FitSidebar();
+  }
+
+  // The contents and index lists as wide as their longest title, within reason; a title cut
+  // all the same (the user narrowed them) is whole in the entry's hint.
+  void FitSidebar() {
+    const int scrollBar = contents_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int frame = 2 * contents_->frameWidth();
+    const int needed = std::max(contents_->sizeHintForColumn(0), index_->sizeHintForColumn(0));
+    // The tab page's own margins around the index list, and the tab frame.
+    const int wanted = needed + frame + scrollBar + 32;
+    const int sidebar = std::clamp(wanted, 220, width() / 2);
+    splitter_->setSizes({sidebar, std::max(300, width() - sidebar)});
   }
 
   // The page of `context`; false when there is none.
@@ -163,6 +179,7 @@ class HelpWindow : public QWidget {
       if (!all) continue;
       auto* item = new QListWidgetItem(Text(page.title), index_);
       item->setData(kContextRole, context);
+      item->setToolTip(Text(page.title));
     }
     index_->sortItems();
   }
@@ -178,6 +195,7 @@ class HelpWindow : public QWidget {
   const std::map<int, HelpPage>* pages_;
   std::map<int, QString> words_;
   QTabWidget* tabs_ = nullptr;
+  QSplitter* splitter_ = nullptr;
   QListWidget* contents_ = nullptr;
   QLineEdit* search_ = nullptr;
   QListWidget* index_ = nullptr;

@@ -72,6 +72,8 @@ class BenchHost : public IndexerHost {
   std::optional<std::string> RunSaveDialog(const std::string&, const std::string&) override {
     return saveAs;
   }
+  void ShowTransferResult(const std::string&, const std::string&) override {}
+  void ProgramFileSent(const std::string&) override {}
 
   TComPort port;
   QWidget window;

@@ -42,6 +42,8 @@ void AppTest::SetUp() {
   ::setenv("KVEL_INI_DIR", Folder().c_str(), 1);
   ::setenv("HOME", Folder().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (Folder() + "/.config").c_str(), 1);
+  // The recent programs and the dialogs' folders are kept here.
+  ::setenv("XDG_STATE_HOME", (Folder() + "/.local/state").c_str(), 1);
   ResetProcessState();
   kvel::SetClock(&clock_);
   clock_.AddMessageHook([this] {

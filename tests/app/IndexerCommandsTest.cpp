@@ -15,6 +15,7 @@
 #include "indexer/PCtoIDX.h"
 #include "indexer/ScanIDX.h"
 #include "terminal/CPortCtl.h"
+#include "ui/StatusPanel.h"
 
 namespace {
 
@@ -141,9 +142,29 @@ TEST_F(IndexerCommandsTest, ProgramWithParametersSavesParametersThenTheListedLin
   EXPECT_TRUE(form.isEnabled());
   EXPECT_TRUE(boxes_.empty());
 
+  // The status bar says what was saved, the whole path in the hint.
+  const std::string count = std::to_string(LParamList.size() + 3);
+  const std::string parameters = std::to_string(LParamList.size());
+  EXPECT_EQ(Panel(2),
+            " Saved saved.PGM: " + count + " lines (" + parameters + " parameter, 3 program)");
+  EXPECT_EQ(qobject_cast<kvel::StatusPanel*>(form.Panels[2])->Hint().toStdString(),
+            "Saved " + path + ": " + count + " lines (" + parameters + " parameter, 3 program)");
+
   // "Program" alone saves only the program lines.
   form.IDXtpoPC1->trigger();
   EXPECT_EQ(ReadFile(path), "N001 G01 X100\r\nN002 G04 F500\r\nN003 G25 N001\r\n");
+  EXPECT_EQ(Panel(2), " Saved saved.PGM: 3 lines");
+}
+
+TEST_F(IndexerCommandsTest, TheScanEndsTheAutoRepeatText) {
+  TForm1& form = StartWith("indexer 4 mu");
+  UnitType = 5;
+  form.AddToHistory("H23");
+  form.Autorepeat1Click();
+  EXPECT_EQ(Panel(2).rfind(" Auto repeat: H23 every ", 0), 0u) << Panel(2);
+  form.Scanforindexer1->trigger();
+  EXPECT_FALSE(form.Timer1->isActive());
+  EXPECT_EQ(Panel(2), " Unit : I MU VORTAN V1.7");
 }
 
 TEST_F(IndexerCommandsTest, SendProgramOpensTheDownloadDialog) {

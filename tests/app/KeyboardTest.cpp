@@ -255,6 +255,7 @@ TEST_F(KeyboardTest, RepeatSetupTakesDigitsOnlyAndEnterConfirms) {
   form.move(100, 80);
   TForm2* seen = nullptr;
   QPoint place;
+  int width = 0;
   QString shown;
   auto drive = [&](const char* keys) {
     QTimer::singleShot(0, [&, keys] {
@@ -262,6 +263,7 @@ TEST_F(KeyboardTest, RepeatSetupTakesDigitsOnlyAndEnterConfirms) {
       if (seen == nullptr) return;
       shown = seen->Edit1->text();
       place = seen->pos();
+      width = seen->width();
       seen->Edit1->clear();
       QTest::keyClicks(seen->Edit1, QString::fromLatin1(keys));
       QTest::keyClick(seen->Button1, Qt::Key_Return);
@@ -273,7 +275,7 @@ TEST_F(KeyboardTest, RepeatSetupTakesDigitsOnlyAndEnterConfirms) {
   EXPECT_EQ(shown.toStdString(), "1000");
   EXPECT_EQ(RepeatDelay, 123);
   const QRect main = form.frameGeometry();
-  EXPECT_EQ(place, QPoint(main.left() + (main.width() - 175) / 2,
+  EXPECT_EQ(place, QPoint(main.left() + (main.width() - width) / 2,
                           main.top() + (main.height() - 100) / 2 + 20));
 
   drive("70000");

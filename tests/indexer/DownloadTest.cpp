@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
 
 #include "Indexer.h"
 #include "IndexerRig.h"
@@ -190,6 +191,142 @@ TEST_F(DownloadTest, DialogClosedWithEscSetsRunFlag) {
   SendProgramDialog(*this);
   EXPECT_EQ(RunFlag, 1);
   EXPECT_EQ(Writes().size(), 1u);  // the unit query only
+}
+
+// ---- what the status bar says after a download ----
+
+struct ResultRow {
+  const char* name;
+  const char* statements;
+  int cancelAtMs;  // 0: no cancel
+  const char* result;
+};
+
+class DownloadResult : public DownloadTest, public ::testing::WithParamInterface<ResultRow> {};
+
+TEST_P(DownloadResult, EveryEndOfTheSendIsSaidWithTheFileAndTheLines) {
+  const ResultRow& row = GetParam();
+  if (row.cancelAtMs > 0) {
+    clock_.ScheduleAt(row.cancelAtMs, [] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* form = qobject_cast<TToIDX_Form*>(w)) form->Button3->click();
+      }
+    });
+  }
+  const auto form = Send(row.statements, "N001 G01\r\nN002 G04 F500\r\nN003 G25 N001\r\n");
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0], row.result);
+  // The hint names the file by its whole path.
+  std::string detail = row.result;
+  detail.replace(detail.find("MU-1.PGM"), 8, Folder() + "/MU-1.PGM");
+  EXPECT_EQ(resultDetails_[0], detail);
+  EXPECT_TRUE(form->ResultShown());
+  // The file goes to the recent programs once it has been read, whatever the end.
+  EXPECT_EQ(sentFiles_, std::vector<std::string>{Folder() + "/MU-1.PGM"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DownloadResult,
+    ::testing::Values(ResultRow{"AllSent", "", 0, "Program MU-1.PGM sent: 3 lines"},
+                      ResultRow{
+                          "UnitStopsAnswering", "fault 1 no-ack-after-line=1", 0,
+                          "Program MU-1.PGM stopped, 1 of 3 lines sent: the unit did not answer"},
+                      ResultRow{"EraseNeverConfirmed", "fault 1 no-ack-h12", 0,
+                                "Program MU-1.PGM not sent: the unit did not confirm the erase"},
+                      ResultRow{"Cancelled", "fault 1 no-ack-after-line=0", 600 + 1410 + 500,
+                                "Program MU-1.PGM cancelled, 0 of 3 lines sent"}),
+    [](const ::testing::TestParamInfo<ResultRow>& row) { return std::string(row.param.name); });
+
+TEST_F(DownloadTest, AMissingFileAndAPortErrorAreSaidToo) {
+  Build("indexer 1 mu");
+  {
+    TToIDX_Form form(*this);
+    form.Edit1->setText(QStringLiteral("nope.PGM"));
+    form.Button1Click();
+  }
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0], "Program not sent: nope.PGM was not found");
+  EXPECT_EQ(resultDetails_[0], "Program not sent: " + Folder() + "/nope.PGM was not found");
+  EXPECT_TRUE(sentFiles_.empty());
+
+  TToIDX_Form form(*this);
+  WriteFile("MU-1.PGM", kThreeLines);
+  port_.ClosePort();
+  EXPECT_ANY_THROW(form.Button1Click());
+  ASSERT_EQ(results_.size(), 2u);
+  EXPECT_EQ(results_[1].rfind("Program MU-1.PGM stopped, 0 of 3 lines sent: ", 0), 0u)
+      << results_[1];
+}
+
+TEST_F(DownloadTest, ADialogClosedWithoutSendingSaysNothingWasSent) {
+  Build("indexer 1 mu");
+  WriteFile("other.PGM", kThreeLines);
+  std::string offered;
+  QTimer::singleShot(0, [&offered] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* form = qobject_cast<TToIDX_Form*>(w); form != nullptr && form->isVisible()) {
+        offered = form->Edit1->text().toStdString();
+        form->Button3->click();
+      }
+    }
+  });
+  SendProgramDialog(*this, Folder() + "/other.PGM");
+  // A program picked from the recent list or dropped is offered instead of the proposal.
+  EXPECT_EQ(offered, Folder() + "/other.PGM");
+  EXPECT_EQ(results_, std::vector<std::string>{"Send Program closed: nothing sent"});
+  for (const std::string& write : Writes()) EXPECT_EQ(write.find("N001"), std::string::npos);
+}
+
+// ---- the first proposal ----
+
+TEST_F(DownloadTest, AProposalKeptInTheProgramFolderIsShownWithItsPath) {
+  Build("indexer 1 mu");
+  const std::string programs = Folder() + "/programs";
+  std::filesystem::create_directory(programs);
+  WriteFile(programs + "/MU-1.PGM", kThreeLines);
+  kvel::RememberFileDialogFolder(
+      kvel::FileDialogRequest{false, {}, "Program files (*.pgm)|*.PGM", {}},
+      programs + "/chosen.PGM");
+  TToIDX_Form form(*this);
+  EXPECT_EQ(form.Edit1->text().toStdString(), programs + "/MU-1.PGM");
+  EXPECT_EQ(ProgramFileName, "MU-1.PGM");  // what is kept between openings is unchanged
+  form.Button1Click();
+  EXPECT_EQ(results_, std::vector<std::string>{"Program MU-1.PGM sent: 3 lines"});
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(DownloadTest, AProposalThatIsNowhereAsksForTheFileInsteadOfFailing) {
+  Build("indexer 1 mu");
+  TToIDX_Form form(*this);
+  form.show();
+  ASSERT_EQ(form.Edit1->text().toStdString(), "MU-1.PGM");
+  std::vector<kvel::FileDialogRequest> asked;
+  std::optional<std::string> answer;
+  kvel::SetFileDialogHook([&](const kvel::FileDialogRequest& request) {
+    asked.push_back(request);
+    return answer;
+  });
+  // Cancelled chooser: nothing is sent, no message, the dialog stays.
+  const std::size_t identified = Writes().size();
+  form.Button1Click();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_FALSE(asked[0].save);
+  EXPECT_EQ(asked[0].fileName, "MU-1.PGM");
+  EXPECT_EQ(asked[0].filter, "Program files (*.pgm)|*.PGM");
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(Writes().size(), identified);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(results_.empty());
+
+  // A chosen file is sent.
+  WriteFile("elsewhere.PGM", kThreeLines);
+  answer = Folder() + "/elsewhere.PGM";
+  form.Button1Click();
+  kvel::SetFileDialogHook({});
+  EXPECT_EQ(asked.size(), 2u);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(ProgramFileName, Folder() + "/elsewhere.PGM");
+  EXPECT_EQ(results_, std::vector<std::string>{"Program elsewhere.PGM sent: 3 lines"});
 }
 
 }  // namespace

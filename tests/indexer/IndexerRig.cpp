@@ -1,5 +1,7 @@
 #include "IndexerRig.h"
 
+#include <cstdlib>
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -27,6 +29,8 @@ void IndexerRig::SetUp() {
   ASSERT_TRUE(folder_.isValid());
   previousFolder_ = std::filesystem::current_path();
   std::filesystem::current_path(Folder());
+  // Folders the file dialogs remember are written here, not into the user's own.
+  ::setenv("XDG_STATE_HOME", (Folder() + "/.local/state").c_str(), 1);
   ResetProcessState();
   UnitType = 5;
   ProgramExt = "PGM";

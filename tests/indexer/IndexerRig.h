@@ -50,6 +50,11 @@ class IndexerRig : public ::testing::Test, public IndexerHost {
   void ReadLParametersView() override;
   std::optional<std::string> RunSaveDialog(const std::string& filter,
                                            const std::string& defaultExt) override;
+  void ShowTransferResult(const std::string& text, const std::string& detail) override {
+    results_.push_back(text);
+    resultDetails_.push_back(detail);
+  }
+  void ProgramFileSent(const std::string& path) override { sentFiles_.push_back(path); }
 
   QTemporaryDir folder_;
   std::filesystem::path previousFolder_;
@@ -72,6 +77,9 @@ class IndexerRig : public ::testing::Test, public IndexerHost {
   std::vector<std::string> saveRequests_;  // "filter|ext"
   std::optional<std::string> saveAnswer_;  // the save dialog's answer
   int beeps_ = 0;
+  std::vector<std::string> results_;  // the status-bar results, in order
+  std::vector<std::string> resultDetails_;
+  std::vector<std::string> sentFiles_;  // the programs the download began to send
 };
 
 // A whole file's bytes (empty when it cannot be read).

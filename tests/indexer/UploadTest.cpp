@@ -73,6 +73,9 @@ TEST_F(UploadTest, ParametersOfTheExampleAndTheirFile) {
   EXPECT_GE(clock_.NowMs(), 20 + 990 + 25);
   EXPECT_EQ(RunFlag, 1);
   EXPECT_EQ(ScanForm, nullptr);
+  EXPECT_EQ(results_, std::vector<std::string>{"Saved LPARAM.TXT: 2 L parameters"});
+  EXPECT_EQ(resultDetails_,
+            std::vector<std::string>{"Saved " + Folder() + "/LPARAM.TXT: 2 L parameters"});
 }
 
 TEST_F(UploadTest, ALineWithoutLIsStoredButNotCounted) {
@@ -115,6 +118,9 @@ TEST_F(UploadTest, NoUnitSelectedOnlyShowsTheMessage) {
   EXPECT_TRUE(Writes().empty());
   EXPECT_EQ(LParamList, std::vector<std::string>{"kept"});
   EXPECT_TRUE(saveRequests_.empty());
+  EXPECT_EQ(results_, (std::vector<std::string>{"L parameters not read: no control selected",
+                                                "Program not read: no control selected",
+                                                "Program not read: no control selected"}));
 }
 
 TEST_F(UploadTest, ParameterFileThatCannotBeWrittenIsReportedAndEndsTheTransfer) {
@@ -123,6 +129,8 @@ TEST_F(UploadTest, ParameterFileThatCannotBeWrittenIsReportedAndEndsTheTransfer)
   EXPECT_THROW(ReadLParameters(*this), std::runtime_error);
   EXPECT_EQ(ScanForm, nullptr);
   EXPECT_EQ(Writes().back(), Writes().at(2));  // "L50 0" is not sent
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_TRUE(results_[0].ends_with(" L parameters read, LPARAM.TXT not written")) << results_[0];
 }
 
 TEST_F(UploadTest, TwelveLinesWithTheShortLineRules) {
@@ -146,6 +154,8 @@ TEST_F(UploadTest, TwelveLinesWithTheShortLineRules) {
   EXPECT_EQ(saveRequests_, std::vector<std::string>{"TavorSerie Files (*.PGM)|*.PGM|PGM"});
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(RunFlag, 1);
+  EXPECT_EQ(results_, std::vector<std::string>{"Saved up.PGM: 13 lines"});
+  EXPECT_EQ(resultDetails_, std::vector<std::string>{"Saved " + *saveAnswer_ + ": 13 lines"});
 }
 
 TEST_F(UploadTest, LineFourHundredIsTheLast) {
@@ -172,6 +182,8 @@ TEST_F(UploadTest, EscDuringLineThirtyKeepsLinesOneToThirty) {
   EXPECT_EQ(Writes().back(), std::to_string(100 + 29 * 45) + " N30 H13\\n\\r");
   EXPECT_EQ(ReadFile(*saveAnswer_), CrLf(ExpectedProgram(30)));
   EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(results_,
+            std::vector<std::string>{"Saved part.PGM: 30 lines; reading cancelled at line 30"});
 }
 
 TEST_F(UploadTest, AUnitThatStopsAnsweringAtLineEightOffersThePartialProgram) {
@@ -189,6 +201,8 @@ TEST_F(UploadTest, AUnitThatStopsAnsweringAtLineEightOffersThePartialProgram) {
   EXPECT_EQ(boxes_[0].icon, kvel::MsgIcon::Warning);
   EXPECT_EQ(ReadFile(*saveAnswer_), CrLf(ExpectedProgram(7)));
   EXPECT_EQ(RunFlag, 1);
+  EXPECT_EQ(results_, std::vector<std::string>{
+                          "Saved cut.PGM: 7 lines; reading stopped at line 8: no answer"});
 }
 
 TEST_F(UploadTest, CancelledSaveWritesNothing) {
@@ -197,6 +211,7 @@ TEST_F(UploadTest, CancelledSaveWritesNothing) {
   ReadProgram(*this, false);
   EXPECT_EQ(saveRequests_.size(), 1u);
   EXPECT_TRUE(std::filesystem::is_empty(Folder()));
+  EXPECT_EQ(results_, std::vector<std::string>{"Program read: 2 lines, not saved"});
 }
 
 TEST_F(UploadTest, ProgramWithParametersHoldsExactlyTheListedLines) {
@@ -214,6 +229,12 @@ TEST_F(UploadTest, ProgramWithParametersHoldsExactlyTheListedLines) {
   for (const std::string& line : ExpectedProgram(3)) expected.push_back(line);
   EXPECT_EQ(ReadFile(*saveAnswer_), CrLf(expected));
   EXPECT_EQ(ReadFile("LPARAM.TXT"), CrLf(LParamList));
+  // The parameter upload says its own result first; the program's follows.
+  ASSERT_EQ(results_.size(), 2u);
+  EXPECT_EQ(results_[0].rfind("Saved LPARAM.TXT: ", 0), 0u);
+  const std::size_t parameters = LParamList.size();
+  EXPECT_EQ(results_[1], "Saved both.PGM: " + std::to_string(parameters + 3) + " lines (" +
+                             std::to_string(parameters) + " parameter, 3 program)");
 }
 
 }  // namespace

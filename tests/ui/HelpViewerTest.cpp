@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -123,6 +124,29 @@ TEST_F(HelpViewerTest, WindowGoesWithItsOwner) {
   EXPECT_EQ(viewer_.Window(), nullptr);
   viewer_.ShowContents(nullptr);  // created anew
   EXPECT_NE(viewer_.Window(), nullptr);
+}
+
+TEST_F(HelpViewerTest, TheSidebarShowsEveryTitleWhole) {
+  std::map<int, HelpPage> pages;
+  pages[1] = {1, "Contents", "<p>All pages.</p>"};
+  pages[200] = {200, "ZorvDrive / GRV opto inputs and outputs", "<p>Opto.</p>"};
+  pages[440] = {440, "Read program and parameters from the indexer", "<p>Upload.</p>"};
+  viewer_.SetPages(pages, 1);
+  viewer_.ShowContents(nullptr);
+  QWidget* window = viewer_.Window();
+  ASSERT_NE(window, nullptr);
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  auto* contents = window->findChild<QListWidget*>(QStringLiteral("helpContents"));
+  ASSERT_EQ(contents->count(), 3);
+  for (int row = 0; row < contents->count(); ++row) {
+    const QListWidgetItem* item = contents->item(row);
+    EXPECT_LE(contents->visualItemRect(item).left() +
+                  contents->fontMetrics().horizontalAdvance(item->text()),
+              contents->viewport()->width())
+        << item->text().toStdString();
+    // Narrowed by the user, an entry is whole in its hint.
+    EXPECT_EQ(item->toolTip(), item->text());
+  }
 }
 
 }  // namespace
