@@ -362,6 +362,8 @@ void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
   if (const int rc = device_->SetCommState(LineSettingsRecord()); rc != 0)
     kvel::RaiseComError(7, rc, *device_);
+  dtrState_ = flowControl_.ControlDTR() == dtrEnable;
+  rtsState_ = flowControl_.ControlRTS() == rtsEnable;
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -732,6 +734,31 @@ TComErrors TCustomComPort::ReadLineErrors() {
   if ((word & kvel::kCeRxOver) != 0) errors.Insert(erRxOver);
   if ((word & kvel::kCeTxFull) != 0) errors.Insert(erTxFull);
   return errors;
+}
+
+void TCustomComPort::SetDTR(bool on) {
+  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (const int rc = device_->SetDtr(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
+  dtrState_ = on;
+}
+
+void TCustomComPort::SetRTS(bool on) {
+  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (const int rc = device_->SetRts(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
+  rtsState_ = on;
+}
+
+void TCustomComPort::SetBreak(bool on) {
+  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (const int rc = device_->SetBreak(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
+}
+
+bool TCustomComPort::ReadLineCounters(kvel::LineCounters* counters) {
+  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  const int rc = device_->GetLineCounters(counters);
+  if (rc == ENOTSUP) return false;
+  if (rc != 0) kvel::RaiseComError(10, rc);
+  return true;
 }
 
 void TCustomComPort::AttachLink(TComLink* link) {

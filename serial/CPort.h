@@ -343,6 +343,17 @@ class TCustomComPort {
   void PurgeBuffers(bool input, bool output);
   TModemSignals ReadModemSignals();
   TComErrors ReadLineErrors();
+  // The DTR and RTS outputs and the break of the open port (EComPort 12 when the device
+  // cannot: a plain socket port, a pseudo-terminal). The line settings, applied again, set
+  // DTR and RTS as their flow control says.
+  void SetDTR(bool on);
+  void SetRTS(bool on);
+  void SetBreak(bool on);
+  // The levels this port last gave DTR and RTS (false while closed).
+  bool DTRState() const { return connected_ && dtrState_; }
+  bool RTSState() const { return connected_ && rtsState_; }
+  // The driver's line counters: false where it keeps none; EComPort 10 when the read fails.
+  bool ReadLineCounters(kvel::LineCounters* counters);
   void BeginSettingsChange();
   void EndSettingsChange();
   void AttachLink(TComLink* link);
@@ -540,6 +551,8 @@ class TCustomComPort {
   std::atomic<bool> hasLinks_{false};  // the event thread's view of `links_`
   bool hasDataLink_ = false;
   bool connected_ = false;
+  bool dtrState_ = false;
+  bool rtsState_ = false;
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";
