@@ -55,6 +55,9 @@ class TForm1 : public QMainWindow {
 
   QStatusBar* StatusBar1 = nullptr;
   std::array<QLabel*, 3> Panels{};
+  // After the three: the port's modem inputs, and its line errors once one is counted.
+  QLabel* ModemPanel = nullptr;
+  QLabel* ErrorPanel = nullptr;
 
   QTimer* Timer1 = nullptr;
   TComPort ComPort1;
@@ -88,6 +91,9 @@ class TForm1 : public QMainWindow {
   QAction* ProgPar1 = nullptr;
   QAction* KVEL1 = nullptr;  // "Send Program"
   QAction* Viewlogfile1 = nullptr;
+  QAction* DTR1 = nullptr;        // "DTR on", checked while DTR is on
+  QAction* RTS1 = nullptr;        // "RTS on"
+  QAction* SendBreak1 = nullptr;  // "Send break"
   QMenu* Help1 = nullptr;
   QAction* Contents1 = nullptr;
   QAction* helpIndex1 = nullptr;
@@ -193,6 +199,16 @@ class TForm1 : public QMainWindow {
   void Viewlogfile1Click();
   void Copy1Click();
 
+  // The port's output lines: DTR and RTS on or off, a break of kBreakMs on the line.
+  void DTR1Click();
+  void RTS1Click();
+  void SendBreak1Click();
+  static constexpr int kBreakMs = 250;
+  // Checks and enabled states of those commands from the port as it is now.
+  void UpdateLineCommands();
+  // The modem and error panels from the port as it is now.
+  void ShowLineState();
+
   // Views, units list and I/O test.
   void StringGrid1Click(int row, int column);
   void ComboBox2Change();
@@ -236,6 +252,8 @@ class TForm1 : public QMainWindow {
   void CreateClientArea();
   void CreateStatusBar();
   void CreateMenus();
+  void CreateLineIndicators();
+  void ScheduleLineState();
   void SelectUnitType(int type);
   QAction* UnitItem(int type) const;
   void ConnectCommands();
@@ -268,6 +286,7 @@ class TForm1 : public QMainWindow {
   bool formShowPending_ = false;  // shown, FormShow not run yet
   bool formShowDone_ = false;
   bool closed_ = false;
+  bool lineStatePending_ = false;  // a refresh of the line panels is queued
   std::unique_ptr<KVELIoTestHost> ioTests_;
   std::unique_ptr<WaitWaker> pollWaker_;
   std::unique_ptr<ProgramCloser> closer_;

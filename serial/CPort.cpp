@@ -451,6 +451,10 @@ void TCustomComPort::OpenPort() {
     throw;
   }
   ++session_;
+  // Errors are told from the open on: what the driver counted before belongs to others.
+  errorTally_ = {};
+  errorReadings_ = errorReadingsTold_ = 0;
+  countersAtOpenValid_ = device_->GetLineCounters(&countersAtOpen_) == 0;
   if (!events_.Empty()) {
     if (syncMethod_ == smWindowSync) eventWindow_ = true;
     StartEventThread();
@@ -556,9 +560,16 @@ void TCustomComPort::RunEventHandlers(TComEvents events, std::uint64_t session) 
 
 void TCustomComPort::RunEventHandler(TComEvent event) {
   switch (event) {
-    case evError:
-      if (const TComErrors errors = ReadLineErrors(); !errors.Empty()) DoError(errors);
+    case evError: {
+      // The receive loop's queue reads clear the error word too: an error it took away
+      // before this batch is still told, so no loss on the line passes unnoticed.
+      const TComErrors errors = ReadLineErrors();
+      if (!errors.Empty() || errorReadings_ != errorReadingsTold_) {
+        errorReadingsTold_ = errorReadings_;
+        DoError(errors);
+      }
       break;
+    }
     case evRxChar: {
       std::int32_t n = PendingInput();
       if (n > 0) CallLinks(&TComLink::RxSignal, true);
@@ -696,6 +707,7 @@ std::int32_t TCustomComPort::PendingInput() {
   std::uint32_t errors = 0;
   kvel::ComStat stat;
   if (const int rc = device_->ClearCommError(&errors, &stat); rc != 0) kvel::RaiseComError(10, rc);
+  TallyErrors(errors);
   return ToInt32(stat.inQue);
 }
 
@@ -724,6 +736,7 @@ TComErrors TCustomComPort::ReadLineErrors() {
   std::uint32_t word = 0;
   kvel::ComStat stat;
   if (const int rc = device_->ClearCommError(&word, &stat); rc != 0) kvel::RaiseComError(10, rc);
+  TallyErrors(word);
   TComErrors errors;
   if ((word & kvel::kCeFrame) != 0) errors.Insert(erFrame);
   if ((word & kvel::kCeRxParity) != 0 && parity_.Check()) errors.Insert(erRxParity);
@@ -759,6 +772,38 @@ bool TCustomComPort::ReadLineCounters(kvel::LineCounters* counters) {
   if (rc == ENOTSUP) return false;
   if (rc != 0) kvel::RaiseComError(10, rc);
   return true;
+}
+
+void TCustomComPort::TallyErrors(std::uint32_t word) {
+  constexpr std::uint32_t kLoss =
+      kvel::kCeOverrun | kvel::kCeFrame | kvel::kCeRxParity | kvel::kCeRxOver;
+  if ((word & kLoss) == 0) return;
+  ++errorReadings_;
+  if ((word & kvel::kCeOverrun) != 0) ++errorTally_.overrun;
+  if ((word & kvel::kCeFrame) != 0) ++errorTally_.frame;
+  if ((word & kvel::kCeRxParity) != 0) ++errorTally_.parity;
+  if ((word & kvel::kCeRxOver) != 0) ++errorTally_.bufferOverrun;
+}
+
+kvel::LineCounters TCustomComPort::LineErrorCounts(bool* counted) {
+  kvel::LineCounters now;
+  const bool driverCounts =
+      countersAtOpenValid_ && device_ != nullptr && device_->GetLineCounters(&now) == 0;
+  if (counted != nullptr) *counted = driverCounts;
+  if (!driverCounts) return errorTally_;
+  // An error the device flagged without its driver counting it (the program's own receive
+  // queue overflowing, a marked byte) still counts: never less than the readings named.
+  const auto since = [](std::uint32_t count, std::uint32_t atOpen, std::uint32_t readings) {
+    return std::max(count - atOpen, readings);
+  };
+  kvel::LineCounters result;
+  result.overrun = since(now.overrun, countersAtOpen_.overrun, errorTally_.overrun);
+  result.frame = since(now.frame, countersAtOpen_.frame, errorTally_.frame);
+  result.parity = since(now.parity, countersAtOpen_.parity, errorTally_.parity);
+  result.brk = now.brk - countersAtOpen_.brk;
+  result.bufferOverrun =
+      since(now.bufferOverrun, countersAtOpen_.bufferOverrun, errorTally_.bufferOverrun);
+  return result;
 }
 
 void TCustomComPort::AttachLink(TComLink* link) {

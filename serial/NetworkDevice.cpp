@@ -1048,8 +1048,7 @@ int NetworkDevice::SendControl(Key key, std::uint32_t value, const char* what) {
   const int rc = SendSetting(kSetControl, {static_cast<std::uint8_t>(value)}, &generation, key);
   std::lock_guard lock(mutex_);
   if (rc != 0) {
-    if (lost_ == 0)
-      failureDetail_ = std::string("cannot ") + what + " on " + address_.Text();
+    if (lost_ == 0) failureDetail_ = std::string("cannot ") + what + " on " + address_.Text();
     return rc;
   }
   // What the line now holds: line settings applied later send theirs again only where they

@@ -81,9 +81,7 @@ class TtyModemLines final : public ModemLines {
  public:
   TtyModemLines() { WakeSignal(); }
   int Get(int fd, int* bits) override { return ioctl(fd, TIOCMGET, bits) == 0 ? 0 : errno; }
-  int WaitChange(int fd, int mask) override {
-    return ioctl(fd, TIOCMIWAIT, mask) == 0 ? 0 : errno;
-  }
+  int WaitChange(int fd, int mask) override { return ioctl(fd, TIOCMIWAIT, mask) == 0 ? 0 : errno; }
   void Interrupt(std::thread& waiter) override {
     pthread_kill(waiter.native_handle(), WakeSignal());
   }
