@@ -32,6 +32,8 @@ std::string PanelText(const QLabel* label) {
 TEST_F(AppTest, LineCommandsStartFromThePortSettingsAndDriveTheLine) {
   TForm1& form = Start();
   ASSERT_TRUE(form.ComPort1.Connected());
+  // What opening the "Commands" menu does.
+  Q_EMIT form.Commands1->aboutToShow();
   EXPECT_EQ(form.DTR1->text().toStdString(), "DTR on");
   EXPECT_EQ(form.RTS1->text().toStdString(), "RTS on");
   EXPECT_EQ(form.SendBreak1->text().toStdString(), "Send break");

@@ -68,6 +68,7 @@ TEST(DeviceHint, SerialNumberLatencyTimerAndItsAdvice) {
   ASSERT_TRUE(dir.isValid());
   const fs::path root = dir.path().toStdString();
   // Two FTDI adapters: one with the driver's default latency, one already at 1 ms.
+  fs::create_directories(root / "dev");
   for (const char* tty : {"ttyUSB0", "ttyUSB1"}) {
     const fs::path usb = root / "devices/usb1" / (std::string("1-") + tty);
     fs::create_directories(usb / "1-1:1.0" / tty);
