@@ -75,12 +75,9 @@ void TForm1::CreateLineIndicators() {
   connect(Commands1, &QMenu::aboutToShow, this, [this] { UpdateLineCommands(); });
   UpdateLineCommands();
 
-  // Only the line events come to this window; received bytes are the receive loop's, and
-  // handing each batch of them to the GUI thread would cost a wake-up for nothing. The
-  // event thread waits while its batch is handled here (one batch at most waits), and the
-  // device merges what happens meanwhile into the next one. The handlers only queue one
+  // The event thread waits while its batch is handled here (one batch at most waits), and
+  // the device merges what happens meanwhile into the next one. The handlers only queue one
   // refresh of the panels, which reads the port as it is by then.
-  ComPort1.SetEvents({evCTS, evDSR, evRLSD, evRing, evError});
   ComPort1.OnCTSChange = [this](TCustomComPort&, bool) { ScheduleLineState(); };
   ComPort1.OnDSRChange = [this](TCustomComPort&, bool) { ScheduleLineState(); };
   ComPort1.OnRLSDChange = [this](TCustomComPort&, bool) { ScheduleLineState(); };
