@@ -149,6 +149,7 @@ TForm1::TForm1(QWidget* parent)
   CreateToolBar();
   CreateClientArea();
   CreateStatusBar();
+  CreateLineIndicators();
   RegisterHelpPages();
 
   setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());

@@ -61,6 +61,9 @@ class TForm1 : public QMainWindow {
 
   QStatusBar* StatusBar1 = nullptr;
   std::array<QLabel*, 3> Panels{};
+  // After the three: the port's modem inputs, and its line errors once one is counted.
+  QLabel* ModemPanel = nullptr;
+  QLabel* ErrorPanel = nullptr;
 
   QTimer* Timer1 = nullptr;
   TComPort ComPort1;
@@ -95,6 +98,9 @@ class TForm1 : public QMainWindow {
   QAction* KVEL1 = nullptr;          // "Send Program"
   QMenu* RecentPrograms1 = nullptr;  // beside "Send Program": the programs sent last
   QAction* Viewlogfile1 = nullptr;
+  QAction* DTR1 = nullptr;        // "DTR on", checked while DTR is on
+  QAction* RTS1 = nullptr;        // "RTS on"
+  QAction* SendBreak1 = nullptr;  // "Send break"
   QMenu* Help1 = nullptr;
   QAction* Contents1 = nullptr;
   QAction* helpIndex1 = nullptr;
@@ -216,6 +222,16 @@ class TForm1 : public QMainWindow {
   void Viewlogfile1Click();
   void Copy1Click();
 
+  // The port's output lines: DTR and RTS on or off, a break of kBreakMs on the line.
+  void DTR1Click();
+  void RTS1Click();
+  void SendBreak1Click();
+  static constexpr int kBreakMs = 250;
+  // Checks and enabled states of those commands from the port as it is now.
+  void UpdateLineCommands();
+  // The modem and error panels from the port as it is now.
+  void ShowLineState();
+
   // Views, units list and I/O test.
   void StringGrid1Click(int row, int column);
   void ComboBox2Change();
@@ -275,6 +291,8 @@ class TForm1 : public QMainWindow {
   void CreateClientArea();
   void CreateStatusBar();
   void CreateMenus();
+  void CreateLineIndicators();
+  void ScheduleLineState();
   void SelectUnitType(int type);
   QAction* UnitItem(int type) const;
   void ConnectCommands();
@@ -323,6 +341,7 @@ class TForm1 : public QMainWindow {
   bool formShowPending_ = false;  // shown, FormShow not run yet
   bool formShowDone_ = false;
   bool closed_ = false;
+  bool lineStatePending_ = false;  // a refresh of the line panels is queued
   std::unique_ptr<KVELIoTestHost> ioTests_;
   std::unique_ptr<WaitWaker> pollWaker_;
   std::unique_ptr<ProgramCloser> closer_;

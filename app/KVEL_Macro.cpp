@@ -1,6 +1,8 @@
 #include "KVEL_Macro.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -173,8 +175,13 @@ TMacroForm::TMacroForm(TForm1* owner)
                       QRect(kClientWidth / 2 + 9, buttonTop, 75, 25));
   PortDevice = AddLabel(this, "PortDevice", "", QRect(150, 137, 262, 14));
   PortDevice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  PortChoice = new QComboBox(COMSelect);
+  PortChoice->setObjectName(QStringLiteral("PortChoice"));
+  PortChoice->setGeometry(6, 53, COMSelect->width() - 12, 17);
+  connect(PortChoice, &QComboBox::activated, this, &TMacroForm::PortChoicePicked);
   for (int i = 0; i < COMSelect->Count(); ++i) {
-    connect(COMSelect->Item(i), &QRadioButton::toggled, this, &TMacroForm::ShowPortDevice);
+    connect(COMSelect->Item(i), &QRadioButton::toggled, this,
+            [this, i](bool checked) { ComItemToggled(i, checked); });
   }
   connect(Button2, &QPushButton::clicked, this, [this] {
     Button2Click();
@@ -203,7 +210,9 @@ void TMacroForm::FormCreate() {
     COMSelect->Item(i)->setEnabled(present);
     COMSelect->Item(i)->setToolTip(Latin1(kvel::PortDeviceHint(name)));
   }
-  COMSelect->SetItemIndex(std::clamp(ComPortNumber - 1, -1, 3));
+  FillPortChoice();
+  COMSelect->SetItemIndex(ComPortNumber >= 1 && ComPortNumber <= 4 ? ComPortNumber - 1 : -1);
+  PortChoice->setCurrentIndex(PortChoice->findData(ComPortNumber));
   const auto baud = std::find(kMacroBaudRates.begin(), kMacroBaudRates.end(), BaudValue);
   if (baud != kMacroBaudRates.end())
     BaudSelect->SetItemIndex(static_cast<int>(baud - kMacroBaudRates.begin()));
@@ -211,14 +220,52 @@ void TMacroForm::FormCreate() {
   ShowPortDevice();
 }
 
+void TMacroForm::FillPortChoice() {
+  // The listed ports by number, and the stored one also when it is not listed now: the
+  // choice shows it, and OK keeps it unless the user picks another.
+  std::vector<int> numbers;
+  for (const std::string& name : PortList) {
+    if (const int n = kvel::ComNumber(name); n > 0) numbers.push_back(n);
+  }
+  if (ComPortNumber > 0) numbers.push_back(ComPortNumber);
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  PortChoice->clear();
+  for (const int n : numbers) {
+    const std::string name = "COM" + std::to_string(n);
+    PortChoice->addItem(Latin1(kvel::PortItemText(name)), n);
+    PortChoice->setItemData(PortChoice->count() - 1, Latin1(kvel::PortDeviceHint(name)),
+                            Qt::ToolTipRole);
+  }
+  PortChoice->view()->setMinimumWidth(PortChoice->view()->sizeHintForColumn(0) + 24);
+}
+
+void TMacroForm::PortChoicePicked(int index) {
+  const int n = index < 0 ? 0 : PortChoice->itemData(index).toInt();
+  COMSelect->SetItemIndex(n >= 1 && n <= 4 ? n - 1 : -1);
+  ShowPortDevice();
+}
+
+void TMacroForm::ComItemToggled(int item, bool checked) {
+  if (checked) PortChoice->setCurrentIndex(PortChoice->findData(item + 1));
+  ShowPortDevice();
+}
+
+int TMacroForm::ChosenPort() const {
+  const int index = PortChoice->currentIndex();
+  return index < 0 ? 0 : PortChoice->itemData(index).toInt();
+}
+
 void TMacroForm::ShowPortDevice() {
-  const int index = COMSelect->ItemIndex();
-  if (index < 0) {
+  const int n = ChosenPort();
+  if (n <= 0) {
     PortDevice->clear();
+    PortDevice->setToolTip({});
     return;
   }
-  const QRadioButton* item = COMSelect->Item(index);
-  PortDevice->setText(item->text() + QStringLiteral(" = ") + item->toolTip());
+  const std::string name = "COM" + std::to_string(n);
+  PortDevice->setText(Latin1(kvel::PortItemText(name)));
+  PortDevice->setToolTip(Latin1(kvel::PortDeviceHint(name)));
 }
 
 void TMacroForm::FormShow() {
@@ -307,7 +354,7 @@ void TMacroForm::Button2Click() {
   EditorPath = Bytes(Edit1->text());
   LogFileName = LogFileNameWithExtension(Bytes(Edit3->text()));
   if (owner_ != nullptr) owner_->SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
-  ComPortNumber = COMSelect->ItemIndex() + 1;
+  ComPortNumber = ChosenPort();
   if (const int baud = BaudSelect->ItemIndex(); baud >= 0)
     BaudValue = kMacroBaudRates[static_cast<std::size_t>(baud)];
   EmulationIndex = EmuSelect->ItemIndex();

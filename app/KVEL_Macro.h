@@ -7,6 +7,7 @@
 #include <vector>
 
 class QButtonGroup;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -51,6 +52,9 @@ class TMacroForm : public QDialog {
   QLineEdit* Edit3 = nullptr;
   QPushButton* KiesLogFile = nullptr;
   TRadioGroup* COMSelect = nullptr;
+  // Every port the program lists (and the stored one), each with its device in its text;
+  // the item's value is the COM number the settings store. Kept in step with COMSelect.
+  QComboBox* PortChoice = nullptr;
   TRadioGroup* BaudSelect = nullptr;
   TRadioGroup* EmuSelect = nullptr;
   QGroupBox* GroupBox1 = nullptr;
@@ -63,6 +67,8 @@ class TMacroForm : public QDialog {
   QLabel* PortDevice = nullptr;
 
   int CurrentRow() const { return row_; }
+  // The COM number chosen, 0 for none.
+  int ChosenPort() const;
 
   void EditToLabel();
   void LabelToEdit();
@@ -85,6 +91,9 @@ class TMacroForm : public QDialog {
  private:
   void PlaceEditor();
   void ShowPortDevice();
+  void FillPortChoice();
+  void PortChoicePicked(int index);
+  void ComItemToggled(int item, bool checked);
   // Says at OK when the terminal log file named cannot be written, and why.
   void ReportLogFileProblem();
 

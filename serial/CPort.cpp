@@ -362,6 +362,8 @@ void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
   if (const int rc = device_->SetCommState(LineSettingsRecord()); rc != 0)
     kvel::RaiseComError(7, rc, *device_);
+  dtrState_ = flowControl_.ControlDTR() == dtrEnable;
+  rtsState_ = flowControl_.ControlRTS() == rtsEnable;
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -472,6 +474,10 @@ void TCustomComPort::OpenPort() {
     throw;
   }
   ++session_;
+  // Errors are told from the open on: what the driver counted before belongs to others.
+  errorTally_ = {};
+  errorReadings_ = errorReadingsTold_ = 0;
+  countersAtOpenValid_ = device_->GetLineCounters(&countersAtOpen_) == 0;
   if (!events_.Empty()) {
     if (syncMethod_ == smWindowSync) eventWindow_ = true;
     StartEventThread();
@@ -577,9 +583,16 @@ void TCustomComPort::RunEventHandlers(TComEvents events, std::uint64_t session) 
 
 void TCustomComPort::RunEventHandler(TComEvent event) {
   switch (event) {
-    case evError:
-      if (const TComErrors errors = ReadLineErrors(); !errors.Empty()) DoError(errors);
+    case evError: {
+      // The receive loop's queue reads clear the error word too: an error it took away
+      // before this batch is still told, so no loss on the line passes unnoticed.
+      const TComErrors errors = ReadLineErrors();
+      if (!errors.Empty() || errorReadings_ != errorReadingsTold_) {
+        errorReadingsTold_ = errorReadings_;
+        DoError(errors);
+      }
       break;
+    }
     case evRxChar: {
       std::int32_t n = PendingInput();
       if (n > 0) CallLinks(&TComLink::RxSignal, true);
@@ -717,6 +730,7 @@ std::int32_t TCustomComPort::PendingInput() {
   std::uint32_t errors = 0;
   kvel::ComStat stat;
   if (const int rc = device_->ClearCommError(&errors, &stat); rc != 0) kvel::RaiseComError(10, rc);
+  TallyErrors(errors);
   return ToInt32(stat.inQue);
 }
 
@@ -745,6 +759,7 @@ TComErrors TCustomComPort::ReadLineErrors() {
   std::uint32_t word = 0;
   kvel::ComStat stat;
   if (const int rc = device_->ClearCommError(&word, &stat); rc != 0) kvel::RaiseComError(10, rc);
+  TallyErrors(word);
   TComErrors errors;
   if ((word & kvel::kCeFrame) != 0) errors.Insert(erFrame);
   if ((word & kvel::kCeRxParity) != 0 && parity_.Check()) errors.Insert(erRxParity);
@@ -755,6 +770,63 @@ TComErrors TCustomComPort::ReadLineErrors() {
   if ((word & kvel::kCeRxOver) != 0) errors.Insert(erRxOver);
   if ((word & kvel::kCeTxFull) != 0) errors.Insert(erTxFull);
   return errors;
+}
+
+void TCustomComPort::SetDTR(bool on) {
+  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (const int rc = device_->SetDtr(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
+  dtrState_ = on;
+}
+
+void TCustomComPort::SetRTS(bool on) {
+  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (const int rc = device_->SetRts(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
+  rtsState_ = on;
+}
+
+void TCustomComPort::SetBreak(bool on) {
+  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (const int rc = device_->SetBreak(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
+}
+
+bool TCustomComPort::ReadLineCounters(kvel::LineCounters* counters) {
+  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  const int rc = device_->GetLineCounters(counters);
+  if (rc == ENOTSUP) return false;
+  if (rc != 0) kvel::RaiseComError(10, rc);
+  return true;
+}
+
+void TCustomComPort::TallyErrors(std::uint32_t word) {
+  constexpr std::uint32_t kLoss =
+      kvel::kCeOverrun | kvel::kCeFrame | kvel::kCeRxParity | kvel::kCeRxOver;
+  if ((word & kLoss) == 0) return;
+  ++errorReadings_;
+  if ((word & kvel::kCeOverrun) != 0) ++errorTally_.overrun;
+  if ((word & kvel::kCeFrame) != 0) ++errorTally_.frame;
+  if ((word & kvel::kCeRxParity) != 0) ++errorTally_.parity;
+  if ((word & kvel::kCeRxOver) != 0) ++errorTally_.bufferOverrun;
+}
+
+kvel::LineCounters TCustomComPort::LineErrorCounts(bool* counted) {
+  kvel::LineCounters now;
+  const bool driverCounts =
+      countersAtOpenValid_ && device_ != nullptr && device_->GetLineCounters(&now) == 0;
+  if (counted != nullptr) *counted = driverCounts;
+  if (!driverCounts) return errorTally_;
+  // An error the device flagged without its driver counting it (the program's own receive
+  // queue overflowing, a marked byte) still counts: never less than the readings named.
+  const auto since = [](std::uint32_t count, std::uint32_t atOpen, std::uint32_t readings) {
+    return std::max(count - atOpen, readings);
+  };
+  kvel::LineCounters result;
+  result.overrun = since(now.overrun, countersAtOpen_.overrun, errorTally_.overrun);
+  result.frame = since(now.frame, countersAtOpen_.frame, errorTally_.frame);
+  result.parity = since(now.parity, countersAtOpen_.parity, errorTally_.parity);
+  result.brk = now.brk - countersAtOpen_.brk;
+  result.bufferOverrun =
+      since(now.bufferOverrun, countersAtOpen_.bufferOverrun, errorTally_.bufferOverrun);
+  return result;
 }
 
 void TCustomComPort::AttachLink(TComLink* link) {

@@ -343,6 +343,24 @@ class TCustomComPort {
   void PurgeBuffers(bool input, bool output);
   TModemSignals ReadModemSignals();
   TComErrors ReadLineErrors();
+  // The DTR and RTS outputs and the break of the open port (EComPort 12 when the device
+  // cannot: a plain socket port, a pseudo-terminal). The line settings, applied again, set
+  // DTR and RTS as their flow control says.
+  void SetDTR(bool on);
+  void SetRTS(bool on);
+  void SetBreak(bool on);
+  // The levels this port last gave DTR and RTS (false while closed).
+  bool DTRState() const { return connected_ && dtrState_; }
+  bool RTSState() const { return connected_ && rtsState_; }
+  // The driver's line counters: false where it keeps none; EComPort 10 when the read fails.
+  bool ReadLineCounters(kvel::LineCounters* counters);
+  // The line errors of this opening of the port, whoever read the error word: where the
+  // driver counts them, its counts since the open; elsewhere one for each reading of the
+  // error word that named the kind (and never fewer where the driver counts). `counted`
+  // tells which.
+  kvel::LineCounters LineErrorCounts(bool* counted = nullptr);
+  // Counts the readings of the error word that named an error (of any kind).
+  std::uint64_t ErrorReadings() const { return errorReadings_; }
   void BeginSettingsChange();
   void EndSettingsChange();
   void AttachLink(TComLink* link);
@@ -554,6 +572,15 @@ class TCustomComPort {
   std::atomic<bool> hasLinks_{false};  // the event thread's view of `links_`
   bool hasDataLink_ = false;
   bool connected_ = false;
+  bool dtrState_ = false;
+  bool rtsState_ = false;
+  // The error words read since the open, by kind, and the driver's counters at the open.
+  kvel::LineCounters errorTally_;
+  std::uint64_t errorReadings_ = 0;
+  std::uint64_t errorReadingsTold_ = 0;
+  kvel::LineCounters countersAtOpen_;
+  bool countersAtOpenValid_ = false;
+  void TallyErrors(std::uint32_t word);
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";

@@ -36,6 +36,19 @@ struct MemoryLine::State {
   std::function<void()> notice;
   std::size_t noticeLevel = 0;
   bool noticed = false;
+  bool dtr = false;
+  bool rts = false;
+  bool brk = false;
+  std::vector<MemoryLine::LineAction> actions;
+  LineCounters counters;
+  bool countersAvailable = true;
+
+  int Act(MemoryLine::LineAction::Kind kind, bool on, bool* level) {
+    if (unplugged) return EIO;
+    *level = on;
+    actions.push_back({kind, on, now()});
+    return 0;
+  }
 
   void Raise(std::uint32_t ev) {
     events |= ev & mask;
@@ -70,6 +83,7 @@ class MemoryDevice final : public SerialDevice {
     // A handle of the device from before a return does not close the one plugged in since.
     if (s_->plugging != plugging_) return;
     s_->open = false;
+    s_->brk = false;  // closing ends a break the program left on
     s_->queue.clear();
     ++s_->waitGeneration;
     s_->cv.notify_all();
@@ -86,6 +100,9 @@ class MemoryDevice final : public SerialDevice {
     std::lock_guard lock(s_->mutex);
     if (Gone()) return EIO;
     s_->dcb = dcb;
+    // The levels the settings give, as a driver sets them with the line settings.
+    s_->dtr = (dcb.flags & kDcbDtrControlMask) == 0x0010;
+    s_->rts = (dcb.flags & kDcbRtsControlMask) == 0x1000;
     return 0;
   }
   int SetCommTimeouts(const CommTimeouts& timeouts) override {
@@ -192,6 +209,27 @@ class MemoryDevice final : public SerialDevice {
   bool TellsOfInput() const override {
     std::lock_guard lock(s_->mutex);
     return s_->peer == nullptr;
+  int SetDtr(bool on) override {
+    std::lock_guard lock(s_->mutex);
+    if (Gone()) return EIO;
+    return s_->Act(MemoryLine::LineAction::kDtr, on, &s_->dtr);
+  }
+  int SetRts(bool on) override {
+    std::lock_guard lock(s_->mutex);
+    if (Gone()) return EIO;
+    return s_->Act(MemoryLine::LineAction::kRts, on, &s_->rts);
+  }
+  int SetBreak(bool on) override {
+    std::lock_guard lock(s_->mutex);
+    if (Gone()) return EIO;
+    return s_->Act(MemoryLine::LineAction::kBreak, on, &s_->brk);
+  }
+  int GetLineCounters(LineCounters* counters) override {
+    std::lock_guard lock(s_->mutex);
+    if (Gone()) return EIO;
+    if (!s_->countersAvailable) return ENOTSUP;
+    *counters = s_->counters;
+    return 0;
   }
 
  private:
@@ -293,6 +331,53 @@ void MemoryLine::RaiseLineErrors(std::uint32_t kCeBits) {
   if ((kCeBits & (kCeFrame | kCeOverrun | kCeRxParity)) != 0) ev |= kEvErr;
   if ((kCeBits & kCeBreak) != 0) ev |= kEvBreak;
   s.Raise(ev);
+}
+
+void MemoryLine::CountLineErrors(const LineCounters& counts) {
+  std::lock_guard lock(state_->mutex);
+  State& s = *state_;
+  s.counters.overrun += counts.overrun;
+  s.counters.frame += counts.frame;
+  s.counters.parity += counts.parity;
+  s.counters.brk += counts.brk;
+  s.counters.bufferOverrun += counts.bufferOverrun;
+  if (!s.open) return;
+  std::uint32_t bits = 0;
+  if (counts.overrun != 0) bits |= kCeOverrun;
+  if (counts.frame != 0) bits |= kCeFrame;
+  if (counts.parity != 0) bits |= kCeRxParity;
+  if (counts.bufferOverrun != 0) bits |= kCeRxOver;
+  if (counts.brk != 0) bits |= kCeBreak;
+  s.errors |= bits;
+  std::uint32_t ev = 0;
+  if ((bits & (kCeFrame | kCeOverrun | kCeRxParity | kCeRxOver)) != 0) ev |= kEvErr;
+  if ((bits & kCeBreak) != 0) ev |= kEvBreak;
+  s.Raise(ev);
+}
+
+void MemoryLine::SetCountersAvailable(bool available) {
+  std::lock_guard lock(state_->mutex);
+  state_->countersAvailable = available;
+}
+
+std::vector<MemoryLine::LineAction> MemoryLine::TakeLineActions() {
+  std::lock_guard lock(state_->mutex);
+  return std::exchange(state_->actions, {});
+}
+
+bool MemoryLine::Dtr() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->dtr;
+}
+
+bool MemoryLine::Rts() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->rts;
+}
+
+bool MemoryLine::InBreak() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->brk;
 }
 
 void MemoryLine::Unplug() {

@@ -43,12 +43,29 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
   void SetPeer(Peer* peer);  // not owned; nullptr detaches
   void SetModemStatus(std::uint32_t kMsBits);
   void RaiseLineErrors(std::uint32_t kCeBits);
+  // The driver counts errors on the line: adds `counts` to the line counters, flags the
+  // error kinds that moved and raises their events, as a UART driver does.
+  void CountLineErrors(const LineCounters& counts);
+  // Whether the line keeps counters at all (true at first); without, the device says so.
+  void SetCountersAvailable(bool available);
   // The device goes away: every later call of an open handle fails with EIO, opens with ENOENT.
   void Unplug();
   // The same device is plugged in again: it opens as new; a handle from before stays dead.
   void Replug();
 
   // What the program did with the line, for assertions.
+  struct LineAction {
+    enum Kind { kDtr, kRts, kBreak };
+    Kind kind;
+    bool on;
+    std::int64_t atMs;  // the time source's time of the call
+  };
+  // The calls that set DTR, RTS or the break since the last call, in their order.
+  std::vector<LineAction> TakeLineActions();
+  // The output levels now: from the line settings, then from the calls that set them.
+  bool Dtr() const;
+  bool Rts() const;
+  bool InBreak() const;
   bool IsOpen() const;
   Dcb LastDcb() const;
   CommTimeouts LastTimeouts() const;

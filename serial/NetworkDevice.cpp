@@ -595,6 +595,10 @@ void NetworkDevice::OnSubnegotiation() {
       if ((value & 4) != 0) errors |= kCeRxParity;
       if ((value & 2) != 0) errors |= kCeOverrun;
       errors_ |= errors;
+      if ((errors & kCeBreak) != 0) ++counters_.brk;
+      if ((errors & kCeFrame) != 0) ++counters_.frame;
+      if ((errors & kCeRxParity) != 0) ++counters_.parity;
+      if ((errors & kCeOverrun) != 0) ++counters_.overrun;
       if ((errors & kCeBreak) != 0) events_ |= kEvBreak & mask_;
       if ((errors & ~kCeBreak) != 0) events_ |= kEvErr & mask_;
       break;
@@ -1026,6 +1030,50 @@ int NetworkDevice::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   stat->inQue = static_cast<std::uint32_t>(rx_.size());
   int queued = 0;
   stat->outQue = ioctl(socket_, TIOCOUTQ, &queued) == 0 ? static_cast<std::uint32_t>(queued) : 0;
+  return 0;
+}
+
+int NetworkDevice::SendControl(Key key, std::uint32_t value, const char* what) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+    failureDetail_.clear();
+    if (address_.kind == NetworkAddress::Kind::kRaw) {
+      failureDetail_ = std::string("a raw TCP port (socket://) cannot ") + what +
+                       "; name the server rfc2217:// for that";
+      return ENOTSUP;
+    }
+  }
+  std::uint64_t generation = 0;
+  const int rc = SendSetting(kSetControl, {static_cast<std::uint8_t>(value)}, &generation, key);
+  std::lock_guard lock(mutex_);
+  if (rc != 0) {
+    if (lost_ == 0) failureDetail_ = std::string("cannot ") + what + " on " + address_.Text();
+    return rc;
+  }
+  // What the line now holds: line settings applied later send theirs again only where they
+  // differ from it.
+  if (key < kKeyCount) settings_[key] = {value, true};
+  return 0;
+}
+
+int NetworkDevice::SetDtr(bool on) {
+  return SendControl(kDtr, on ? 8 : 9, on ? "set DTR" : "clear DTR");
+}
+
+int NetworkDevice::SetRts(bool on) {
+  return SendControl(kRts, on ? 11 : 12, on ? "set RTS" : "clear RTS");
+}
+
+int NetworkDevice::SetBreak(bool on) {
+  return SendControl(kKeyCount, on ? 5 : 6, "send a break");
+}
+
+int NetworkDevice::GetLineCounters(LineCounters* counters) {
+  std::lock_guard lock(mutex_);
+  if (lost_ != 0) return lost_;
+  if (address_.kind == NetworkAddress::Kind::kRaw) return ENOTSUP;
+  *counters = counters_;
   return 0;
 }
 

@@ -63,6 +63,12 @@ class NetworkDevice final : public SerialDevice {
   std::string FailureDetail() const override;
   void SetInputNotice(std::size_t level, std::function<void()> notice) override;
   bool TellsOfInput() const override { return true; }
+  // SET-CONTROL on an RFC 2217 port; a raw TCP port has no lines to set.
+  int SetDtr(bool on) override;
+  int SetRts(bool on) override;
+  int SetBreak(bool on) override;
+  // The errors the server has told of in its line-state notices, one for each notice.
+  int GetLineCounters(LineCounters* counters) override;
 
   // The receive queue never holds less than this (as with a local device).
   static constexpr std::size_t kMinQueue = 16 * 1024 * 1024;
@@ -92,6 +98,7 @@ class NetworkDevice final : public SerialDevice {
   void Reply3(std::uint8_t verb, std::uint8_t option);      // mutex held
   int SendRaw(const std::vector<std::uint8_t>& bytes, int timeoutMs);
   void FlushControl();
+  int SendControl(Key key, std::uint32_t value, const char* what);
   int SendSetting(std::uint8_t command, const std::vector<std::uint8_t>& value,
                   std::uint64_t* generation, Key key);
   int AwaitReply(Key key, std::uint64_t generation, const char* what, std::uint32_t* value);
@@ -130,6 +137,7 @@ class NetworkDevice final : public SerialDevice {
   std::uint32_t events_ = 0;
   std::uint64_t waitGeneration_ = 0;
   std::uint32_t modem_ = 0;
+  LineCounters counters_;
 
   // Telnet state.
   enum class ParseState { kData, kIac, kOption, kSub, kSubIac };

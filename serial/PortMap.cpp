@@ -207,17 +207,45 @@ int ResolvePortDevice(const PortMapSources& sources, const std::string& portName
 
 namespace {
 
-// The USB product name above a tty in sysfs: a ttyUSB's device is the converter's port and
-// a ttyACM's the interface, so the USB device that names its product lies a few levels up.
-std::string UsbProductName(const std::string& sysClassTty, const std::string& ttyName) {
+std::string ReadLine(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!in || !std::getline(in, line)) return {};
+  return Trim(line);
+}
+
+// The USB product name and serial number above a tty in sysfs: a ttyUSB's device is the
+// converter's port and a ttyACM's the interface, so the USB device that names them lies a
+// few levels up.
+std::pair<std::string, std::string> UsbDetails(const std::string& sysClassTty,
+                                               const std::string& ttyName) {
   std::string dir = RealPath(sysClassTty + "/" + ttyName + "/device");
   for (int level = 0; level < 4 && dir.size() > 1; ++level) {
-    std::ifstream product(dir + "/product");
-    std::string name;
-    if (product && std::getline(product, name) && !Trim(name).empty()) return Trim(name);
+    const std::string product = ReadLine(dir + "/product");
+    if (!product.empty()) return {product, ReadLine(dir + "/serial")};
     dir = dir.substr(0, dir.find_last_of('/'));
   }
   return {};
+}
+
+std::string BaseName(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+// The tty a local port name stands for ("ttyUSB0"), "" for none or a network port.
+std::string TtyOf(const PortMapSources& sources, const std::string& portName) {
+  if (FindMemoryLine(portName) != nullptr) return {};
+  std::string device;
+  if (ResolvePortDevice(sources, portName, &device) != 0 || device.empty()) return {};
+  if (IsNetworkPortName(device)) return {};
+  return BaseName(RealPath(device));
+}
+
+int LatencyOfTty(const PortMapSources& sources, const std::string& tty) {
+  if (tty.empty()) return -1;
+  const std::string text = ReadLine(sources.usbSerialDevices + "/" + tty + "/latency_timer");
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::atoi(text.c_str());
 }
 
 }  // namespace
@@ -237,13 +265,45 @@ std::string DescribePortDevice(const PortMapSources& sources, const std::string&
   struct stat st {};
   if (stat(device.c_str(), &st) != 0) return device + " (not present)";
   const std::string real = RealPath(device);
-  const std::string product =
-      UsbProductName(sources.sysClassTty, real.substr(real.find_last_of('/') + 1));
-  return product.empty() ? real : real + " (" + product + ")";
+  const std::string tty = BaseName(real);
+  const auto [product, serial] = UsbDetails(sources.sysClassTty, tty);
+  std::vector<std::string> parts;
+  if (!product.empty()) parts.push_back(product);
+  if (!serial.empty()) parts.push_back("serial " + serial);
+  if (const int latency = LatencyOfTty(sources, tty); latency >= 0)
+    parts.push_back("latency " + std::to_string(latency) + " ms");
+  if (parts.empty()) return real;
+  std::string text = real + " (";
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : ", ") + parts[i];
+  return text + ")";
+}
+
+int PortLatencyMs(const PortMapSources& sources, const std::string& portName) {
+  return LatencyOfTty(sources, TtyOf(sources, portName));
+}
+
+std::string LatencyAdvice(int latencyMs) {
+  if (latencyMs <= 1) return {};
+  const std::string ms = std::to_string(latencyMs);
+  return "the adapter holds received bytes up to " + ms +
+         " ms (its latency timer), so every acknowledged transfer waits that long per line; "
+         "set it to 1 ms with a udev rule, for example in "
+         "/etc/udev/rules.d/99-ftdi-latency.rules: ACTION==\"add\", "
+         "SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"";
+}
+
+std::string PortItemText(const PortMapSources& sources, const std::string& portName) {
+  return portName + " = " + DescribePortDevice(sources, portName);
+}
+
+std::string PortItemText(const std::string& portName) {
+  return PortItemText(PortMapSources::System(), portName);
 }
 
 std::string PortDeviceHint(const std::string& portName) {
-  return DescribePortDevice(PortMapSources::System(), portName);
+  const PortMapSources sources = PortMapSources::System();
+  const std::string advice = LatencyAdvice(PortLatencyMs(sources, portName));
+  return DescribePortDevice(sources, portName) + (advice.empty() ? "" : " - " + advice);
 }
 
 }  // namespace kvel

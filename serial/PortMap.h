@@ -9,6 +9,8 @@ namespace kvel {
 struct PortMapSources {
   std::string sysClassTty = "/sys/class/tty";
   std::string devDir = "/dev";
+  // Where usb-serial drivers publish their ports' attributes (the FTDI latency timer).
+  std::string usbSerialDevices = "/sys/bus/usb-serial/devices";
   std::string mapFile;  // empty: no map file
   bool useEnvironment = true;
 
@@ -45,7 +47,18 @@ void ListSerialPortsFrom(const PortMapSources& sources, std::vector<std::string>
 // for a USB adapter, its product name from sysfs ("/dev/ttyUSB0 (FT232R USB
 // UART)"); "in-memory line" for a registered line; "no device" when the name maps to none.
 std::string DescribePortDevice(const PortMapSources& sources, const std::string& portName);
-// The same from the machine's own sources.
+// A USB adapter adds its serial number where it has one and, for an FTDI adapter, the
+// driver's latency timer: "/dev/ttyUSB0 (FT232R USB UART, serial A12B, latency 16 ms)".
+
+// The FTDI driver's latency timer of the adapter behind a port in ms, -1 where there is none.
+int PortLatencyMs(const PortMapSources& sources, const std::string& portName);
+// What a latency timer above 1 ms costs and how to lower it, or "" when it costs nothing.
+std::string LatencyAdvice(int latencyMs);
+
+// The same from the machine's own sources, with the latency advice after " - ".
 std::string PortDeviceHint(const std::string& portName);
+// The visible text of a port in a list: "COM3 = /dev/ttyUSB0 (FT232R USB UART, ...)".
+std::string PortItemText(const PortMapSources& sources, const std::string& portName);
+std::string PortItemText(const std::string& portName);
 
 }  // namespace kvel

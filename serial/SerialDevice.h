@@ -89,6 +89,22 @@ inline constexpr std::uint32_t kEvErr = 0x0080;
 inline constexpr std::uint32_t kEvRing = 0x0100;
 inline constexpr std::uint32_t kEvRx80Full = 0x0400;
 
+// What the driver has counted on the line since the device was opened (or since the driver
+// started counting): characters it could not take in time, characters with a bad frame or
+// parity, breaks, characters lost for want of room in its buffer, and modem-line changes.
+struct LineCounters {
+  std::uint32_t overrun = 0;
+  std::uint32_t frame = 0;
+  std::uint32_t parity = 0;
+  std::uint32_t brk = 0;
+  std::uint32_t bufferOverrun = 0;
+  std::uint32_t cts = 0;
+  std::uint32_t dsr = 0;
+  std::uint32_t ring = 0;
+  std::uint32_t dcd = 0;
+  std::uint32_t Errors() const { return overrun + frame + parity + bufferOverrun; }
+};
+
 // An open serial device. The port component is its only user; every call returns
 // 0 on success or the platform error code (an errno value) on failure.
 class SerialDevice {
@@ -111,6 +127,14 @@ class SerialDevice {
   // CancelWait() (from another thread) or SetCommMask(0) ends the wait with events 0.
   virtual int WaitCommEvent(std::uint32_t* events) = 0;
   virtual void CancelWait() = 0;
+  // Raise or drop the DTR and RTS outputs, and start or end a break (the output held at
+  // space). ENOTSUP: the device has no such line (a plain socket port, a pseudo-terminal),
+  // with the reason in FailureDetail.
+  virtual int SetDtr(bool on) = 0;
+  virtual int SetRts(bool on) = 0;
+  virtual int SetBreak(bool on) = 0;
+  // The driver's line counters; ENOTSUP where the driver keeps none.
+  virtual int GetLineCounters(LineCounters* counters) = 0;
   // Why the last failed call failed, in words for the user, or empty.
   virtual std::string FailureDetail() const { return {}; }
   // Calls `notice` from the device's own thread when its receive queue reaches `level`

@@ -4,6 +4,8 @@
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -55,7 +58,44 @@ Clock::time_point After(Clock::time_point from, std::uint64_t ms) {
   return from + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
 }
 
+// The kernel's "no such ioctl" before it reaches the program as ENOTTY.
+constexpr int kNoIoctlCommand = 515;
+constexpr int kModemMask = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG;
+
+// The signal that ends a thread's wait in TIOCMIWAIT: a handler that does nothing,
+// installed without SA_RESTART, so the interrupted ioctl returns EINTR.
+int WakeSignal() {
+  static const int signal = SIGRTMIN + 5;
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(signal, &action, nullptr);
+  });
+  return signal;
+}
+
+class TtyModemLines final : public ModemLines {
+ public:
+  TtyModemLines() { WakeSignal(); }
+  int Get(int fd, int* bits) override { return ioctl(fd, TIOCMGET, bits) == 0 ? 0 : errno; }
+  int WaitChange(int fd, int mask) override { return ioctl(fd, TIOCMIWAIT, mask) == 0 ? 0 : errno; }
+  void Interrupt(std::thread& waiter) override {
+    pthread_kill(waiter.native_handle(), WakeSignal());
+  }
+};
+
 }  // namespace
+
+std::unique_ptr<ModemLines> SystemModemLines() {
+  return std::make_unique<TtyModemLines>();
+}
+
+bool ModemWaitRefused(int code) {
+  return code == ENOTTY || code == EINVAL || code == kNoIoctlCommand || code == ENOSYS;
+}
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   if (this != &other) Reset(other.Release());
@@ -68,13 +108,14 @@ void UniqueFd::Reset(int fd) {
 }
 
 int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
-                        std::string* lockNote) {
+                        std::string* lockNote, std::unique_ptr<ModemLines> lines) {
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return errno;
   const std::string real = resolved;
   std::free(resolved);
 
   std::unique_ptr<TermiosDevice> dev(new TermiosDevice());
+  dev->lines_ = lines ? std::move(lines) : SystemModemLines();
   if (const int rc = dev->lock_.Acquire(real); rc != 0) return rc;
   if (lockNote != nullptr) *lockNote = dev->lock_.IgnoredStale();
   dev->fd_.Reset(open(real.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -112,6 +153,7 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
   if (!dev->wakeFd_.Valid()) return errno;
   TermiosDevice* raw = dev.get();
   dev->reader_ = std::thread([raw] { raw->ReaderLoop(); });
+  dev->modemWaiter_ = std::thread([raw] { raw->ModemWaitLoop(); });
   *device = std::move(dev);
   return 0;
 }
@@ -124,10 +166,13 @@ TermiosDevice::~TermiosDevice() {
   }
   eventCv_.notify_all();
   dataCv_.notify_all();
+  StopModemWaiter();
   if (reader_.joinable()) {
     Wake();
     reader_.join();
   }
+  // A break left on would hold the far end's line at space after the program has gone.
+  if (breakOn_) ioctl(fd_.Get(), TIOCCBRK);
   if (exclusive_) ioctl(fd_.Get(), TIOCNXCL);
   // Whatever is still held off must not keep the close waiting.
   if (!pseudoTerminal_) tcflush(fd_.Get(), TCOFLUSH);
@@ -152,9 +197,48 @@ void TermiosDevice::MarkLost(int code) {
   eventCv_.notify_all();
 }
 
+void TermiosDevice::ModemWaitLoop() {
+  while (!modemWaiterStop_) {
+    const int rc = lines_->WaitChange(fd_.Get(), kModemMask);
+    if (modemWaiterStop_) break;
+    if (rc == EINTR) continue;
+    // A change, a refusal (the reader polls from now on) or a device that has gone (the
+    // reader finds that itself): the reader looks at the lines in any case.
+    if (rc != 0) {
+      {
+        std::lock_guard lock(mutex_);
+        if (ModemWaitRefused(rc)) modemWaitRefused_ = true;
+      }
+      Wake();
+      break;
+    }
+    Wake();
+  }
+  std::lock_guard lock(mutex_);
+  modemWaiterDone_ = true;
+  modemWaiterCv_.notify_all();
+}
+
+void TermiosDevice::StopModemWaiter() {
+  if (!modemWaiter_.joinable()) return;
+  modemWaiterStop_ = true;
+  std::unique_lock lock(mutex_);
+  while (!modemWaiterDone_) {
+    // Told again until it has ended: an interrupt just before the wait began is lost.
+    lines_->Interrupt(modemWaiter_);
+    modemWaiterCv_.wait_for(lock, std::chrono::milliseconds(2));
+  }
+  lock.unlock();
+  modemWaiter_.join();
+}
+
 bool TermiosDevice::NeedsTick() const {
   constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing | kEvErr | kEvBreak;
-  return txPending_ || ((mask_ & kLineEvents) != 0 && !(modemUnsupported_ && countersUnsupported_));
+  // Where the driver wakes the waiter on every modem-line change, the lines need no polling;
+  // the error counters move with received bytes, which wake the reader anyway.
+  const bool linesWatched = !modemWaitRefused_ && !modemWaiterDone_ && !modemUnsupported_;
+  return txPending_ || ((mask_ & kLineEvents) != 0 &&
+                        !(modemUnsupported_ && countersUnsupported_) && !linesWatched);
 }
 
 bool TermiosDevice::InputThrottled() const {
@@ -372,7 +456,7 @@ void TermiosDevice::Deliver(const std::uint8_t* data, std::size_t count) {
 
 bool TermiosDevice::ModemLine(int bit, bool* on) {
   int status = 0;
-  if (ioctl(fd_.Get(), TIOCMGET, &status) != 0) return false;
+  if (lines_->Get(fd_.Get(), &status) != 0) return false;
   *on = (status & bit) != 0;
   return true;
 }
@@ -414,8 +498,8 @@ void TermiosDevice::PollLines() {
   if ((mask_ & (kEvErr | kEvBreak | kEvRing)) != 0) PollCounters();
   if ((mask_ & (kEvCts | kEvDsr | kEvRlsd | kEvRing)) != 0 && !modemUnsupported_) {
     int status = 0;
-    if (ioctl(fd_.Get(), TIOCMGET, &status) != 0) {
-      if (Unsupported(errno)) modemUnsupported_ = true;
+    if (const int rc = lines_->Get(fd_.Get(), &status); rc != 0) {
+      if (Unsupported(rc)) modemUnsupported_ = true;
       return;
     }
     const auto now = static_cast<std::uint32_t>(status);
@@ -742,7 +826,7 @@ int TermiosDevice::GetModemStatus(std::uint32_t* status) {
   }
   *status = 0;
   int bits = 0;
-  if (ioctl(fd_.Get(), TIOCMGET, &bits) != 0) return Unsupported(errno) ? 0 : errno;
+  if (const int rc = lines_->Get(fd_.Get(), &bits); rc != 0) return Unsupported(rc) ? 0 : rc;
   if ((bits & TIOCM_CTS) != 0) *status |= kMsCtsOn;
   if ((bits & TIOCM_DSR) != 0) *status |= kMsDsrOn;
   if ((bits & TIOCM_RNG) != 0) *status |= kMsRingOn;
@@ -760,7 +844,7 @@ int TermiosDevice::SetCommMask(std::uint32_t mask) {
     events_ = rx_.empty() ? 0 : kEvRxChar & mask;
     ++waitGeneration_;
     int status = 0;
-    if (ioctl(fd_.Get(), TIOCMGET, &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);
+    if (lines_->Get(fd_.Get(), &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);
     countersValid_ = false;
     PollCounters();
   }
@@ -792,6 +876,67 @@ void TermiosDevice::CancelWait() {
     ++waitGeneration_;
   }
   eventCv_.notify_all();
+}
+
+int TermiosDevice::SetOutput(int bit, bool on) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+    failureDetail_.clear();
+  }
+  if (ioctl(fd_.Get(), on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
+  const int rc = errno;
+  if (!Unsupported(rc)) return rc;
+  std::lock_guard lock(mutex_);
+  failureDetail_ = pseudoTerminal_ ? "a pseudo-terminal has no modem lines"
+                                   : "the driver of this device cannot set its modem lines";
+  return ENOTSUP;
+}
+
+int TermiosDevice::SetDtr(bool on) {
+  return SetOutput(TIOCM_DTR, on);
+}
+
+int TermiosDevice::SetRts(bool on) {
+  return SetOutput(TIOCM_RTS, on);
+}
+
+int TermiosDevice::SetBreak(bool on) {
+  std::lock_guard lock(mutex_);
+  if (lost_ != 0) return lost_;
+  failureDetail_.clear();
+  // A pseudo-terminal takes the request and sends nothing: saying so beats a silent no-op.
+  if (pseudoTerminal_) {
+    failureDetail_ = "a pseudo-terminal cannot send a break";
+    return ENOTSUP;
+  }
+  if (ioctl(fd_.Get(), on ? TIOCSBRK : TIOCCBRK) != 0) {
+    const int rc = errno;
+    if (!Unsupported(rc)) return rc;
+    failureDetail_ = "the driver of this device cannot send a break";
+    return ENOTSUP;
+  }
+  breakOn_ = on;
+  return 0;
+}
+
+int TermiosDevice::GetLineCounters(LineCounters* counters) {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ != 0) return lost_;
+  }
+  serial_icounter_struct ic{};
+  if (ioctl(fd_.Get(), TIOCGICOUNT, &ic) != 0) return Unsupported(errno) ? ENOTSUP : errno;
+  counters->overrun = static_cast<std::uint32_t>(ic.overrun);
+  counters->frame = static_cast<std::uint32_t>(ic.frame);
+  counters->parity = static_cast<std::uint32_t>(ic.parity);
+  counters->brk = static_cast<std::uint32_t>(ic.brk);
+  counters->bufferOverrun = static_cast<std::uint32_t>(ic.buf_overrun);
+  counters->cts = static_cast<std::uint32_t>(ic.cts);
+  counters->dsr = static_cast<std::uint32_t>(ic.dsr);
+  counters->ring = static_cast<std::uint32_t>(ic.rng);
+  counters->dcd = static_cast<std::uint32_t>(ic.dcd);
+  return 0;
 }
 
 std::string PermissionHint(const std::string& devicePath) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,6 +38,29 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// How a device reads its modem inputs and waits for them to change: the tty's TIOCMGET and
+// TIOCMIWAIT, or a stand-in for tests (a pseudo-terminal has no modem lines).
+class ModemLines {
+ public:
+  virtual ~ModemLines() = default;
+  // The TIOCM_* bits of the lines now; 0 or an errno value.
+  virtual int Get(int fd, int* bits) = 0;
+  // Blocks until one of the lines in `mask` changes: 0 then, EINTR when interrupted, another
+  // errno value when the driver refuses (ENOTTY, EINVAL) or the device has gone.
+  virtual int WaitChange(int fd, int mask) = 0;
+  // Makes a WaitChange in progress on `waiter` return EINTR soon; may be called again and
+  // again until it has (a call just before the wait begins is lost).
+  virtual void Interrupt(std::thread& waiter) = 0;
+};
+
+// The tty's own: the interrupt is a signal of the program's without SA_RESTART to the
+// waiting thread, as neither a close nor a restartable signal ends TIOCMIWAIT.
+std::unique_ptr<ModemLines> SystemModemLines();
+
+// Whether a wait for modem-line changes was refused by the driver (and the lines must be
+// polled instead).
+bool ModemWaitRefused(int code);
+
 // A serial device behind a Linux tty, with the behaviour of a classic serial driver:
 // a reader thread drains the tty into a receive queue of its own as bytes arrive,
 // decodes marked errors and breaks, and records line events and modem-line changes.
@@ -46,7 +70,7 @@ class TermiosDevice final : public SerialDevice {
   // (EBUSY when the device is in use). `lockNote`, when given, receives what the lock
   // passed over (a stale lock file it could not remove), for the hint of a failure.
   static int Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
-                  std::string* lockNote = nullptr);
+                  std::string* lockNote = nullptr, std::unique_ptr<ModemLines> lines = nullptr);
   ~TermiosDevice() override;
 
   int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;
@@ -63,6 +87,10 @@ class TermiosDevice final : public SerialDevice {
   std::string FailureDetail() const override;
   void SetInputNotice(std::size_t level, std::function<void()> notice) override;
   bool TellsOfInput() const override { return true; }
+  int SetDtr(bool on) override;
+  int SetRts(bool on) override;
+  int SetBreak(bool on) override;
+  int GetLineCounters(LineCounters* counters) override;
 
   // The receive queue never holds less than this, whatever SetupComm asks: a program
   // that reads every 100 ms takes 160 MB/s before the device is held back. The queue
@@ -74,6 +102,9 @@ class TermiosDevice final : public SerialDevice {
  private:
   TermiosDevice() = default;
   void ReaderLoop();
+  void ModemWaitLoop();
+  void StopModemWaiter();
+  int SetOutput(int bit, bool on);
   void Wake();
   bool TakeNoticeDue();                                                 // mutex held
   void CheckNoticeRearm();                                              // mutex held
@@ -96,6 +127,14 @@ class TermiosDevice final : public SerialDevice {
   UniqueFd wakeFd_;
   DeviceLock lock_;
   std::thread reader_;
+  std::unique_ptr<ModemLines> lines_;
+  // Waits for modem-line changes where the driver can; the reader then polls no lines.
+  std::thread modemWaiter_;
+  std::atomic<bool> modemWaiterStop_{false};
+  bool modemWaiterDone_ = false;  // mutex_
+  std::condition_variable modemWaiterCv_;
+  bool modemWaitRefused_ = false;  // mutex_
+  bool breakOn_ = false;           // mutex_
 
   // Held by the reader across its read of the tty, and by a purge of the input: taken
   // before `mutex_` when both are held.

@@ -1,5 +1,6 @@
 #include "CPortCtlSelect.h"
 
+#include <QAbstractItemView>
 #include <vector>
 
 #include "serial/PortMap.h"
@@ -11,9 +12,18 @@ QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The list's case-insensitive search; -1 when the text is not listed.
+// The list's case-insensitive search, by the value an item stands for (a port's name, its
+// text showing the device beside it) or else by its text; -1 when it is not listed.
 int FindItem(const QComboBox* items, const std::string& text) {
-  return items->findText(Latin1(text), Qt::MatchFixedString);
+  const int byValue = items->findData(Latin1(text), Qt::UserRole, Qt::MatchFixedString);
+  return byValue >= 0 ? byValue : items->findText(Latin1(text), Qt::MatchFixedString);
+}
+
+// The value of an item: its stored one where it has one, else its text.
+std::string ItemValue(const QComboBox* items, int index) {
+  const QVariant value = items->itemData(index, Qt::UserRole);
+  const QString text = value.isValid() ? value.toString() : items->itemText(index);
+  return text.toLatin1().toStdString();
 }
 
 template <typename E>
@@ -39,10 +49,13 @@ void TComSelect::FillItems() {
       std::vector<std::string> ports;
       ListSerialPorts(ports);
       for (const std::string& name : ports) {
-        items_->addItem(Latin1(name));
-        // Which device the name stands for, shown as the item's hint.
+        // Which device the name stands for, in the item's text (the name is its value) and,
+        // with what the user may want to change about it, in its hint.
+        items_->addItem(Latin1(PortItemText(name)), Latin1(name));
         items_->setItemData(items_->count() - 1, Latin1(PortDeviceHint(name)), Qt::ToolTipRole);
       }
+      // The open list is as wide as its texts, however narrow the closed box.
+      items_->view()->setMinimumWidth(items_->view()->sizeHintForColumn(0) + 24);
       break;
     }
     case cpBaudRate:
@@ -152,7 +165,7 @@ void TComSelect::ShowPortValue() {
   // The held value is the item's, so an unchanged dialog writes back what the port has.
   const bool autoApply = autoApply_;
   autoApply_ = false;
-  TakeText(items_->itemText(index).toLatin1().toStdString());
+  TakeText(ItemValue(items_, index));
   autoApply_ = autoApply;
 }
 
@@ -191,7 +204,7 @@ void TComComboBox::SetComProperty(TComProperty value) {
 }
 
 std::string TComComboBox::Text() const {
-  return currentIndex() < 0 ? std::string() : currentText().toLatin1().toStdString();
+  return currentIndex() < 0 ? std::string() : ItemValue(this, currentIndex());
 }
 
 void TComComboBox::SetText(const std::string& text) {
@@ -205,7 +218,7 @@ void TComComboBox::ShowPortValue() {
 
 void TComComboBox::ItemPicked(int index) {
   if (index < 0) return;
-  select_.TakeText(itemText(index).toLatin1().toStdString());
+  select_.TakeText(ItemValue(this, index));
   if (OnChange) OnChange(*this);
 }
 

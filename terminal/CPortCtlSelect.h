@@ -64,7 +64,8 @@ class TComComboBox : public QComboBox {
   void SetComProperty(TComProperty value);
   bool AutoApply() const { return select_.AutoApply(); }
   void SetAutoApply(bool value) { select_.SetAutoApply(value); }
-  // The selected item's text, "" when none is selected.
+  // The selected item's value (a port's name; the other settings' text), "" when none is
+  // selected.
   std::string Text() const;
   // Selects the item equal to `text` (letter case ignored); nothing happens when none is.
   void SetText(const std::string& text);

@@ -165,7 +165,7 @@ TEST_F(UnitSetupTest, AbsentComItemsAreDisabledButAStoredOneStaysSelected) {
     const char* device;
   } rows[] = {{4, 3, "COM4 = no device"},
               {0, -1, ""},
-              {9, 3, "COM4 = no device"},
+              {9, -1, "COM9 = no device"},  // beyond the four items: the full choice holds it
               {1, 0, "COM1 = in-memory line"}};
   for (const auto& row : rows) {
     ComPortNumber = row.stored;

@@ -60,3 +60,52 @@ TEST(DeviceHint, PathProductNotPresentAndNoDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DeviceHint, SerialNumberLatencyTimerAndItsAdvice) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const fs::path root = dir.path().toStdString();
+  // Two FTDI adapters: one with the driver's default latency, one already at 1 ms.
+  fs::create_directories(root / "dev");
+  for (const char* tty : {"ttyUSB0", "ttyUSB1"}) {
+    const fs::path usb = root / "devices/usb1" / (std::string("1-") + tty);
+    fs::create_directories(usb / "1-1:1.0" / tty);
+    std::ofstream(usb / "product") << "FT232R USB UART\n";
+    std::ofstream(usb / "serial") << "A10K" << tty[6] << "\n";
+    fs::create_directories(root / "sys/class/tty" / tty);
+    fs::create_directory_symlink(usb / "1-1:1.0" / tty, root / "sys/class/tty" / tty / "device");
+    fs::create_directories(root / "sys/bus/usb-serial/devices" / tty);
+    std::ofstream(root / "dev" / tty);
+  }
+  std::ofstream(root / "sys/bus/usb-serial/devices/ttyUSB0/latency_timer") << "16\n";
+  std::ofstream(root / "sys/bus/usb-serial/devices/ttyUSB1/latency_timer") << "1\n";
+  kvel::PortMapSources sources;
+  sources.sysClassTty = (root / "sys/class/tty").string();
+  sources.devDir = (root / "dev").string();
+  sources.usbSerialDevices = (root / "sys/bus/usb-serial/devices").string();
+  sources.useEnvironment = false;
+
+  const std::string dev = fs::canonical(root / "dev").string();
+  EXPECT_EQ(kvel::PortItemText(sources, "COM1"),
+            "COM1 = " + dev + "/ttyUSB0 (FT232R USB UART, serial A10K0, latency 16 ms)");
+  EXPECT_EQ(kvel::PortItemText(sources, "COM2"),
+            "COM2 = " + dev + "/ttyUSB1 (FT232R USB UART, serial A10K1, latency 1 ms)");
+  EXPECT_EQ(kvel::PortLatencyMs(sources, "COM1"), 16);
+  EXPECT_EQ(kvel::PortLatencyMs(sources, "COM2"), 1);
+  EXPECT_EQ(kvel::PortLatencyMs(sources, "COM3"), -1);
+
+  const std::string advice = kvel::LatencyAdvice(16);
+  EXPECT_NE(advice.find("16 ms"), std::string::npos) << advice;
+  EXPECT_NE(advice.find("acknowledged transfer waits that long per line"), std::string::npos)
+      << advice;
+  EXPECT_NE(advice.find("ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
+                        "ATTR{latency_timer}=\"1\""),
+            std::string::npos)
+      << advice;
+  EXPECT_EQ(kvel::LatencyAdvice(1), "");
+  EXPECT_EQ(kvel::LatencyAdvice(-1), "");
+}
+
+}  // namespace

@@ -50,7 +50,9 @@ class WatchedPort : public TComPort {
 };
 
 void Pick(QComboBox* list, const char* text) {
-  const int target = list->findText(QString::fromLatin1(text));
+  // A port's item shows its device beside the name; the name is the item's value.
+  int target = list->findData(QString::fromLatin1(text));
+  if (target < 0) target = list->findText(QString::fromLatin1(text));
   ASSERT_GE(target, 0) << text;
   if (list->currentIndex() < 0) QTest::keyClick(list, Qt::Key_Home);
   while (list->currentIndex() < target) QTest::keyClick(list, Qt::Key_Down);
@@ -113,6 +115,11 @@ TEST_F(PortSetup, ShowsThePortsSettingsAndTheDialogLayout) {
     EXPECT_EQ(d.Combo4->itemText(1).toStdString(), "1.5");
     EXPECT_EQ(d.Combo6->itemText(3).toStdString(), "Custom");
     EXPECT_EQ(d.Combo1->toolTip().toStdString(), "in-memory line");
+    // Every listed port, its device in the visible text; the name is what the port takes.
+    const int com8 = d.Combo1->findData(QStringLiteral("COM8"));
+    ASSERT_GE(com8, 0);
+    EXPECT_EQ(d.Combo1->itemText(com8).toStdString(), "COM8 = in-memory line");
+    EXPECT_EQ(d.Combo1->currentText().toStdString(), "COM7 = in-memory line");
     EXPECT_TRUE(d.Button1->isDefault());
     for (const QWidget* child : d.findChildren<QWidget*>()) {
       if (child->parentWidget() == nullptr || !child->isVisible()) continue;
