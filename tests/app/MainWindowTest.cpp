@@ -192,7 +192,7 @@ TEST_F(MainWindowTest, TheStoredEmulationIsInForceFromTheStartAndAnswersNoQuerie
 }
 
 // What the terminal makes of "ab", ESC D, "c": VT52 moves left (a c), VT100 goes down a row
-// (ab, then c below the b), no emulation shows the sequence's letter.
+// (ab, then c below the b), without one the ESC is dropped and its letter shows.
 std::string AfterEscD(kvel::TComTerminal& terminal) {
   terminal.ClearScreen();
   terminal.PutText("ab\033Dc");
@@ -204,12 +204,12 @@ std::string AfterEscD(kvel::TComTerminal& terminal) {
 TEST_F(MainWindowTest, ChangingTheUnitTypeAppliesThatTypesEmulation) {
   WriteIni(
       "[QN4100I]\r\nTerminal Emulation=0\r\n[GRV]\r\nTerminal Emulation=2\r\n"
-      "[HLVX]\r\nTerminal Emulation=3\r\n[Zorvdrive]\r\nTerminal Emulation=1\r\n"
+      "[KQB2/RQM2]\r\nTerminal Emulation=3\r\n[Zorvdrive]\r\nTerminal Emulation=1\r\n"
       "[MU/XMUIndexers]\r\nTerminal Emulation=7\r\n");
   TForm1& form = Start();
   kvel::TComTerminal& terminal = *form.ComTerminal1;
   EXPECT_EQ(terminal.Emulation(), kvel::teNone);
-  EXPECT_EQ(AfterEscD(terminal), "ab\033Dc");
+  EXPECT_EQ(AfterEscD(terminal), "abDc");
 
   form.GRV1->trigger();
   EXPECT_EQ(terminal.Emulation(), kvel::teVT52);
@@ -218,7 +218,7 @@ TEST_F(MainWindowTest, ChangingTheUnitTypeAppliesThatTypesEmulation) {
   form.QN4100I1->trigger();
   EXPECT_EQ(terminal.Emulation(), kvel::teNone);
 
-  form.HLVX1->trigger();  // VT100
+  form.RQMKQB21->trigger();  // VT100
   EXPECT_EQ(terminal.Emulation(), kvel::teVT100orANSI);
   EXPECT_EQ(AfterEscD(terminal), "ab\r\n  c");
 
