@@ -110,8 +110,8 @@ std::string Compare(const ExpectedScreen& ours, const ExpectedScreen& expected) 
 }
 
 bool Same(const ExpectedScreen& ours, const ExpectedScreen& expected) {
-  return ours.columns == expected.columns && ours.row == expected.row &&
-         ours.col == expected.col && ours.text == expected.text && ours.attrs == expected.attrs;
+  return ours.columns == expected.columns && ours.row == expected.row && ours.col == expected.col &&
+         ours.text == expected.text && ours.attrs == expected.attrs;
 }
 
 enum class Pieces { Whole, Small };
@@ -140,10 +140,9 @@ void Replay(const std::string& name, Pieces pieces) {
       fed += count;
     }
     const ExpectedScreen ours = Shown(term);
-    EXPECT_TRUE(Same(ours, expected))
-        << name << " screen " << n + 1 << " of " << screens.size() << " (at byte "
-        << expected.offset << ")\n"
-        << Compare(ours, expected);
+    EXPECT_TRUE(Same(ours, expected)) << name << " screen " << n + 1 << " of " << screens.size()
+                                      << " (at byte " << expected.offset << ")\n"
+                                      << Compare(ours, expected);
   }
 }
 
