@@ -420,22 +420,9 @@ void TForm1::FormShow() {
   ComTerminal1->PutText(ports);
   Panels[2]->setText(Latin1(ports));
   CaptionPrefix = " KVEL    ";
+  // Reads the unit type's section, whose stored emulation is then in force from the start,
+  // as the unit setup shows it checked.
   PutContrSpec();
-  // The stored emulation is in force from the start, as the unit setup shows it checked.
-  switch (EmulationIndex) {
-    case 0:
-      ComTerminal1->SetEmulation(kvel::teNone);
-      break;
-    case 1:
-    case 3:
-      ComTerminal1->SetEmulation(kvel::teVT100orANSI);
-      break;
-    case 2:
-      ComTerminal1->SetEmulation(kvel::teVT52);
-      break;
-    default:
-      break;
-  }
   SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
   Log("form show end");
 }
@@ -483,8 +470,29 @@ void TForm1::ReadConfig() {
   }
   SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
   Log("rest OK");
+  // Each unit type keeps its own emulation: a change of type (or the first show) brings it
+  // into force before the port is re-opened, so a port that fails to open does not keep the
+  // previous type's emulation on the terminal.
+  ApplyEmulationIndex();
   ApplyPortSettings();
   Log("comport updated, end of INI file");
+}
+
+void TForm1::ApplyEmulationIndex() {
+  switch (EmulationIndex) {
+    case 0:
+      ComTerminal1->SetEmulation(kvel::teNone);
+      break;
+    case 1:
+    case 3:
+      ComTerminal1->SetEmulation(kvel::teVT100orANSI);
+      break;
+    case 2:
+      ComTerminal1->SetEmulation(kvel::teVT52);
+      break;
+    default:
+      break;
+  }
 }
 
 void TForm1::ReportIniReadError(const std::string& error) {

@@ -144,6 +144,9 @@ class TForm1 : public QMainWindow {
   void FormClose();
   void PutContrSpec();
   void ReadConfig();
+  // Gives the terminal the emulation of EmulationIndex (0 TTY, 1 ANSI, 2 VT52, 3 VT100);
+  // any other value leaves it as it is.
+  void ApplyEmulationIndex();
   void WriteConfig();
   // Stores the configuration values into the section of the current unit type (the part of
   // WriteConfig that touches the file).

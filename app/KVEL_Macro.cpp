@@ -360,20 +360,7 @@ void TMacroForm::Button2Click() {
   EmulationIndex = EmuSelect->ItemIndex();
   ReportLogFileProblem();
   if (owner_ == nullptr) return;
-  switch (EmulationIndex) {
-    case 0:
-      owner_->ComTerminal1->SetEmulation(kvel::teNone);
-      break;
-    case 1:
-    case 3:
-      owner_->ComTerminal1->SetEmulation(kvel::teVT100orANSI);
-      break;
-    case 2:
-      owner_->ComTerminal1->SetEmulation(kvel::teVT52);
-      break;
-    default:
-      break;
-  }
+  owner_->ApplyEmulationIndex();
 }
 
 void TMacroForm::ReportLogFileProblem() {

@@ -240,6 +240,9 @@ void TComTerminal::WriteChar(std::uint8_t ch) {
     case 12:
       LineFeed();
       break;
+    case 11:  // VT: a line feed on the VT102 screen, nothing in the other emulations
+      if (emulation_ == teVT100orANSI) LineFeed();
+      break;
     case 13:
       CarriageReturn();
       break;
@@ -511,9 +514,12 @@ void TComTerminal::ReverseLineFeed() {
   }
 }
 
+// With no tab stop to the right the VT102 screen goes to the last column; the other
+// emulations leave the cursor where it is.
 void TComTerminal::Tab() {
-  const int t = buffer_.NextTab(cursorCol_ + 1);
-  if (t != 0) {
+  int t = buffer_.NextTab(cursorCol_ + 1);
+  if (t == 0 && emulation_ == teVT100orANSI) t = columns_;
+  if (t != 0 && t != cursorCol_) {
     cursorCol_ = t;
     wrapPending_ = false;
   }
@@ -661,6 +667,12 @@ void TComTerminal::SetOneMode(bool isPrivate, int mode, bool on) {
     case 1:
       appCursorKeys_ = on;
       break;
+    case 5:  // DECSCNM: the whole screen in reverse video
+      if (screenReverse_ != on) {
+        screenReverse_ = on;
+        MarkAll();
+      }
+      break;
     case 3:
       SetColumns(on ? 132 : 80);
       topMargin_ = 1;
@@ -710,6 +722,10 @@ void TComTerminal::SetCharset(int which, const TParamList* params) {
 void TComTerminal::ResetTerminal() {
   reverse_ = bold_ = underline_ = false;
   appCursorKeys_ = insertMode_ = originMode_ = false;
+  if (screenReverse_) {
+    screenReverse_ = false;
+    MarkAll();
+  }
   wrapLines_ = wrapSetting_;
   topMargin_ = 1;
   bottomMargin_ = rows_;
@@ -1147,6 +1163,8 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
   lastCol = std::min(lastCol, columns_ - viewCol_ + 1);
   lastRow = std::min(lastRow, rows_ - viewRow_ + 1);
 
+  // A reverse screen swaps the colours of every cell, blank ones included.
+  if (screenReverse_) painter.fillRect(area, fontColor_);
   QList<quint32> glyphs;
   QList<QPointF> positions;
   for (int r = firstRow; r <= lastRow; ++r) {
@@ -1175,8 +1193,9 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
       }
       const int x = (start - 1) * cellWidth_;
       const int length = c - start;
-      painter.fillRect(x, y, length * cellWidth_, cellHeight_, FromRgb(cell.Back));
-      painter.setPen(FromRgb(cell.Fore));
+      painter.fillRect(x, y, length * cellWidth_, cellHeight_,
+                       FromRgb(screenReverse_ ? cell.Fore : cell.Back));
+      painter.setPen(FromRgb(screenReverse_ ? cell.Back : cell.Fore));
       QGlyphRun run;
       run.setRawFont(rawFont_);
       run.setGlyphIndexes(glyphs);

@@ -111,6 +111,8 @@ class TComTerminal : public QAbstractScrollArea {
   bool AppCursorKeys() const { return appCursorKeys_; }
   bool InsertMode() const { return insertMode_; }
   bool OriginMode() const { return originMode_; }
+  // DECSCNM: the screen is shown in reverse video (the cells keep their colours).
+  bool ScreenReverse() const { return screenReverse_; }
   // A character went into the last column: the wrap waits for the next printable one.
   bool WrapPending() const { return wrapPending_; }
   int TopMargin() const { return topMargin_; }
@@ -262,6 +264,7 @@ class TComTerminal : public QAbstractScrollArea {
   bool wrapPending_ = false;
   bool insertMode_ = false;
   bool originMode_ = false;
+  bool screenReverse_ = false;
   int topMargin_ = 1;
   int bottomMargin_ = 24;
   std::array<Charset, 2> charsets_{csAscii, csAscii};

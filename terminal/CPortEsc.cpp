@@ -60,6 +60,18 @@ void TEscapeCodes::SplitParams(const char* text, std::size_t length, TParamList&
 // ---- VT100 -------------------------------------------------------------------------------
 
 TFeedResult TEscapeCodesVT100::FeedByte(std::uint8_t byte) {
+  if (FeedPlain(byte)) return frCharacter;
+  // Most bytes of a control sequence are parameter digits and separators: while no
+  // intermediate has come they are only collected, as Decode would, without its tests.
+  if (state_ == kControl && static_cast<unsigned>(byte - 0x30) < 0x10u &&
+      data_.size() + 1 < kMaxSequenceLength) {
+    data_.push_back(static_cast<char>(byte));
+    return frAbsorbed;
+  }
+  return FeedRest(byte);
+}
+
+[[gnu::noinline]] TFeedResult TEscapeCodesVT100::FeedRest(std::uint8_t byte) {
   return Feed(byte, [this](std::uint8_t b) { return Decode(b); });
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kvel {
@@ -95,7 +97,8 @@ class TEscapeCodes {
 
   std::uint8_t Character() const { return character_; }
   TEscapeCode Code() const { return code_; }
-  const std::string& Data() const { return data_; }
+  // The bytes of the last sequence after its ESC.
+  std::string Data() const { return std::string(data_.data(), data_.size()); }
   TParamList& Params() { return params_; }
   const TParamList& Params() const { return params_; }
   bool InSequence() const { return inSequence_; }
@@ -105,6 +108,13 @@ class TEscapeCodes {
   // a sequence is carried out where it stands (handed out as a character while the sequence
   // stays open), CAN and SUB abort the sequence, ESC starts a new one and DEL is ignored
   // everywhere. Every other byte is appended to data_ and `decode` looks at it.
+  // The common case of Feed, for a codec's own fast path: a printable byte outside a sequence.
+  bool FeedPlain(std::uint8_t byte) {
+    if (inSequence_ || byte < 32 || byte == 127) return false;
+    character_ = byte;
+    return true;
+  }
+
   template <class Decode>
   TFeedResult Feed(std::uint8_t byte, Decode decode) {
     if (!inSequence_ && byte >= 32 && byte != 127) {
@@ -146,7 +156,25 @@ class TEscapeCodes {
     return frCode;
   }
 
-  std::string data_;
+  // The bytes of the open sequence, in a fixed array: Feed completes a sequence before it
+  // outgrows kMaxSequenceLength, and appending is then a store and an increment.
+  class SequenceBytes {
+   public:
+    void clear() { size_ = 0; }
+    void push_back(char c) { bytes_[size_++] = c; }
+    std::size_t size() const { return size_; }
+    const char* data() const { return bytes_.data(); }
+    char operator[](std::size_t i) const { return bytes_[i]; }
+    bool operator==(std::string_view text) const {
+      return std::string_view(bytes_.data(), size_) == text;
+    }
+
+   private:
+    std::array<char, kMaxSequenceLength> bytes_{};
+    std::size_t size_ = 0;
+  };
+
+  SequenceBytes data_;
   TParamList params_;
   std::uint8_t state_ = 0;  // the codec's own flags within a sequence, 0 at its start
 
@@ -166,6 +194,8 @@ class TEscapeCodesVT100 : public TEscapeCodes {
   bool InControlSequence() const { return (state_ & kControl) != 0; }
 
  private:
+  // Everything but the fast paths of FeedByte, kept out of line so that those stay short.
+  TFeedResult FeedRest(std::uint8_t byte);
   TEscapeCode Decode(std::uint8_t byte);
   TEscapeCode DecodeEscape(std::uint8_t byte);
   TEscapeCode DecodeControl(char final);

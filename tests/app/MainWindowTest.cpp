@@ -191,6 +191,68 @@ TEST_F(MainWindowTest, TheStoredEmulationIsInForceFromTheStartAndAnswersNoQuerie
   }
 }
 
+// What the terminal makes of "ab", ESC D, "c": VT52 moves left (a c), VT100 goes down a row
+// (ab, then c below the b), without one the ESC is dropped and its letter shows.
+std::string AfterEscD(kvel::TComTerminal& terminal) {
+  terminal.ClearScreen();
+  terminal.PutText("ab\033Dc");
+  return ScreenText(terminal);
+}
+
+// Each unit type keeps its own emulation: selecting a type brings it into force at once,
+// as the first show does, not only after the unit setup is confirmed again.
+TEST_F(MainWindowTest, ChangingTheUnitTypeAppliesThatTypesEmulation) {
+  WriteIni(
+      "[QN4100I]\r\nTerminal Emulation=0\r\n[GRV]\r\nTerminal Emulation=2\r\n"
+      "[KQB2/RQM2]\r\nTerminal Emulation=3\r\n[Zorvdrive]\r\nTerminal Emulation=1\r\n"
+      "[MU/XMUIndexers]\r\nTerminal Emulation=7\r\n");
+  TForm1& form = Start();
+  kvel::TComTerminal& terminal = *form.ComTerminal1;
+  EXPECT_EQ(terminal.Emulation(), kvel::teNone);
+  EXPECT_EQ(AfterEscD(terminal), "abDc");
+
+  form.GRV1->trigger();
+  EXPECT_EQ(terminal.Emulation(), kvel::teVT52);
+  EXPECT_EQ(AfterEscD(terminal), "ac");
+
+  form.QN4100I1->trigger();
+  EXPECT_EQ(terminal.Emulation(), kvel::teNone);
+
+  form.RQMKQB21->trigger();  // VT100
+  EXPECT_EQ(terminal.Emulation(), kvel::teVT100orANSI);
+  EXPECT_EQ(AfterEscD(terminal), "ab\r\n  c");
+
+  form.GRV1->trigger();
+  form.ZorvDrive1->trigger();  // ANSI
+  EXPECT_EQ(terminal.Emulation(), kvel::teVT100orANSI);
+
+  form.GRV1->trigger();
+  form.RQMKQB11->trigger();  // no section: the default index 1, ANSI
+  EXPECT_EQ(EmulationIndex, 1);
+  EXPECT_EQ(terminal.Emulation(), kvel::teVT100orANSI);
+
+  form.GRV1->trigger();
+  form.MUXMU1->trigger();  // an index out of range leaves the emulation as it was
+  EXPECT_EQ(EmulationIndex, 7);
+  EXPECT_EQ(terminal.Emulation(), kvel::teVT52);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// The emulation is applied before the port is opened again, so a port that cannot be opened
+// does not leave the previous type's emulation on the terminal.
+TEST_F(MainWindowTest, AUnitTypeWhosePortCannotBeOpenedStillGetsItsEmulation) {
+  std::unique_ptr<kvel::SerialDevice> other;
+  ASSERT_EQ(line_->Open(&other), 0);  // another program holds the line
+  WriteIni("[QN4100I]\r\nTerminal Emulation=3\r\n[GRV]\r\nTerminal Emulation=2\r\n");
+  TForm1& form = Start();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(form.ComTerminal1->Emulation(), kvel::teVT100orANSI);
+  form.GRV1->trigger();
+  EXPECT_EQ(boxes_.size(), 2u);
+  EXPECT_FALSE(form.ComPort1.Connected());
+  EXPECT_EQ(form.ComTerminal1->Emulation(), kvel::teVT52);
+}
+
 TEST_F(MainWindowTest, SwitchingUnitTypesLoadsEachOwnSectionAndOverwritesAllValues) {
   WriteIni(
       "[QN4100I]\r\nBaudrate=4800\r\nAlt0 Macro=Q\r\nRepeat delay=11\r\nTerminal Emulation=0\r\n"

@@ -100,10 +100,21 @@ TEST_F(Terminal, LineFeedAndFormFeedScrollOnTheLastRowKeepingTheColumn) {
     EXPECT_EQ(Row(23), "....low");
     EXPECT_EQ(Row(24), "");
   }
-  term.PutText("\r\a\x0b");
+  // VT moves nothing in the TTY and VT52 emulations; on the VT102 screen it is a line feed.
+  for (TTermEmulation emulation : {teNone, teVT52}) {
+    term.SetEmulation(emulation);
+    term.PutText("\r\a\x0b");
+    EXPECT_EQ(Cursor(), Pos(1, 24)) << emulation;
+    EXPECT_EQ(Row(23), "....low");
+    EXPECT_EQ(Row(24), "");
+  }
+  term.SetEmulation(teVT100orANSI);
+  term.PutText("mid\r\x0b");
   EXPECT_EQ(Cursor(), Pos(1, 24));
-  EXPECT_EQ(Row(23), "....low");
-  EXPECT_EQ(Row(24), "");
+  EXPECT_EQ(Row(23), "mid");
+  term.MoveCursor(3, 5);
+  term.PutText("\x0b");
+  EXPECT_EQ(Cursor(), Pos(3, 6));
 }
 
 TEST_F(Terminal, TabGoesToTheNextStopOrStays) {
@@ -111,10 +122,20 @@ TEST_F(Terminal, TabGoesToTheNextStopOrStays) {
     int from;
     int to;
   } rows[] = {{1, 9}, {9, 17}, {8, 9}, {73, 73}, {74, 74}, {80, 80}};
+  for (TTermEmulation emulation : {teNone, teVT52}) {
+    term.SetEmulation(emulation);
+    for (auto row : rows) {
+      term.MoveCursor(row.from, 1);
+      term.PutText("\t");
+      EXPECT_EQ(term.CursorCol(), row.to) << row.from << " " << emulation;
+    }
+  }
+  // The VT102 screen goes to the last column when no stop is to the right.
+  term.SetEmulation(teVT100orANSI);
   for (auto row : rows) {
     term.MoveCursor(row.from, 1);
     term.PutText("\t");
-    EXPECT_EQ(term.CursorCol(), row.to) << row.from;
+    EXPECT_EQ(term.CursorCol(), row.from >= 73 ? 80 : row.to) << row.from;
   }
   // Setting and clearing stops by sequence.
   term.MoveCursor(5, 1);
@@ -125,6 +146,9 @@ TEST_F(Terminal, TabGoesToTheNextStopOrStays) {
   term.PutText("\033[g\r\t");
   EXPECT_EQ(term.CursorCol(), 9);
   term.PutText("\033[3g\r\t");
+  EXPECT_EQ(term.CursorCol(), 80);
+  term.SetEmulation(teNone);  // the stops stay cleared; without one the cursor stays
+  term.PutText("\r\t");
   EXPECT_EQ(term.CursorCol(), 1);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -203,6 +204,39 @@ TEST(Vt102Reset, ResetsEverythingTheHostCanChange) {
   term.PutText("\033[5;5H\0338");
   EXPECT_EQ(term.CursorCol(), 1);
   EXPECT_EQ(term.CursorRow(), 1);
+}
+
+// DECSCNM shows the whole screen in reverse video, blank cells and written ones alike, and
+// leaves the cells as they are; reset mode and RIS bring the normal screen back.
+TEST(Vt102ReverseScreen, SwapsTheColoursOfTheWholeScreen) {
+  TComTerminal term;
+  term.SetCaret(tcNone);
+  term.SetColor(Qt::white);
+  term.SetFontColor(Qt::black);
+  term.show();
+  auto pixel = [&term](int col, int row) {
+    QApplication::processEvents();
+    const QImage image = term.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return QColor(image.pixel((col - 1) * term.CellWidth(), (row - 1) * term.CellHeight()));
+  };
+  term.PutText("\033[7mR\033[m N");
+  EXPECT_EQ(pixel(1, 1), QColor(Qt::black));  // the reverse cell
+  EXPECT_EQ(pixel(3, 1), QColor(Qt::white));
+  EXPECT_EQ(pixel(5, 3), QColor(Qt::white));  // blank
+
+  term.PutText("\033[?5h");
+  EXPECT_TRUE(term.ScreenReverse());
+  EXPECT_EQ(pixel(1, 1), QColor(Qt::white));
+  EXPECT_EQ(pixel(3, 1), QColor(Qt::black));
+  EXPECT_EQ(pixel(5, 3), QColor(Qt::black));
+  EXPECT_EQ(term.Buffer().Cell(3, 1).Back, 0xFFFFFFu);  // the cells keep their colours
+
+  term.PutText("\033[?5l");
+  EXPECT_FALSE(term.ScreenReverse());
+  EXPECT_EQ(pixel(5, 3), QColor(Qt::white));
+  term.PutText("\033[?5h\033c");
+  EXPECT_FALSE(term.ScreenReverse());
+  EXPECT_EQ(pixel(5, 3), QColor(Qt::white));
 }
 
 TEST(Vt102Graphics, CopyTextDrawsLinesWithAsciiAndTheCellKnowsItsGlyph) {
