@@ -537,6 +537,13 @@ void TCustomComPort::DispatchEvents(TComEvents events, const std::atomic<bool>& 
     }
     return;
   }
+  // A received byte that no handler or link takes up is left for the owner's own reads
+  // (which also take the error word and tally its losses for the error handler). Handing
+  // each arrival over would wake the GUI thread once per read at line rate for nothing.
+  if (!hasLinks_ && !OnRxChar && !OnRxBuf) {
+    events.Erase(evRxChar);
+    if (events.Empty()) return;
+  }
   const std::uint64_t session = session_;
   switch (syncMethod_) {
     case smThreadSync:

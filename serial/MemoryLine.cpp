@@ -209,6 +209,7 @@ class MemoryDevice final : public SerialDevice {
   bool TellsOfInput() const override {
     std::lock_guard lock(s_->mutex);
     return s_->peer == nullptr;
+  }
   int SetDtr(bool on) override {
     std::lock_guard lock(s_->mutex);
     if (Gone()) return EIO;

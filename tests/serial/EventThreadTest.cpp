@@ -334,6 +334,31 @@ TEST(EventDispatch, EventsThatComeWhileABatchWaitsAreMergedIntoTheNext) {
   EXPECT_EQ(heard, (std::vector<std::string>{"rx3", "error", "rx3", "ring"}));
 }
 
+TEST(EventDispatch, ArrivalsThatNoHandlerTakesUpAreNotHandedOverButErrorsStillAre) {
+  auto line = std::make_shared<kvel::MemoryLine>();
+  kvel::RegisterMemoryLine("COM8", line);
+  HandOffCounter handOffs;
+  int errorsHeard = 0;
+  {
+    WatchedPort port;
+    port.SetPort("COM8");
+    port.OnError = [&](TCustomComPort&, TComErrors) { ++errorsHeard; };
+    port.OpenPort();
+    for (const char* bytes : {"a", "b", "c"}) {
+      const int before = port.batches;
+      line->Send(bytes);
+      ASSERT_TRUE(WaitFor([&] { return port.batches > before; }));
+    }
+    EXPECT_EQ(handOffs.Wakes(), 0);  // the window's thread was not woken for the bytes
+    EXPECT_EQ(port.PendingInput(), 3);
+    line->RaiseLineErrors(kvel::kCeOverrun);
+    ASSERT_TRUE(ServeUntil([&] { return errorsHeard == 1; }));
+    EXPECT_EQ(handOffs.Wakes(), 1);
+    port.ClosePort();
+  }
+  kvel::UnregisterMemoryLine("COM8");
+}
+
 TEST(EventMask, EventSetsAndPlatformBits) {
   EXPECT_EQ(kvel::EventSetToMask(kAllComEvents.Bits()), 0x05FFu);
   EXPECT_EQ(kvel::EventSetToMask(TComEvents{evRLSD}.Bits()), 0x0020u);
