@@ -53,7 +53,8 @@ void TForm1::CreateLineIndicators() {
   ModemPanel->setFixedWidth(96);
   ErrorPanel = new QLabel(StatusBar1);
   ErrorPanel->setObjectName(QStringLiteral("StatusPanel4"));
-  ErrorPanel->setMinimumWidth(50);
+  // Empty until an error is counted; it then takes its room from the information panel.
+  ErrorPanel->setMinimumWidth(0);
   ErrorPanel->setStyleSheet(QStringLiteral("QLabel { color: #c00000; }"));
   for (QLabel* panel : {ModemPanel, ErrorPanel}) {
     panel->setFrameShape(QFrame::Panel);

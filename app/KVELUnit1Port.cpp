@@ -15,13 +15,6 @@
 #include "ui/ErrorDisplay.h"
 #include "ui/Shutdown.h"
 
-namespace {
-
-constexpr int kPanel0Width = 115;
-constexpr int kPanelMargin = 10;
-
-}  // namespace
-
 void TForm1::ShowPortState() {
   std::string text;
   if (ComPort1.Connected()) {
@@ -39,20 +32,8 @@ void TForm1::ShowPortState() {
   const QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
   panel->setText(shown);
   panel->setToolTip(ComPort1.Connected() ? QString() : shown);
-  // The settings fit the panel's own width; a state takes what room the bar has left, and the
-  // whole text stays in the tool tip.
-  int width = kPanel0Width;
-  if (!ComPort1.Connected()) {
-    int others = 0;
-    for (const QLabel* label : StatusBar1->findChildren<QLabel*>()) {
-      if (label != panel && label->objectName().startsWith(QStringLiteral("StatusPanel")))
-        others += label->width() + kPanelMargin;
-    }
-    const int room = std::max(kPanel0Width, StatusBar1->width() - others - kPanelMargin);
-    width = std::clamp(panel->fontMetrics().horizontalAdvance(shown) + kPanelMargin, kPanel0Width,
-                       room);
-  }
-  panel->setFixedWidth(width);
+  // The panel grows with a state's longer text as far as the bar allows (see StatusPanel);
+  // the whole text stays in the tool tip.
 }
 
 std::int32_t TForm1::ReadPort(std::string& received) {

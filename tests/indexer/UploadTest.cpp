@@ -147,6 +147,15 @@ TEST_F(UploadTest, TwelveLinesWithTheShortLineRules) {
   EXPECT_EQ(writes[1], "100 N1 H13\\n\\r");
   EXPECT_EQ(writes[2], "145 N2 H13\\n\\r");  // 25 ms, then one 20 ms pass per line
   EXPECT_EQ(writes[400], std::to_string(100 + 399 * 45) + " N400 H13\\n\\r");
+  for (std::size_t i = 1; i < writes.size(); ++i) {
+    const std::string want =
+        std::to_string(100 + (i - 1) * 45) + " N" + std::to_string(i) + " H13\\n\\r";
+    if (writes[i] != want) {
+      ADD_FAILURE() << "first late request: " << writes[i] << " (expected " << want
+                    << "), before it: " << writes[i - 1];
+      break;
+    }
+  }
 
   std::vector<std::string> expected = ExpectedProgram(12);
   expected.push_back("N013");  // one short line after a long one; the next is dropped
