@@ -27,7 +27,8 @@ using kvel::test::PtyPair;
 using kvel::test::WaitFor;
 namespace fs = std::filesystem;
 
-namespace {
+// Named, not anonymous: the fixtures below hold one, and a fixture is a class of its own.
+namespace keeper_test {
 
 // A folder of its own, removed with everything in it.
 class ScratchFolder {
@@ -48,6 +49,12 @@ class ScratchFolder {
  private:
   std::string path_;
 };
+
+}  // namespace keeper_test
+
+using keeper_test::ScratchFolder;
+
+namespace {
 
 // Fails the port's next read as a device that has gone does, and hands the loss to the keeper.
 bool NoticeLoss(TCustomComPort& port, PortKeeper& keeper, std::int64_t nowMs) {
