@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include <sys/stat.h>
@@ -239,4 +240,19 @@ void SaveLines(const std::string& path, const std::vector<std::string>& lines) {
   closed = true;
   if (::close(fd) != 0) abandon(errno);
   if (::rename(temporary.c_str(), path.c_str()) != 0) abandon(errno);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
+}
+
+std::string LinesText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " line" : " lines");
 }

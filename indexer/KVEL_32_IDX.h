@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -54,3 +55,9 @@ void ReadProgram(IndexerHost& host, bool withParameters);
 // Writes `lines`, each ended by CR LF, to `path` through a temporary file that replaces the
 // old one only once complete; raises an error naming the file when that fails.
 void SaveLines(const std::string& path, const std::vector<std::string>& lines);
+
+// The names the transfers' status-bar results use: the file name without its folder, the
+// whole path (as given when it cannot be made absolute), and "1 line" / "N lines".
+std::string FileNameOf(const std::string& path);
+std::string AbsolutePath(const std::string& path);
+std::string LinesText(std::size_t count);

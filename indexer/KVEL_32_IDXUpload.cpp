@@ -64,21 +64,6 @@ void DropOwedAcknowledges(std::string* text, int* owed) {
   }
 }
 
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string AbsoluteProgramPath(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  return error ? path : absolute.lexically_normal().string();
-}
-
-std::string Lines(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " line" : " lines");
-}
-
 // Says in the status bar how an upload ended: `say` builds the text for a file name.
 template <typename Say>
 void ShowResult(IndexerHost& host, const std::string& path, Say say) {
@@ -127,11 +112,11 @@ void ReadLParameters(IndexerHost& host) {
   try {
     SaveLines(kLParamFileName, LParamList);
   } catch (const std::exception&) {
-    ShowResult(host, AbsoluteProgramPath(kLParamFileName),
+    ShowResult(host, AbsolutePath(kLParamFileName),
                [&](const std::string& file) { return read + " read, " + file + " not written"; });
     throw;
   }
-  ShowResult(host, AbsoluteProgramPath(kLParamFileName),
+  ShowResult(host, AbsolutePath(kLParamFileName),
              [&](const std::string& file) { return "Saved " + file + ": " + read; });
   port.SendText("L50 0\r");
   // A program that is ending keeps the stop, so that an upload around this one ends too.
@@ -221,7 +206,7 @@ void ReadProgram(IndexerHost& host, bool withParameters) {
   }
   const std::optional<std::string> path =
       host.RunSaveDialog("TavorSerie Files (*.PGM)|*.PGM", "PGM");
-  std::string counts = Lines(lines.size());
+  std::string counts = LinesText(lines.size());
   if (withParameters) {
     counts += " (" + std::to_string(parameterLines) + " parameter, " +
               std::to_string(lines.size() - parameterLines) + " program)";

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "IndexerHost.h"
+#include "KVEL_32_IDX.h"
 #include "KVEL_Text.h"
 #include "KVEL_Var.h"
 #include "serial/CPort.h"
@@ -101,21 +102,6 @@ std::optional<FileProblem> ReadProgramFile(const std::string& path, std::string*
 bool FileExists(const std::string& path) {
   std::error_code error;
   return !path.empty() && std::filesystem::exists(path, error);
-}
-
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string AbsolutePath(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  return error ? path : absolute.lexically_normal().string();
-}
-
-std::string Lines(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " line" : " lines");
 }
 
 // The dialogue stops when Cancel (or a time-out) cleared RunFlag or the program is ending.
@@ -240,9 +226,9 @@ void TToIDX_Form::ShowSendResult(const std::string& path, std::size_t lines,
                                  const std::string& failure) {
   const auto say = [&](const std::string& file) {
     const std::string program = "Program " + file;
-    const std::string sent = std::to_string(acknowledged_) + " of " + Lines(lines) + " sent";
+    const std::string sent = std::to_string(acknowledged_) + " of " + LinesText(lines) + " sent";
     if (!failure.empty()) return program + " stopped, " + sent + ": " + failure;
-    if (RunFlag == 1 && !kvel::ShutdownRequested()) return program + " sent: " + Lines(lines);
+    if (RunFlag == 1 && !kvel::ShutdownRequested()) return program + " sent: " + LinesText(lines);
     if (cancelled_ || kvel::ShutdownRequested()) return program + " cancelled, " + sent;
     if (!eraseAcknowledged_) return program + " not sent: the unit did not confirm the erase";
     return program + " stopped, " + sent + ": the unit did not answer";
