@@ -8,17 +8,14 @@
 
 #include "KVELUnit1.h"
 #include "ui/Clock.h"
+#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
 
 namespace {
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QAction* AddLineItem(QMenu* menu, const char* name, const char* caption, bool checkable) {
-  auto* action = new QAction(QString::fromLatin1(caption), menu);
-  action->setObjectName(QString::fromLatin1(name));
+  auto* action = new QAction(QString::fromToQt(caption), menu);
+  action->setObjectName(QString::fromToQt(name));
   action->setCheckable(checkable);
   action->setProperty(kHelpContextProperty, 1400);
   menu->addAction(action);
@@ -115,8 +112,8 @@ void TForm1::ShowLineState() {
     ModemPanel->setToolTip({});
     return;
   }
-  ModemPanel->setText(Latin1(ModemText(signals)));
-  ModemPanel->setToolTip(Latin1(ModemHint(signals)));
+  ModemPanel->setText(kvel::ToQt(ModemText(signals)));
+  ModemPanel->setToolTip(kvel::ToQt(ModemHint(signals)));
 
   const std::uint32_t total = counts.Errors();
   if (total == 0) {
@@ -142,10 +139,11 @@ void TForm1::ShowLineState() {
         std::string(detail.empty() ? "" : ", ") + kind.name + " " + std::to_string(kind.count);
   }
   if (named > 1) text = " Line errors " + std::to_string(total);
-  ErrorPanel->setText(Latin1(text));
-  ErrorPanel->setToolTip(Latin1(std::string("Line errors since the port was opened (") +
-                                (counted ? "counted by the driver" : "reported by the device") +
-                                "): " + detail + ". Received data has been lost or corrupted."));
+  ErrorPanel->setText(kvel::ToQt(text));
+  ErrorPanel->setToolTip(kvel::ToQt(std::string("Line errors since the port was opened (") +
+                                    (counted ? "counted by the driver" : "reported by the device") +
+                                    "): " + detail +
+                                    ". Received data has been lost or corrupted."));
 }
 
 void TForm1::UpdateLineCommands() {

@@ -23,10 +23,19 @@
 #include "WindowSupport.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
+#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
+#include "ui/Form.h"
 #include "ui/HelpViewer.h"
 
 namespace {
+
+using kvel::AddButton;
+using kvel::AddCheckBox;
+using kvel::AddGroup;
+using kvel::AddLabel;
+using kvel::CentreOver;
+using kvel::ToQt;
 
 const QColor kInputOn(255, 255, 0);
 const QColor kInputOff(128, 0, 0);
@@ -186,12 +195,10 @@ std::string DriveErrorText(int number) {
 
 TZorvIOForm::TZorvIOForm(IoTestHost& host, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
-  setObjectName(QStringLiteral("ZorvIOForm"));
   setWindowTitle(QStringLiteral(" Zorvdrive I/O test"));
   setProperty("helpContext", 100);
-  UseWindowFont(this);
+  kvel::FixForm(this, "ZorvIOForm", 472, 236);
   CreateControls();
-  setFixedSize(472, 236);
   InputStates.assign(kMaxInputs, '0');
   OutputPending.assign(kMaxOutputs, '0');
 }
@@ -204,7 +211,7 @@ void TZorvIOForm::CreateControls() {
   int x = 8;
   for (const auto& [member, caption] : modeButtons) {
     auto* button = new QToolButton(this);
-    button->setText(QString::fromLatin1(caption));
+    button->setText(ToQt(caption));
     button->setCheckable(true);
     button->setGeometry(x, 8, 68, 24);
     modes->addButton(button);
@@ -232,11 +239,11 @@ void TZorvIOForm::CreateControls() {
 
   for (std::size_t i = 0; i < IN.size(); ++i) {
     IN[i] = new TDopjeNew(this);
-    IN[i]->setObjectName(QString::fromLatin1("IN" + std::to_string(i + 1)));
+    IN[i]->setObjectName(QString::fromStdString("IN" + std::to_string(i + 1)));
   }
   for (std::size_t i = 0; i < OUT.size(); ++i) {
     OUT[i] = new QCheckBox(this);
-    OUT[i]->setObjectName(QString::fromLatin1("OUT" + std::to_string(i + 1)));
+    OUT[i]->setObjectName(QString::fromStdString("OUT" + std::to_string(i + 1)));
     OUT[i]->setProperty("tag", static_cast<int>(i) + 1);
     OUT[i]->resize(16, 16);
     const int k = static_cast<int>(i) + 1;
@@ -552,7 +559,7 @@ void TZorvIOForm::ReadBcd() {
   const std::size_t dot = text.find('.');
   text = dot == std::string::npos ? std::string() : text.substr(0, dot);
   if (text.size() < 7) text.insert(0, 7 - text.size(), '0');
-  Label2->setText(Latin1(" " + sign + text + " "));
+  Label2->setText(ToQt(" " + sign + text + " "));
 }
 
 void TZorvIOForm::ReadEncoder() {
@@ -565,7 +572,7 @@ void TZorvIOForm::ReadEncoder() {
     return;
   }
   const std::string sign = value >= 0 ? "+" : "-";
-  ENC1->setText(Latin1(" " + sign + Fixed(std::fabs(value), 6, 13) + " "));
+  ENC1->setText(ToQt(" " + sign + Fixed(std::fabs(value), 6, 13) + " "));
 }
 
 void TZorvIOForm::ReadAnalog() {
@@ -579,15 +586,15 @@ void TZorvIOForm::ReadAnalog() {
   }
   const std::string sign = value >= 0 ? "+" : "-";
   const double magnitude = std::fabs(value);
-  Label3->setText(Latin1(sign));
-  Label1->setText(Latin1(" " + sign + Fixed(magnitude, 3) + " "));
+  Label3->setText(ToQt(sign));
+  Label1->setText(ToQt(" " + sign + Fixed(magnitude, 3) + " "));
   // 10 V fills the gauge; far larger readings are held to a range an integer can take.
   Analog->SetProgress(static_cast<std::int32_t>(std::nearbyint(std::min(magnitude * 10, 1e9))));
 }
 
 void TZorvIOForm::UpDown1Changing() {
   const double volts = UpDown1->Position() / 100.0;
-  VoltOut->setText(Latin1(Fixed(volts, 2)));
+  VoltOut->setText(ToQt(Fixed(volts, 2)));
   TorqueValue = static_cast<int>(std::nearbyint(volts * 204.8));
 }
 

@@ -13,6 +13,8 @@
 #include <QWidget>
 #include <stdexcept>
 
+#include "Convert.h"
+
 namespace kvel {
 namespace {
 
@@ -67,7 +69,8 @@ QWidget* ShowTextFile(QWidget* owner, const std::string& path) {
   text->setLineWrapMode(QPlainTextEdit::NoWrap);
   text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   // Line ends as the line sends them: CR LF, LF CR or a lone CR each end one line.
-  QString content = QString::fromLatin1(bytes);
+  QString content =
+      ToQt(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   content.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   content.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
   content.replace(u'\r', u'\n');
