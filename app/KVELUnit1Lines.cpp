@@ -42,6 +42,19 @@ std::string ModemHint(TModemSignals signals) {
          state(msRLSD) + ", RI " + state(msRing);
 }
 
+// Switches a modem line; the commands show the line's state afterwards, also when switching
+// fails.
+template <typename Toggle>
+void ToggleModemLine(TForm1& form, Toggle toggle) {
+  try {
+    toggle();
+  } catch (...) {
+    form.UpdateLineCommands();
+    throw;
+  }
+  form.UpdateLineCommands();
+}
+
 }  // namespace
 
 void TForm1::CreateLineIndicators() {
@@ -158,25 +171,11 @@ void TForm1::UpdateLineCommands() {
 }
 
 void TForm1::DTR1Click() {
-  const bool on = !ComPort1.DTRState();
-  try {
-    ComPort1.SetDTR(on);
-  } catch (...) {
-    UpdateLineCommands();
-    throw;
-  }
-  UpdateLineCommands();
+  ToggleModemLine(*this, [this] { ComPort1.SetDTR(!ComPort1.DTRState()); });
 }
 
 void TForm1::RTS1Click() {
-  const bool on = !ComPort1.RTSState();
-  try {
-    ComPort1.SetRTS(on);
-  } catch (...) {
-    UpdateLineCommands();
-    throw;
-  }
-  UpdateLineCommands();
+  ToggleModemLine(*this, [this] { ComPort1.SetRTS(!ComPort1.RTSState()); });
 }
 
 void TForm1::SendBreak1Click() {

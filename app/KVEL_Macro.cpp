@@ -21,12 +21,6 @@
 
 namespace {
 
-using kvel::AddButton;
-using kvel::AddEdit;
-using kvel::AddLabel;
-using kvel::FromQt;
-using kvel::ToQt;
-
 constexpr int kClientWidth = 420;
 constexpr int kClientHeight = 333;
 constexpr int kRowTop = 20;  // first macro row inside the group
@@ -51,13 +45,13 @@ TMacroForm::TMacroForm(TForm1* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), owner_(owner) {
   kvel::FixForm(this, "MacroForm", kClientWidth, kClientHeight);
 
-  Label1 = AddLabel(this, "Label1", "Editor", QRect(8, 10, 48, 16));
-  Edit1 = AddEdit(this, "Edit1", QRect(60, 8, 318, 21));
-  KiesEditor = AddButton(this, "KiesEditor", "..", QRect(384, 8, 28, 21), "Choose editor");
-  Label18 = AddLabel(this, "Label18", "LogFile ", QRect(8, 36, 48, 16));
-  Edit3 = AddEdit(this, "Edit3", QRect(60, 34, 318, 21));
+  Label1 = kvel::AddLabel(this, "Label1", "Editor", QRect(8, 10, 48, 16));
+  Edit1 = kvel::AddEdit(this, "Edit1", QRect(60, 8, 318, 21));
+  KiesEditor = kvel::AddButton(this, "KiesEditor", "..", QRect(384, 8, 28, 21), "Choose editor");
+  Label18 = kvel::AddLabel(this, "Label18", "LogFile ", QRect(8, 36, 48, 16));
+  Edit3 = kvel::AddEdit(this, "Edit3", QRect(60, 34, 318, 21));
   KiesLogFile =
-      AddButton(this, "KiesLogFile", "..", QRect(384, 34, 28, 21), "Select a log filename");
+      kvel::AddButton(this, "KiesLogFile", "..", QRect(384, 34, 28, 21), "Select a log filename");
 
   COMSelect = kvel::AddRadioGroup(this, "COMSelect", " COM Port ", {"COM1", "COM2", "COM3", "COM4"},
                                   2, QRect(8, 60, 128, 72));
@@ -72,24 +66,25 @@ TMacroForm::TMacroForm(TForm1* owner)
   for (std::size_t n = 0; n < TextLabels.size(); ++n) {
     const int top = kRowTop + kRowStep * static_cast<int>(n);
     const std::string alt = "Alt " + std::to_string(n);
-    AltLabels[n] = AddLabel(GroupBox1, kAltLabelNames[n], alt.c_str(), QRect(8, top, 40, 14));
-    TextLabels[n] = AddLabel(GroupBox1, kTextLabelNames[n], "", QRect(kTextLeft, top, 341, 14));
+    AltLabels[n] = kvel::AddLabel(GroupBox1, kAltLabelNames[n], alt.c_str(), QRect(8, top, 40, 14));
+    TextLabels[n] =
+        kvel::AddLabel(GroupBox1, kTextLabelNames[n], "", QRect(kTextLeft, top, 341, 14));
     for (QLabel* label : {AltLabels[n], TextLabels[n]}) {
       label->setProperty(kTagProperty, static_cast<int>(n));
       label->installEventFilter(this);
     }
   }
-  Edit2 = AddEdit(GroupBox1, "Edit2", QRect(kTextLeft, kRowTop, kEditWidth, 14));
+  Edit2 = kvel::AddEdit(GroupBox1, "Edit2", QRect(kTextLeft, kRowTop, kEditWidth, 14));
   Edit2->setFrame(false);
   Edit2->raise();
   Edit2->installEventFilter(this);
 
   const int buttonTop = GroupBox1->geometry().bottom() + 4;
-  Button2 = AddButton(this, "Button2", "OK", QRect(kClientWidth / 2 - 84, buttonTop, 75, 25),
-                      "Save changes and exit");
-  Button3 = AddButton(this, "Button3", "Cancel", QRect(kClientWidth / 2 + 9, buttonTop, 75, 25),
-                      "Cancel all changes");
-  PortDevice = AddLabel(this, "PortDevice", "", QRect(150, 137, 262, 14));
+  Button2 = kvel::AddButton(this, "Button2", "OK", QRect(kClientWidth / 2 - 84, buttonTop, 75, 25),
+                            "Save changes and exit");
+  Button3 = kvel::AddButton(this, "Button3", "Cancel",
+                            QRect(kClientWidth / 2 + 9, buttonTop, 75, 25), "Cancel all changes");
+  PortDevice = kvel::AddLabel(this, "PortDevice", "", QRect(150, 137, 262, 14));
   PortDevice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   PortChoice = new QComboBox(COMSelect);
   PortChoice->setObjectName(QStringLiteral("PortChoice"));
@@ -114,15 +109,16 @@ TMacroForm::TMacroForm(TForm1* owner)
 void TMacroForm::FormCreate() {
   Edit2->resize(Edit2->width(), 14);
   row_ = 0;
-  for (std::size_t n = 0; n < TextLabels.size(); ++n) TextLabels[n]->setText(ToQt(MacroText[n]));
-  Edit1->setText(ToQt(EditorPath));
+  for (std::size_t n = 0; n < TextLabels.size(); ++n)
+    TextLabels[n]->setText(kvel::ToQt(MacroText[n]));
+  Edit1->setText(kvel::ToQt(EditorPath));
   Edit2->setText(TextLabels[0]->text());
-  Edit3->setText(ToQt(LogFileName));
+  Edit3->setText(kvel::ToQt(LogFileName));
   for (int i = 0; i < COMSelect->Count(); ++i) {
     const std::string name = "COM" + std::to_string(i + 1);
     const bool present = std::find(PortList.begin(), PortList.end(), name) != PortList.end();
     COMSelect->Item(i)->setEnabled(present);
-    COMSelect->Item(i)->setToolTip(ToQt(kvel::PortDeviceHint(name)));
+    COMSelect->Item(i)->setToolTip(kvel::ToQt(kvel::PortDeviceHint(name)));
   }
   FillPortChoice();
   COMSelect->SetItemIndex(ComPortNumber >= 1 && ComPortNumber <= 4 ? ComPortNumber - 1 : -1);
@@ -147,8 +143,8 @@ void TMacroForm::FillPortChoice() {
   PortChoice->clear();
   for (const int n : numbers) {
     const std::string name = "COM" + std::to_string(n);
-    PortChoice->addItem(ToQt(kvel::PortItemText(name)), n);
-    PortChoice->setItemData(PortChoice->count() - 1, ToQt(kvel::PortDeviceHint(name)),
+    PortChoice->addItem(kvel::ToQt(kvel::PortItemText(name)), n);
+    PortChoice->setItemData(PortChoice->count() - 1, kvel::ToQt(kvel::PortDeviceHint(name)),
                             Qt::ToolTipRole);
   }
   PortChoice->view()->setMinimumWidth(PortChoice->view()->sizeHintForColumn(0) + 24);
@@ -178,13 +174,13 @@ void TMacroForm::ShowPortDevice() {
     return;
   }
   const std::string name = "COM" + std::to_string(n);
-  PortDevice->setText(ToQt(kvel::PortItemText(name)));
-  PortDevice->setToolTip(ToQt(kvel::PortDeviceHint(name)));
+  PortDevice->setText(kvel::ToQt(kvel::PortItemText(name)));
+  PortDevice->setToolTip(kvel::ToQt(kvel::PortDeviceHint(name)));
 }
 
 void TMacroForm::FormShow() {
   kvel::CentreOver(this, owner_);
-  setWindowTitle(ToQt((" Unit Setup -- " + UnitCaption).substr(0, 50)));
+  setWindowTitle(kvel::ToQt((" Unit Setup -- " + UnitCaption).substr(0, 50)));
   Edit3->resize(Edit3->width(), 20);
   Edit1->resize(Edit1->width(), 20);
   // Which settings file OK writes: beside the program, or the user's own when that one
@@ -247,7 +243,7 @@ void TMacroForm::KiesEditorClick() {
   kvel::FileDialogRequest request;
   request.filter = "Text Editor (*.EXE)|*.EXE";
   request.defaultExt = "EXE";
-  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit1->setText(ToQt(*chosen));
+  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit1->setText(kvel::ToQt(*chosen));
 }
 
 void TMacroForm::KiesLogFileClick() {
@@ -256,15 +252,16 @@ void TMacroForm::KiesLogFileClick() {
   request.save = true;
   request.filter = "terminal log files (*.LOG)|*.LOG";
   request.defaultExt = "LOG";
-  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit3->setText(ToQt(*chosen));
+  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit3->setText(kvel::ToQt(*chosen));
 }
 
 void TMacroForm::Button2Click() {
   EditToLabel();
-  for (std::size_t n = 0; n < TextLabels.size(); ++n) MacroText[n] = FromQt(TextLabels[n]->text());
-  EditorPath = FromQt(Edit1->text());
-  LogFileName = LogFileNameWithExtension(FromQt(Edit3->text()));
-  if (owner_ != nullptr) owner_->SpeedButton3->setToolTip(ToQt("Log file = " + LogFileName));
+  for (std::size_t n = 0; n < TextLabels.size(); ++n)
+    MacroText[n] = kvel::FromQt(TextLabels[n]->text());
+  EditorPath = kvel::FromQt(Edit1->text());
+  LogFileName = LogFileNameWithExtension(kvel::FromQt(Edit3->text()));
+  if (owner_ != nullptr) owner_->SpeedButton3->setToolTip(kvel::ToQt("Log file = " + LogFileName));
   ComPortNumber = ChosenPort();
   if (const int baud = BaudSelect->ItemIndex(); baud >= 0)
     BaudValue = kMacroBaudRates[static_cast<std::size_t>(baud)];

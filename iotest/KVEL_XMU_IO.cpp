@@ -14,19 +14,10 @@
 #include "WindowSupport.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
-#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
-#include "ui/Form.h"
 #include "ui/HelpViewer.h"
 
 namespace {
-
-using kvel::AddButton;
-using kvel::AddCheckBox;
-using kvel::AddGroup;
-using kvel::AddLabel;
-using kvel::CentreOver;
-using kvel::ToQt;
 
 constexpr int kHelpContext = 5100;
 constexpr int kNoResult = 999;

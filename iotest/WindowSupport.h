@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ui/Convert.h"
+#include "ui/Form.h"
+
 // Small helpers the test windows share.
 
 // Whether the program is ending while a window's loop runs: a shutdown has been requested,
@@ -27,3 +30,11 @@ class NestingCount {
  private:
   int& count_;
 };
+
+// The form helpers and the text conversion, as the test windows call them.
+using kvel::AddButton;
+using kvel::AddCheckBox;
+using kvel::AddGroup;
+using kvel::AddLabel;
+using kvel::CentreOver;
+using kvel::ToQt;

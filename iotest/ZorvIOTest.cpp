@@ -23,19 +23,10 @@
 #include "WindowSupport.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
-#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
-#include "ui/Form.h"
 #include "ui/HelpViewer.h"
 
 namespace {
-
-using kvel::AddButton;
-using kvel::AddCheckBox;
-using kvel::AddGroup;
-using kvel::AddLabel;
-using kvel::CentreOver;
-using kvel::ToQt;
 
 const QColor kInputOn(255, 255, 0);
 const QColor kInputOff(128, 0, 0);

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +58,12 @@ void CentreOnScreen(QWidget* window) {
     window->move(area.x() + (area.width() - window->width()) / 2,
                  area.y() + (area.height() - window->height()) / 2);
   }
+}
+
+bool ClosedByEsc(QWidget* window, const QKeyEvent* event) {
+  if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) return false;
+  window->close();
+  return true;
 }
 
 void SetTabOrder(std::initializer_list<QWidget*> order) {

@@ -9,6 +9,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QDialog;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,6 +31,8 @@ void FixForm(QWidget* form, const char* name, int width, int height, bool progra
 void CentreOver(QWidget* window, const QWidget* owner, int down = 0);
 // Places `window` in the middle of the primary screen's work area.
 void CentreOnScreen(QWidget* window);
+// Closes `window` on a plain Esc; true when it did, so the key needs no other handling.
+bool ClosedByEsc(QWidget* window, const QKeyEvent* event);
 // Tab order along the controls as listed.
 void SetTabOrder(std::initializer_list<QWidget*> order);
 
@@ -75,6 +78,14 @@ class TRadioGroup : public QGroupBox {
   std::vector<QRadioButton*> buttons_;
   int columns_;
 };
+
+// Sets a property a control paints: it repaints only when the value changes.
+template <typename T>
+void RepaintOnChange(QWidget& control, T& property, const T& value) {
+  if (property == value) return;
+  property = value;
+  control.update();
+}
 
 // A radio group at `at` with its items arranged, item `selected` chosen (-1: none).
 TRadioGroup* AddRadioGroup(QWidget* parent, const char* name, const char* caption,

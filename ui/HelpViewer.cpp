@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "Convert.h"
+#include "Form.h"
 
 namespace kvel {
 namespace {
@@ -146,11 +147,7 @@ class HelpWindow : public QWidget {
  protected:
   // Esc closes the help, whichever of its controls has the focus.
   void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-      close();
-      return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!ClosedByEsc(this, event)) QWidget::keyPressEvent(event);
   }
 
  private:

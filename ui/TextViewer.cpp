@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "Convert.h"
+#include "Form.h"
 
 namespace kvel {
 namespace {
@@ -28,11 +29,7 @@ class TextWindow : public QWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-      close();
-      return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!ClosedByEsc(this, event)) QWidget::keyPressEvent(event);
   }
 };
 
