@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "KVELIndexerHost.h"
@@ -75,6 +77,14 @@ bool SameMessage(const std::exception_ptr& first, const std::exception_ptr& seco
 template <typename Handler>
 auto Guard(TForm1* form, Handler handler) {
   return [form, handler] { kvel::Guarded([form, handler] { (form->*handler)(); }); };
+}
+
+// Each action runs its handler, guarded as above.
+void ConnectCommands(TForm1* form,
+                     std::initializer_list<std::pair<QAction*, void (TForm1::*)()>> commands) {
+  for (const auto& [action, handler] : commands) {
+    QObject::connect(action, &QAction::triggered, form, Guard(form, handler));
+  }
 }
 
 QAction* AddItem(QWidget* owner, const char* name, const char* caption,
@@ -214,13 +224,13 @@ void TForm1::CreateMenus() {
   }
   HLVX1->setEnabled(false);
   Ostrav24Emulator1->setEnabled(false);
-  connect(RQMKQB11, &QAction::triggered, this, Guard(this, &TForm1::RQMKQB11Click));
-  connect(RQMKQB21, &QAction::triggered, this, Guard(this, &TForm1::RQMKQB21Click));
-  connect(HLVX1, &QAction::triggered, this, Guard(this, &TForm1::HLVX1Click));
-  connect(QN4100I1, &QAction::triggered, this, Guard(this, &TForm1::QN4100I1Click));
-  connect(MUXMU1, &QAction::triggered, this, Guard(this, &TForm1::MUXMU1Click));
-  connect(GRV1, &QAction::triggered, this, Guard(this, &TForm1::GRV1Click));
-  connect(ZorvDrive1, &QAction::triggered, this, Guard(this, &TForm1::ZorvDrive1Click));
+  ConnectCommands(this, {{RQMKQB11, &TForm1::RQMKQB11Click},
+                         {RQMKQB21, &TForm1::RQMKQB21Click},
+                         {HLVX1, &TForm1::HLVX1Click},
+                         {QN4100I1, &TForm1::QN4100I1Click},
+                         {MUXMU1, &TForm1::MUXMU1Click},
+                         {GRV1, &TForm1::GRV1Click},
+                         {ZorvDrive1, &TForm1::ZorvDrive1Click}});
   // F9 opens the "Unit Select" menu.
   QAction* unitSelectKey =
       AddItem(this, "UnitSelectKey", "Unit Select", QKeySequence(Qt::Key_F9), 0);
@@ -779,9 +789,9 @@ void TForm1::ConnectCommands() {
   Load1->setObjectName(kvel::ToQt("Load1"));
   ClearAll1 = PopupMenu1->addAction(kvel::ToQt("Clear All"));
   ClearAll1->setObjectName(kvel::ToQt("ClearAll1"));
-  connect(Save1, &QAction::triggered, this, Guard(this, &TForm1::Save1Click));
-  connect(Load1, &QAction::triggered, this, Guard(this, &TForm1::Load1Click));
-  connect(ClearAll1, &QAction::triggered, this, Guard(this, &TForm1::ClearAll1Click));
+  ConnectCommands(this, {{Save1, &TForm1::Save1Click},
+                         {Load1, &TForm1::Load1Click},
+                         {ClearAll1, &TForm1::ClearAll1Click}});
   // Leaving the edit field would make Qt select the entry matching its text: only the
   // user's choice in the list changes the entry that "R" and auto-repeat send.
   QObject::disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
@@ -794,21 +804,21 @@ void TForm1::ConnectCommands() {
 
   connect(Timer1, &QTimer::timeout, this, Guard(this, &TForm1::Timer1Timer));
   connect(RepeatButton4, &QToolButton::clicked, this, Guard(this, &TForm1::RepeatButton4Click));
-  connect(Repeat1, &QAction::triggered, this, Guard(this, &TForm1::RepeatButton4Click));
-  connect(Autorepeat1, &QAction::triggered, this, Guard(this, &TForm1::Autorepeat1Click));
+  ConnectCommands(this, {{Repeat1, &TForm1::RepeatButton4Click},
+                         {Autorepeat1, &TForm1::Autorepeat1Click},
+                         {RepSetup, &TForm1::RepSetupClick},
+                         {HEXMode1, &TForm1::HEXMode1Click},
+                         {Viewlogfile1, &TForm1::Viewlogfile1Click},
+                         {Copy1, &TForm1::Copy1Click},
+                         {N101, &TForm1::IOButton2Click}});
   for (QAction* item : MacroItems) {
     connect(item, &QAction::triggered, this,
             [this, item] { kvel::Guarded([this, item] { N01Click(item); }); });
   }
-  connect(RepSetup, &QAction::triggered, this, Guard(this, &TForm1::RepSetupClick));
 
-  connect(HEXMode1, &QAction::triggered, this, Guard(this, &TForm1::HEXMode1Click));
   connect(SpeedButton3, &QToolButton::clicked, this, Guard(this, &TForm1::SpeedButton3Click));
-  connect(Viewlogfile1, &QAction::triggered, this, Guard(this, &TForm1::Viewlogfile1Click));
-  connect(Copy1, &QAction::triggered, this, Guard(this, &TForm1::Copy1Click));
 
   connect(IOButton2, &QToolButton::clicked, this, Guard(this, &TForm1::IOButton2Click));
-  connect(N101, &QAction::triggered, this, Guard(this, &TForm1::IOButton2Click));
   connect(ComboBox2, &QComboBox::activated, this, Guard(this, &TForm1::ComboBox2Change));
   connect(StringGrid1, &QTableWidget::cellClicked, this, [this](int row, int column) {
     kvel::Guarded([this, row, column] { StringGrid1Click(row, column); });

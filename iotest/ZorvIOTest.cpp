@@ -109,6 +109,21 @@ void PlaceAbove(QWidget* widget, int centreX, int top) {
   widget->move(centreX - widget->width() / 2, top);
 }
 
+// Moves the first `count` of `controls` into `group`, each above its number in the two
+// numbers labels taken together.
+template <typename Control>
+void PlaceOverNumbers(QGroupBox* group, const QLabel* first, const QLabel* second,
+                      Control* const* controls, std::size_t count) {
+  std::vector<int> centres = NumberCentres(first);
+  const std::vector<int> more = NumberCentres(second);
+  centres.insert(centres.end(), more.begin(), more.end());
+  for (std::size_t i = 0; i < count && i < centres.size(); ++i) {
+    controls[i]->setParent(group);
+    PlaceAbove(controls[i], centres[i], 19);
+    controls[i]->show();
+  }
+}
+
 }  // namespace
 
 TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
@@ -253,14 +268,7 @@ void TZorvIOForm::CreateControls() {
                                .horizontalAdvance(OptoInNumbers->text() + QStringLiteral("    "));
   OptoInNumbers910 = AddLabel(OptoIn, nullptr, "9    10", QRect(after8, 38, 40, 14));
   OptoInNumbers910->adjustSize();
-  std::vector<int> centres = NumberCentres(OptoInNumbers);
-  const std::vector<int> centres910 = NumberCentres(OptoInNumbers910);
-  centres.insert(centres.end(), centres910.begin(), centres910.end());
-  for (std::size_t i = 0; i < 10; ++i) {
-    IN[i]->setParent(OptoIn);
-    PlaceAbove(IN[i], centres[i], 19);
-    IN[i]->show();
-  }
+  PlaceOverNumbers(OptoIn, OptoInNumbers, OptoInNumbers910, IN.data(), 10);
 
   OptoOut = AddGroup(this, "OptoOut", " Opto Out ", QRect(8, 102, 100, 58));
   OptoOut->setProperty("helpContext", 200);
@@ -269,14 +277,7 @@ void TZorvIOForm::CreateControls() {
   OptoOutNumbers34 =
       AddLabel(OptoOut, nullptr, "3    4 ", QRect(10 + OptoOutNumbers12->width() + 8, 38, 40, 14));
   OptoOutNumbers34->adjustSize();
-  std::vector<int> outCentres = NumberCentres(OptoOutNumbers12);
-  const std::vector<int> outCentres34 = NumberCentres(OptoOutNumbers34);
-  outCentres.insert(outCentres.end(), outCentres34.begin(), outCentres34.end());
-  for (std::size_t i = 0; i < 4; ++i) {
-    OUT[i]->setParent(OptoOut);
-    PlaceAbove(OUT[i], outCentres[i], 19);
-    OUT[i]->show();
-  }
+  PlaceOverNumbers(OptoOut, OptoOutNumbers12, OptoOutNumbers34, OUT.data(), 4);
 
   DrvReadyBox = AddGroup(this, "DrvReadyBox", " Drive Enable   ", QRect(116, 102, 104, 58));
   IN[18]->setParent(DrvReadyBox);
