@@ -80,8 +80,8 @@ auto Guard(TForm1* form, Handler handler) {
 }
 
 // Each action runs its handler, guarded as above.
-void ConnectCommands(TForm1* form,
-                     std::initializer_list<std::pair<QAction*, void (TForm1::*)()>> commands) {
+void ConnectActions(TForm1* form,
+                    std::initializer_list<std::pair<QAction*, void (TForm1::*)()>> commands) {
   for (const auto& [action, handler] : commands) {
     QObject::connect(action, &QAction::triggered, form, Guard(form, handler));
   }
@@ -224,13 +224,6 @@ void TForm1::CreateMenus() {
   }
   HLVX1->setEnabled(false);
   Ostrav24Emulator1->setEnabled(false);
-  ConnectCommands(this, {{RQMKQB11, &TForm1::RQMKQB11Click},
-                         {RQMKQB21, &TForm1::RQMKQB21Click},
-                         {HLVX1, &TForm1::HLVX1Click},
-                         {QN4100I1, &TForm1::QN4100I1Click},
-                         {MUXMU1, &TForm1::MUXMU1Click},
-                         {GRV1, &TForm1::GRV1Click},
-                         {ZorvDrive1, &TForm1::ZorvDrive1Click}});
   // F9 opens the "Unit Select" menu.
   QAction* unitSelectKey =
       AddItem(this, "UnitSelectKey", "Unit Select", QKeySequence(Qt::Key_F9), 0);
@@ -789,9 +782,9 @@ void TForm1::ConnectCommands() {
   Load1->setObjectName(kvel::ToQt("Load1"));
   ClearAll1 = PopupMenu1->addAction(kvel::ToQt("Clear All"));
   ClearAll1->setObjectName(kvel::ToQt("ClearAll1"));
-  ConnectCommands(this, {{Save1, &TForm1::Save1Click},
-                         {Load1, &TForm1::Load1Click},
-                         {ClearAll1, &TForm1::ClearAll1Click}});
+  ConnectActions(this, {{Save1, &TForm1::Save1Click},
+                        {Load1, &TForm1::Load1Click},
+                        {ClearAll1, &TForm1::ClearAll1Click}});
   // Leaving the edit field would make Qt select the entry matching its text: only the
   // user's choice in the list changes the entry that "R" and auto-repeat send.
   QObject::disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
@@ -804,13 +797,20 @@ void TForm1::ConnectCommands() {
 
   connect(Timer1, &QTimer::timeout, this, Guard(this, &TForm1::Timer1Timer));
   connect(RepeatButton4, &QToolButton::clicked, this, Guard(this, &TForm1::RepeatButton4Click));
-  ConnectCommands(this, {{Repeat1, &TForm1::RepeatButton4Click},
-                         {Autorepeat1, &TForm1::Autorepeat1Click},
-                         {RepSetup, &TForm1::RepSetupClick},
-                         {HEXMode1, &TForm1::HEXMode1Click},
-                         {Viewlogfile1, &TForm1::Viewlogfile1Click},
-                         {Copy1, &TForm1::Copy1Click},
-                         {N101, &TForm1::IOButton2Click}});
+  ConnectActions(this, {{RQMKQB11, &TForm1::RQMKQB11Click},
+                        {RQMKQB21, &TForm1::RQMKQB21Click},
+                        {HLVX1, &TForm1::HLVX1Click},
+                        {QN4100I1, &TForm1::QN4100I1Click},
+                        {MUXMU1, &TForm1::MUXMU1Click},
+                        {GRV1, &TForm1::GRV1Click},
+                        {ZorvDrive1, &TForm1::ZorvDrive1Click},
+                        {Repeat1, &TForm1::RepeatButton4Click},
+                        {Autorepeat1, &TForm1::Autorepeat1Click},
+                        {RepSetup, &TForm1::RepSetupClick},
+                        {HEXMode1, &TForm1::HEXMode1Click},
+                        {Viewlogfile1, &TForm1::Viewlogfile1Click},
+                        {Copy1, &TForm1::Copy1Click},
+                        {N101, &TForm1::IOButton2Click}});
   for (QAction* item : MacroItems) {
     connect(item, &QAction::triggered, this,
             [this, item] { kvel::Guarded([this, item] { N01Click(item); }); });
