@@ -67,9 +67,9 @@ bool ClosedByEsc(QWidget* window, const QKeyEvent* event) {
 }
 
 void SetTabOrder(std::initializer_list<QWidget*> order) {
-  const QWidget* previous = nullptr;
+  QWidget* previous = nullptr;
   for (QWidget* control : order) {
-    if (previous != nullptr) QWidget::setTabOrder(const_cast<QWidget*>(previous), control);
+    if (previous != nullptr) QWidget::setTabOrder(previous, control);
     previous = control;
   }
 }
