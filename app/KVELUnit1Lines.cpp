@@ -14,8 +14,8 @@
 namespace {
 
 QAction* AddLineItem(QMenu* menu, const char* name, const char* caption, bool checkable) {
-  auto* action = new QAction(QString::fromToQt(caption), menu);
-  action->setObjectName(QString::fromToQt(name));
+  auto* action = new QAction(kvel::ToQt(caption), menu);
+  action->setObjectName(kvel::ToQt(name));
   action->setCheckable(checkable);
   action->setProperty(kHelpContextProperty, 1400);
   menu->addAction(action);

@@ -20,7 +20,7 @@ int FindItem(const QComboBox* items, const std::string& text) {
 std::string ItemValue(const QComboBox* items, int index) {
   const QVariant value = items->itemData(index, Qt::UserRole);
   const QString text = value.isValid() ? value.toString() : items->itemText(index);
-  return text.toToQt().toStdString();
+  return FromQt(text);
 }
 
 template <typename E>
