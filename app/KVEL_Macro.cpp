@@ -179,7 +179,7 @@ void TMacroForm::ShowPortDevice() {
 }
 
 void TMacroForm::FormShow() {
-  kvel::CentreOver(this, owner_);
+  kvel::CentreOver(this, owner_, 0, kvel::Centred::ClientArea);
   setWindowTitle(kvel::ToQt((" Unit Setup -- " + UnitCaption).substr(0, 50)));
   Edit3->resize(Edit3->width(), 20);
   Edit1->resize(Edit1->width(), 20);

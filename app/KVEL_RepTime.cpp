@@ -34,7 +34,7 @@ TForm2::TForm2(QWidget* owner)
 }
 
 void TForm2::FormShow() {
-  kvel::CentreOver(this, owner_, 20);
+  kvel::CentreOver(this, owner_, 20, kvel::Centred::ClientArea);
 }
 
 void TForm2::showEvent(QShowEvent* event) {

@@ -44,10 +44,10 @@ void FixForm(QWidget* form, const char* name, int width, int height, bool progra
   form->setFixedSize(width, height);
 }
 
-void CentreOver(QWidget* window, const QWidget* owner, int down) {
+void CentreOver(QWidget* window, const QWidget* owner, int down, Centred centred) {
   if (owner == nullptr) return;
   const QRect frame = owner->frameGeometry();
-  const QSize own = window->frameGeometry().size();
+  const QSize own = centred == Centred::Frame ? window->frameGeometry().size() : window->size();
   window->move(frame.left() + (frame.width() - own.width()) / 2,
                frame.top() + (frame.height() - own.height()) / 2 + down);
 }

@@ -26,9 +26,14 @@ void UseFormFont(QWidget* form);
 // A window the user cannot resize: `name` as its object name, the program's face unless
 // `programFont` is false, and a client area of `width` x `height`.
 void FixForm(QWidget* form, const char* name, int width, int height, bool programFont = true);
+// How much of a window CentreOver centres: its frame, or only its client area (the setup
+// dialogs, whose frame the window manager adds around the fixed client size).
+enum class Centred { Frame, ClientArea };
 // Places `window` over `owner`: left = owner left + (owner width - width) / 2, top likewise
-// plus `down` pixels, halves truncated toward zero. Nothing happens without an owner.
-void CentreOver(QWidget* window, const QWidget* owner, int down = 0);
+// plus `down` pixels, halves truncated toward zero; the owner is measured by its frame.
+// Nothing happens without an owner.
+void CentreOver(QWidget* window, const QWidget* owner, int down = 0,
+                Centred centred = Centred::Frame);
 // Places `window` in the middle of the primary screen's work area.
 void CentreOnScreen(QWidget* window);
 // Closes `window` on a plain Esc; true when it did, so the key needs no other handling.
