@@ -554,28 +554,25 @@ void TZorvIOForm::ReadBcd() {
   Label2->setText(ToQt(" " + sign + text + " "));
 }
 
-void TZorvIOForm::ReadEncoder() {
-  host_.Port().SendText("EP\r");
+bool TZorvIOForm::ReadDecimal(const char* command, QLabel* errorLabel, double* value) {
+  host_.Port().SendText(command);
   kvel::Wait(100);
   const std::string text = FilterPrintable(Drain());
+  if (text.size() >= 8 && ParseDecimal(text, value)) return true;
+  errorLabel->setText(QStringLiteral(" error "));
+  return false;
+}
+
+void TZorvIOForm::ReadEncoder() {
   double value = 0;
-  if (text.size() < 8 || !ParseDecimal(text, &value)) {
-    Label13->setText(QStringLiteral(" error "));
-    return;
-  }
+  if (!ReadDecimal("EP\r", Label13, &value)) return;
   const std::string sign = value >= 0 ? "+" : "-";
   ENC1->setText(ToQt(" " + sign + Fixed(std::fabs(value), 6, 13) + " "));
 }
 
 void TZorvIOForm::ReadAnalog() {
-  host_.Port().SendText("AN\r");
-  kvel::Wait(100);
-  const std::string text = FilterPrintable(Drain());
   double value = 0;
-  if (text.size() < 8 || !ParseDecimal(text, &value)) {
-    Label1->setText(QStringLiteral(" error "));
-    return;
-  }
+  if (!ReadDecimal("AN\r", Label1, &value)) return;
   const std::string sign = value >= 0 ? "+" : "-";
   const double magnitude = std::fabs(value);
   Label3->setText(ToQt(sign));
