@@ -6,15 +6,10 @@
 #include "KVELProgramFiles.h"
 #include "KVELUnit1.h"
 #include "terminal/CPortCtl.h"
+#include "ui/Convert.h"
 #include "ui/Dialogs.h"
 
-namespace {
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TCustomComPort& KVELIndexerHost::Port() {
   return form_.ComPort1;
@@ -33,7 +28,7 @@ void KVELIndexerHost::PutTerminalText(const std::string& text) {
 }
 
 void KVELIndexerHost::SetUnitStatus(const std::string& text) {
-  form_.Panels[2]->setText(Latin1(text));
+  form_.Panels[2]->setText(kvel::ToQt(text));
 }
 
 void KVELIndexerHost::ClearUnitsList() {
@@ -42,7 +37,7 @@ void KVELIndexerHost::ClearUnitsList() {
 }
 
 void KVELIndexerHost::AddUnitEntry(const std::string& entry) {
-  form_.ComboBox2->addItem(Latin1(entry));
+  form_.ComboBox2->addItem(kvel::ToQt(entry));
   form_.ComboBox2->setCurrentIndex(form_.ComboBox2->count() - 1);
 }
 

@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "KVELIndexerHost.h"
@@ -53,14 +55,6 @@ constexpr int kClientHeight = 412;
 constexpr int kGridColumns = 3;
 constexpr int kGridRows = 17;
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString Text(const char* text) {
-  return QString::fromLatin1(text);
-}
-
 void Log(const char* text) {
   DiagLog(kErrorLogName, text, true);
 }
@@ -85,10 +79,18 @@ auto Guard(TForm1* form, Handler handler) {
   return [form, handler] { kvel::Guarded([form, handler] { (form->*handler)(); }); };
 }
 
+// Each action runs its handler, guarded as above.
+void ConnectActions(TForm1* form,
+                    std::initializer_list<std::pair<QAction*, void (TForm1::*)()>> commands) {
+  for (const auto& [action, handler] : commands) {
+    QObject::connect(action, &QAction::triggered, form, Guard(form, handler));
+  }
+}
+
 QAction* AddItem(QWidget* owner, const char* name, const char* caption,
                  const QKeySequence& shortcut, int helpContext) {
-  auto* action = new QAction(Text(caption), owner);
-  action->setObjectName(Text(name));
+  auto* action = new QAction(kvel::ToQt(caption), owner);
+  action->setObjectName(kvel::ToQt(name));
   if (!shortcut.isEmpty()) action->setShortcut(shortcut);
   if (helpContext != 0) action->setProperty(kHelpContextProperty, helpContext);
   owner->addAction(action);
@@ -96,16 +98,16 @@ QAction* AddItem(QWidget* owner, const char* name, const char* caption,
 }
 
 QMenu* AddMenu(QMenuBar* bar, const char* name, const char* title, int helpContext) {
-  QMenu* menu = bar->addMenu(Text(title));
-  menu->setObjectName(Text(name));
+  QMenu* menu = bar->addMenu(kvel::ToQt(title));
+  menu->setObjectName(kvel::ToQt(name));
   if (helpContext != 0) menu->menuAction()->setProperty(kHelpContextProperty, helpContext);
   return menu;
 }
 
 QToolButton* AddButton(QToolBar* bar, const char* name, const char* caption) {
   auto* button = new QToolButton(bar);
-  button->setObjectName(Text(name));
-  button->setText(Text(caption));
+  button->setObjectName(kvel::ToQt(name));
+  button->setText(kvel::ToQt(caption));
   button->setToolButtonStyle(Qt::ToolButtonTextOnly);
   bar->addWidget(button);
   return button;
@@ -118,10 +120,10 @@ TForm1::TForm1(QWidget* parent)
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint) {
   Form1 = this;
-  setObjectName(Text("Form1"));
-  setWindowTitle(Text("KVEL"));
+  setObjectName(kvel::ToQt("Form1"));
+  setWindowTitle(kvel::ToQt("KVEL"));
   QFont windowFont = font();
-  windowFont.setFamily(Text("Arial"));
+  windowFont.setFamily(kvel::ToQt("Arial"));
   windowFont.setPointSize(8);
   setFont(windowFont);
 
@@ -159,7 +161,7 @@ TForm1::TForm1(QWidget* parent)
   }
 
   Timer1 = new QTimer(this);
-  Timer1->setObjectName(Text("Timer1"));
+  Timer1->setObjectName(kvel::ToQt("Timer1"));
   Timer1->setInterval(kPollStartMs);
   Timer1->start();
 
@@ -222,13 +224,6 @@ void TForm1::CreateMenus() {
   }
   HLVX1->setEnabled(false);
   Ostrav24Emulator1->setEnabled(false);
-  connect(RQMKQB11, &QAction::triggered, this, Guard(this, &TForm1::RQMKQB11Click));
-  connect(RQMKQB21, &QAction::triggered, this, Guard(this, &TForm1::RQMKQB21Click));
-  connect(HLVX1, &QAction::triggered, this, Guard(this, &TForm1::HLVX1Click));
-  connect(QN4100I1, &QAction::triggered, this, Guard(this, &TForm1::QN4100I1Click));
-  connect(MUXMU1, &QAction::triggered, this, Guard(this, &TForm1::MUXMU1Click));
-  connect(GRV1, &QAction::triggered, this, Guard(this, &TForm1::GRV1Click));
-  connect(ZorvDrive1, &QAction::triggered, this, Guard(this, &TForm1::ZorvDrive1Click));
   // F9 opens the "Unit Select" menu.
   QAction* unitSelectKey =
       AddItem(this, "UnitSelectKey", "Unit Select", QKeySequence(Qt::Key_F9), 0);
@@ -243,8 +238,8 @@ void TForm1::CreateMenus() {
   connect(Clearscreen2, &QAction::triggered, this, Guard(this, &TForm1::Clearscreen2Click));
   Scanforindexer1 = AddItem(Commands1, "Scanforindexer1", "Scan for indexer",
                             QKeySequence(Qt::ALT | Qt::Key_S), 1410);
-  IDXtpoPC = Commands1->addMenu(Text("IDX tpoPC"));
-  IDXtpoPC->setObjectName(Text("IDXtpoPC"));
+  IDXtpoPC = Commands1->addMenu(kvel::ToQt("IDX tpoPC"));
+  IDXtpoPC->setObjectName(kvel::ToQt("IDXtpoPC"));
   ReadLParameters1 =
       AddItem(IDXtpoPC, "ReadLParameters1", "Parameters", QKeySequence(Qt::Key_F4), 1420);
   IDXtpoPC1 = AddItem(IDXtpoPC, "IDXtpoPC1", "Program", {}, 1430);
@@ -287,7 +282,7 @@ void TForm1::CreateMenus() {
 
 void TForm1::CreateToolBar() {
   ToolBar1 = new QToolBar(this);
-  ToolBar1->setObjectName(Text("ToolBar1"));
+  ToolBar1->setObjectName(kvel::ToQt("ToolBar1"));
   ToolBar1->setMovable(false);
   ToolBar1->setFloatable(false);
   ToolBar1->toggleViewAction()->setEnabled(false);
@@ -298,23 +293,23 @@ void TForm1::CreateToolBar() {
   connect(SpeedButton1, &QToolButton::clicked, this, Guard(this, &TForm1::SpeedButton1Click));
   IOButton2 = AddButton(ToolBar1, "IOButton2", "I / O Test");
   SpeedButton3 = AddButton(ToolBar1, "SpeedButton3", "Log is OFF");
-  SpeedButton3->setToolTip(Text("Log file = KVEL.LOG"));
+  SpeedButton3->setToolTip(kvel::ToQt("Log file = KVEL.LOG"));
 
   ComboBox1 = new QComboBox(ToolBar1);
-  ComboBox1->setObjectName(Text("ComboBox1"));
+  ComboBox1->setObjectName(kvel::ToQt("ComboBox1"));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
   ComboBox1->setMaxVisibleItems(16);
   ComboBox1->setMinimumWidth(150);
   QFont bufferFont = ComboBox1->font();
-  bufferFont.setFamily(Text("Courier New"));
+  bufferFont.setFamily(kvel::ToQt("Courier New"));
   ComboBox1->setFont(bufferFont);
-  ComboBox1->setEditText(Text("Command buffer"));
-  ComboBox1->setToolTip(Text("Command buffer"));
+  ComboBox1->setEditText(kvel::ToQt("Command buffer"));
+  ComboBox1->setToolTip(kvel::ToQt("Command buffer"));
   ToolBar1->addWidget(ComboBox1);
 
   RepeatButton4 = AddButton(ToolBar1, "RepeatButton4", "R");
-  RepeatButton4->setToolTip(Text("Repeat last command"));
+  RepeatButton4->setToolTip(kvel::ToQt("Repeat last command"));
   QFont repeatFont = RepeatButton4->font();
   repeatFont.setBold(true);
   repeatFont.setItalic(true);
@@ -323,30 +318,30 @@ void TForm1::CreateToolBar() {
   SpeedButton6 = AddButton(ToolBar1, "SpeedButton6", "");
   SpeedButton6->setMinimumWidth(23);
   // Blank and without action, but a stop on the keyboard path: a screen reader says so.
-  SpeedButton6->setAccessibleName(Text("Blank"));
+  SpeedButton6->setAccessibleName(kvel::ToQt("Blank"));
 
   ComboBox2 = new QComboBox(ToolBar1);
-  ComboBox2->setObjectName(Text("ComboBox2"));
+  ComboBox2->setObjectName(kvel::ToQt("ComboBox2"));
   ComboBox2->setMaxVisibleItems(16);
   ComboBox2->setMinimumWidth(150);
   // The rest of the tool bar: the units' identification texts are long.
   ComboBox2->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  ComboBox2->setPlaceholderText(Text("Units "));
+  ComboBox2->setPlaceholderText(kvel::ToQt("Units "));
   ToolBar1->addWidget(ComboBox2);
 }
 
 void TForm1::CreateClientArea() {
   auto* area = new QWidget(this);
-  area->setObjectName(Text("ClientArea"));
+  area->setObjectName(kvel::ToQt("ClientArea"));
   setCentralWidget(area);
 
   // The grid and its labels lie beneath the terminal and show when it is hidden.
-  Label1 = new QLabel(Text("L Parameters "), area);
-  Label1->setObjectName(Text("Label1"));
+  Label1 = new QLabel(kvel::ToQt("L Parameters "), area);
+  Label1->setObjectName(kvel::ToQt("Label1"));
   Label1->setGeometry(8, 4, 600, 16);
   Label1->hide();
   StringGrid1 = new QTableWidget(kGridRows, kGridColumns, area);
-  StringGrid1->setObjectName(Text("StringGrid1"));
+  StringGrid1->setObjectName(kvel::ToQt("StringGrid1"));
   StringGrid1->horizontalHeader()->hide();
   StringGrid1->verticalHeader()->hide();
   StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
@@ -355,15 +350,15 @@ void TForm1::CreateClientArea() {
   for (int row = 0; row < kGridRows; ++row) StringGrid1->setRowHeight(row, 16);
   StringGrid1->setGeometry(8, 22, 3 * 200 + 4, kGridRows * 16 + 4);
   StringGrid1->hide();
-  Label2 = new QLabel(Text("Info : "), area);
-  Label2->setObjectName(Text("Label2"));
+  Label2 = new QLabel(kvel::ToQt("Info : "), area);
+  Label2->setObjectName(kvel::ToQt("Label2"));
   Label2->setGeometry(8, 22 + kGridRows * 16 + 8, 600, 16);
 
   ComTerminal1 = new kvel::TComTerminal(area);
-  ComTerminal1->setObjectName(Text("ComTerminal1"));
+  ComTerminal1->setObjectName(kvel::ToQt("ComTerminal1"));
   ComTerminal1->SetColor(Qt::white);
   ComTerminal1->SetFontColor(QColor(0, 0, 128));
-  QFont terminalFont(Text("Courier New"));
+  QFont terminalFont(kvel::ToQt("Courier New"));
   terminalFont.setPixelSize(12);
   ComTerminal1->SetTermFont(terminalFont);
   ComTerminal1->SetScrollBars(kvel::ssBoth);
@@ -374,7 +369,7 @@ void TForm1::CreateClientArea() {
 
 void TForm1::CreateStatusBar() {
   StatusBar1 = statusBar();
-  StatusBar1->setObjectName(Text("StatusBar1"));
+  StatusBar1->setObjectName(kvel::ToQt("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
   const std::array<int, 3> widths{115, 70, 300};
   const std::array<const char*, 3> texts{" COM1 9600 8 None 1", " EXT *.PGM", ""};
@@ -383,9 +378,9 @@ void TForm1::CreateStatusBar() {
   const std::array<int, 3> maxWidths{kPortPanelMaxWidth, 70, 300};
   const std::array<int, 3> minWidths{115, 70, 150};
   for (std::size_t i = 0; i < Panels.size(); ++i) {
-    auto* panel =
-        new kvel::StatusPanel(Text(texts[i]), widths[i], maxWidths[i], minWidths[i], StatusBar1);
-    panel->setObjectName(Text(("StatusPanel" + std::to_string(i)).c_str()));
+    auto* panel = new kvel::StatusPanel(kvel::ToQt(texts[i]), widths[i], maxWidths[i], minWidths[i],
+                                        StatusBar1);
+    panel->setObjectName(kvel::ToQt(("StatusPanel" + std::to_string(i)).c_str()));
     StatusBar1->addWidget(panel);
     Panels[i] = panel;
   }
@@ -418,12 +413,12 @@ void TForm1::FormShow() {
   std::string ports = "COM Ports: ";
   for (const std::string& name : PortList) ports += name + " ";
   ComTerminal1->PutText(ports);
-  Panels[2]->setText(Latin1(ports));
+  Panels[2]->setText(kvel::ToQt(ports));
   CaptionPrefix = " KVEL    ";
   // Reads the unit type's section, whose stored emulation is then in force from the start,
   // as the unit setup shows it checked.
   PutContrSpec();
-  SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  SpeedButton3->setToolTip(kvel::ToQt("Log file = " + LogFileName));
   Log("form show end");
 }
 
@@ -447,12 +442,12 @@ void TForm1::PutContrSpec() {
     ReadConfig();
   } catch (const EComPort&) {
     // The unit type is applied all the same: only its port did not open (and says so).
-    Panels[1]->setText(Latin1(" EXT " + ProgramExt));
-    setWindowTitle(Latin1(CaptionPrefix + UnitCaption));
+    Panels[1]->setText(kvel::ToQt(" EXT " + ProgramExt));
+    setWindowTitle(kvel::ToQt(CaptionPrefix + UnitCaption));
     throw;
   }
-  Panels[1]->setText(Latin1(" EXT " + ProgramExt));
-  setWindowTitle(Latin1(CaptionPrefix + UnitCaption));
+  Panels[1]->setText(kvel::ToQt(" EXT " + ProgramExt));
+  setWindowTitle(kvel::ToQt(CaptionPrefix + UnitCaption));
   if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
 }
 
@@ -468,7 +463,7 @@ void TForm1::ReadConfig() {
     kvel::Guarded(
         [&bad] { throw kvel::EConvertError(BadConfigMessage(bad, ConfigSection, IniPath)); });
   }
-  SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  SpeedButton3->setToolTip(kvel::ToQt("Log file = " + LogFileName));
   Log("rest OK");
   // Each unit type keeps its own emulation: a change of type (or the first show) brings it
   // into force before the port is re-opened, so a port that fails to open does not keep the
@@ -521,7 +516,7 @@ void TForm1::WriteConfig() {
 }
 
 void TForm1::StoreConfig() {
-  SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  SpeedButton3->setToolTip(kvel::ToQt("Log file = " + LogFileName));
   kvel::IniFile ini(IniPath);
   WriteConfigValues(ini, ConfigSection);
 }
@@ -757,11 +752,11 @@ void TForm1::SpeedButton1Click() {
   Label1->setVisible(ParamView);
   if (ParamView) {
     ComTerminal1->hide();
-    SpeedButton1->setText(Text("Terminal"));
+    SpeedButton1->setText(kvel::ToQt("Terminal"));
   } else {
     ComTerminal1->show();
     ComTerminal1->setFocus();
-    SpeedButton1->setText(Text("Parameters"));
+    SpeedButton1->setText(kvel::ToQt("Parameters"));
   }
 }
 
@@ -780,16 +775,16 @@ bool TForm1::RaiseForOtherStart() {
 
 void TForm1::ConnectCommands() {
   PopupMenu1 = new QMenu(ComboBox1);
-  PopupMenu1->setObjectName(Text("PopupMenu1"));
-  Save1 = PopupMenu1->addAction(Text("Save"));
-  Save1->setObjectName(Text("Save1"));
-  Load1 = PopupMenu1->addAction(Text("Load"));
-  Load1->setObjectName(Text("Load1"));
-  ClearAll1 = PopupMenu1->addAction(Text("Clear All"));
-  ClearAll1->setObjectName(Text("ClearAll1"));
-  connect(Save1, &QAction::triggered, this, Guard(this, &TForm1::Save1Click));
-  connect(Load1, &QAction::triggered, this, Guard(this, &TForm1::Load1Click));
-  connect(ClearAll1, &QAction::triggered, this, Guard(this, &TForm1::ClearAll1Click));
+  PopupMenu1->setObjectName(kvel::ToQt("PopupMenu1"));
+  Save1 = PopupMenu1->addAction(kvel::ToQt("Save"));
+  Save1->setObjectName(kvel::ToQt("Save1"));
+  Load1 = PopupMenu1->addAction(kvel::ToQt("Load"));
+  Load1->setObjectName(kvel::ToQt("Load1"));
+  ClearAll1 = PopupMenu1->addAction(kvel::ToQt("Clear All"));
+  ClearAll1->setObjectName(kvel::ToQt("ClearAll1"));
+  ConnectActions(this, {{Save1, &TForm1::Save1Click},
+                        {Load1, &TForm1::Load1Click},
+                        {ClearAll1, &TForm1::ClearAll1Click}});
   // Leaving the edit field would make Qt select the entry matching its text: only the
   // user's choice in the list changes the entry that "R" and auto-repeat send.
   QObject::disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
@@ -802,21 +797,28 @@ void TForm1::ConnectCommands() {
 
   connect(Timer1, &QTimer::timeout, this, Guard(this, &TForm1::Timer1Timer));
   connect(RepeatButton4, &QToolButton::clicked, this, Guard(this, &TForm1::RepeatButton4Click));
-  connect(Repeat1, &QAction::triggered, this, Guard(this, &TForm1::RepeatButton4Click));
-  connect(Autorepeat1, &QAction::triggered, this, Guard(this, &TForm1::Autorepeat1Click));
+  ConnectActions(this, {{RQMKQB11, &TForm1::RQMKQB11Click},
+                        {RQMKQB21, &TForm1::RQMKQB21Click},
+                        {HLVX1, &TForm1::HLVX1Click},
+                        {QN4100I1, &TForm1::QN4100I1Click},
+                        {MUXMU1, &TForm1::MUXMU1Click},
+                        {GRV1, &TForm1::GRV1Click},
+                        {ZorvDrive1, &TForm1::ZorvDrive1Click},
+                        {Repeat1, &TForm1::RepeatButton4Click},
+                        {Autorepeat1, &TForm1::Autorepeat1Click},
+                        {RepSetup, &TForm1::RepSetupClick},
+                        {HEXMode1, &TForm1::HEXMode1Click},
+                        {Viewlogfile1, &TForm1::Viewlogfile1Click},
+                        {Copy1, &TForm1::Copy1Click},
+                        {N101, &TForm1::IOButton2Click}});
   for (QAction* item : MacroItems) {
     connect(item, &QAction::triggered, this,
             [this, item] { kvel::Guarded([this, item] { N01Click(item); }); });
   }
-  connect(RepSetup, &QAction::triggered, this, Guard(this, &TForm1::RepSetupClick));
 
-  connect(HEXMode1, &QAction::triggered, this, Guard(this, &TForm1::HEXMode1Click));
   connect(SpeedButton3, &QToolButton::clicked, this, Guard(this, &TForm1::SpeedButton3Click));
-  connect(Viewlogfile1, &QAction::triggered, this, Guard(this, &TForm1::Viewlogfile1Click));
-  connect(Copy1, &QAction::triggered, this, Guard(this, &TForm1::Copy1Click));
 
   connect(IOButton2, &QToolButton::clicked, this, Guard(this, &TForm1::IOButton2Click));
-  connect(N101, &QAction::triggered, this, Guard(this, &TForm1::IOButton2Click));
   connect(ComboBox2, &QComboBox::activated, this, Guard(this, &TForm1::ComboBox2Change));
   connect(StringGrid1, &QTableWidget::cellClicked, this, [this](int row, int column) {
     kvel::Guarded([this, row, column] { StringGrid1Click(row, column); });

@@ -10,15 +10,12 @@
 #include "KVEL_Var.h"
 #include "indexer/KVEL_32_IDX.h"
 #include "indexer/PCtoIDX.h"
+#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
 
 namespace {
 
 constexpr int kGridCells = 51;
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Disables the main window while a transfer runs and enables it on every way out.
 class Disabled {
@@ -54,7 +51,7 @@ void TForm1::ConnectIndexerCommands() {
 }
 
 void TForm1::SpeedButton5Click() {
-  Panels[2]->setText(Latin1(" Unit : " + QueryUnitId(ComPort1)));
+  Panels[2]->setText(kvel::ToQt(" Unit : " + QueryUnitId(ComPort1)));
 }
 
 void TForm1::Scanforindexer1Click() {
@@ -68,7 +65,7 @@ void TForm1::ReadLParameters1Click() {
   {
     const Disabled disabled(*this);
     for (int k = 0; k < kGridCells; ++k) SetGridCell(k, " ");
-    Label1->setText(Latin1("L Parameters " + QueryUnitId(ComPort1)));
+    Label1->setText(kvel::ToQt("L Parameters " + QueryUnitId(ComPort1)));
     RunFlag = 1;
     ReadLParameters(Indexer());
   }

@@ -18,20 +18,12 @@
 #include "KVEL_Var.h"
 #include "terminal/CPortCtl.h"
 #include "ui/Clock.h"
+#include "ui/Convert.h"
 #include "ui/Dialogs.h"
 
 namespace {
 
 constexpr int kHistorySize = 16;
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Bytes(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
-  return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
 
 bool Recorded(std::uint8_t key) {
   return (key >= 32 && key <= 34) || (key >= 37 && key <= 41) || (key >= 43 && key <= 127);
@@ -41,7 +33,7 @@ bool Recorded(std::uint8_t key) {
 int FindEntry(const QComboBox& box, const std::string& text) {
   const std::string wanted = UpperCase(text);
   for (int i = 0; i < box.count(); ++i) {
-    if (UpperCase(Bytes(box.itemText(i))) == wanted) return i;
+    if (UpperCase(kvel::FromQt(box.itemText(i))) == wanted) return i;
   }
   return -1;
 }
@@ -172,7 +164,7 @@ bool TForm1::FormKeyPress(QWidget* target, std::uint8_t key) {
 
 void TForm1::AddToHistory(const std::string& line) {
   if (FindEntry(*ComboBox1, line) >= 0) return;
-  ComboBox1->insertItem(0, Latin1(line));
+  ComboBox1->insertItem(0, kvel::ToQt(line));
   ComboBox1->setCurrentIndex(0);
   if (ComboBox1->count() > kHistorySize) ComboBox1->removeItem(kHistorySize);
 }
@@ -180,11 +172,12 @@ void TForm1::AddToHistory(const std::string& line) {
 bool TForm1::ComboBox1KeyPress(std::uint8_t key) {
   if (key != '\r') return false;
   const QString editText = ComboBox1->currentText();
-  const std::string text = Bytes(editText);
+  const std::string text = kvel::FromQt(editText);
   if (text.empty() || FindEntry(*ComboBox1, text) >= 0) return true;
   const std::string upper = UpperCase(text);
   int place = 0;
-  while (place < ComboBox1->count() && UpperCase(Bytes(ComboBox1->itemText(place))) < upper) {
+  while (place < ComboBox1->count() &&
+         UpperCase(kvel::FromQt(ComboBox1->itemText(place))) < upper) {
     ++place;
   }
   // Inserting moves the current index along with its entry; the edit text stays as typed.
@@ -224,7 +217,8 @@ void TForm1::Save1Click() {
       this, kvel::FileDialogRequest{true, "", "Command files (*.TXT)|*.TXT", "TXT"});
   if (!path) return;
   std::ofstream out(*path, std::ios::binary | std::ios::trunc);
-  for (int i = 0; i < ComboBox1->count(); ++i) out << Bytes(ComboBox1->itemText(i)) << "\r\n";
+  for (int i = 0; i < ComboBox1->count(); ++i)
+    out << kvel::FromQt(ComboBox1->itemText(i)) << "\r\n";
   out.close();
   if (!out) throw std::runtime_error("Cannot write the command buffer to " + *path);
 }
@@ -239,7 +233,7 @@ void TForm1::Load1Click() {
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (FindEntry(*ComboBox1, line) < 0) ComboBox1->addItem(Latin1(line));
+    if (FindEntry(*ComboBox1, line) < 0) ComboBox1->addItem(kvel::ToQt(line));
   }
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->setEditText(QStringLiteral("Command buffer"));
@@ -247,7 +241,7 @@ void TForm1::Load1Click() {
 
 std::string TForm1::SelectedEntry() const {
   const int index = ComboBox1->currentIndex();
-  return index >= 0 ? Bytes(ComboBox1->itemText(index)) : std::string();
+  return index >= 0 ? kvel::FromQt(ComboBox1->itemText(index)) : std::string();
 }
 
 void TForm1::RepeatButton4Click() {
@@ -312,5 +306,5 @@ void TForm1::RepSetupClick() {
   auto dialog = std::make_unique<TForm2>(this);
   dialog->Edit1->setText(QString::number(RepeatDelay));
   if (dialog->exec() != QDialog::Accepted) return;
-  RepeatDelay = RepeatDelayFromText(Bytes(dialog->Edit1->text()));
+  RepeatDelay = RepeatDelayFromText(kvel::FromQt(dialog->Edit1->text()));
 }

@@ -8,17 +8,14 @@
 
 #include "KVELUnit1.h"
 #include "ui/Clock.h"
+#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
 
 namespace {
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QAction* AddLineItem(QMenu* menu, const char* name, const char* caption, bool checkable) {
-  auto* action = new QAction(QString::fromLatin1(caption), menu);
-  action->setObjectName(QString::fromLatin1(name));
+  auto* action = new QAction(kvel::ToQt(caption), menu);
+  action->setObjectName(kvel::ToQt(name));
   action->setCheckable(checkable);
   action->setProperty(kHelpContextProperty, 1400);
   menu->addAction(action);
@@ -43,6 +40,19 @@ std::string ModemHint(TModemSignals signals) {
   const auto state = [&](TModemSignal s) { return signals.Contains(s) ? "on" : "off"; };
   return std::string("Modem inputs: CTS ") + state(msCTS) + ", DSR " + state(msDSR) + ", DCD " +
          state(msRLSD) + ", RI " + state(msRing);
+}
+
+// Switches a modem line; the commands show the line's state afterwards, also when switching
+// fails.
+template <typename Toggle>
+void ToggleModemLine(TForm1& form, Toggle toggle) {
+  try {
+    toggle();
+  } catch (...) {
+    form.UpdateLineCommands();
+    throw;
+  }
+  form.UpdateLineCommands();
 }
 
 }  // namespace
@@ -115,8 +125,8 @@ void TForm1::ShowLineState() {
     ModemPanel->setToolTip({});
     return;
   }
-  ModemPanel->setText(Latin1(ModemText(signals)));
-  ModemPanel->setToolTip(Latin1(ModemHint(signals)));
+  ModemPanel->setText(kvel::ToQt(ModemText(signals)));
+  ModemPanel->setToolTip(kvel::ToQt(ModemHint(signals)));
 
   const std::uint32_t total = counts.Errors();
   if (total == 0) {
@@ -142,10 +152,11 @@ void TForm1::ShowLineState() {
         std::string(detail.empty() ? "" : ", ") + kind.name + " " + std::to_string(kind.count);
   }
   if (named > 1) text = " Line errors " + std::to_string(total);
-  ErrorPanel->setText(Latin1(text));
-  ErrorPanel->setToolTip(Latin1(std::string("Line errors since the port was opened (") +
-                                (counted ? "counted by the driver" : "reported by the device") +
-                                "): " + detail + ". Received data has been lost or corrupted."));
+  ErrorPanel->setText(kvel::ToQt(text));
+  ErrorPanel->setToolTip(kvel::ToQt(std::string("Line errors since the port was opened (") +
+                                    (counted ? "counted by the driver" : "reported by the device") +
+                                    "): " + detail +
+                                    ". Received data has been lost or corrupted."));
 }
 
 void TForm1::UpdateLineCommands() {
@@ -160,25 +171,11 @@ void TForm1::UpdateLineCommands() {
 }
 
 void TForm1::DTR1Click() {
-  const bool on = !ComPort1.DTRState();
-  try {
-    ComPort1.SetDTR(on);
-  } catch (...) {
-    UpdateLineCommands();
-    throw;
-  }
-  UpdateLineCommands();
+  ToggleModemLine(*this, [this] { ComPort1.SetDTR(!ComPort1.DTRState()); });
 }
 
 void TForm1::RTS1Click() {
-  const bool on = !ComPort1.RTSState();
-  try {
-    ComPort1.SetRTS(on);
-  } catch (...) {
-    UpdateLineCommands();
-    throw;
-  }
-  UpdateLineCommands();
+  ToggleModemLine(*this, [this] { ComPort1.SetRTS(!ComPort1.RTSState()); });
 }
 
 void TForm1::SendBreak1Click() {

@@ -12,6 +12,7 @@
 #include "serial/ComError.h"
 #include "serial/PortKeeper.h"
 #include "ui/Clock.h"
+#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/Shutdown.h"
 
@@ -26,10 +27,10 @@ void TForm1::ShowPortState() {
     text = " " + state;
     if (keysNotSentNoted_ && portKeeper_->Waiting()) text += "; typed keys are not sent";
   }
-  if (text == portPanelText_ && Panels[0]->text().toStdString() == text) return;
+  if (text == portPanelText_ && kvel::FromQt(Panels[0]->text()) == text) return;
   portPanelText_ = text;
   QLabel* panel = Panels[0];
-  const QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  const QString shown = kvel::ToQt(text);
   panel->setText(shown);
   panel->setToolTip(ComPort1.Connected() ? QString() : shown);
   // The panel grows with a state's longer text as far as the bar allows (see StatusPanel);

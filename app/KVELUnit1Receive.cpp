@@ -36,15 +36,6 @@ constexpr int kStreamGatherMs = 16;
 // byte, with the window untouched, stays unreported.
 constexpr int kPollIdleMs = 1000;
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Bytes(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
-  return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
-
 }  // namespace
 
 void TForm1::DisplayText(const std::string& text) {
@@ -188,7 +179,7 @@ void TForm1::Copy1Click() {
     lines += text.substr(start, end - start) + "\r\n";
     start = end + 2;
   }
-  QApplication::clipboard()->setText(Latin1(lines));
+  QApplication::clipboard()->setText(kvel::ToQt(lines));
 }
 
 void TForm1::SetGridCell(int k, const std::string& text) {
@@ -199,30 +190,30 @@ void TForm1::SetGridCell(int k, const std::string& text) {
     item = new QTableWidgetItem;
     StringGrid1->setItem(row, column, item);
   }
-  item->setText(Latin1(text));
+  item->setText(kvel::ToQt(text));
 }
 
 void TForm1::StringGrid1Click(int row, int column) {
   const QTableWidgetItem* item = StringGrid1->item(row, column);
-  const std::string cell = item != nullptr ? Bytes(item->text()) : std::string();
+  const std::string cell = item != nullptr ? kvel::FromQt(item->text()) : std::string();
   const std::string key = cell.size() > 3 ? cell.substr(0, 3) : "99";
   const int number = kvel::StrToInt(key.substr(1, 2));
   if (key == "99") {
     Label2->setText(QStringLiteral(" "));
   } else if (LParamName) {
-    Label2->setText(Latin1(key + " : " + LParamName(number)));
+    Label2->setText(kvel::ToQt(key + " : " + LParamName(number)));
   } else {
-    Label2->setText(Latin1(key));
+    Label2->setText(kvel::ToQt(key));
   }
 }
 
 void TForm1::ComboBox2Change() {
-  const std::string entry = Bytes(ComboBox2->currentText());
+  const std::string entry = kvel::FromQt(ComboBox2->currentText());
   const std::string address = UnitAddressOf(entry);
   ComTerminal1->PutText("\n\r" + address);
   ComPort1.SendText(address + "? ");
   ComPort1.SendText("\n\r");
-  Panels[2]->setText(Latin1(" Unit :" + UnitIdOf(entry)));
+  Panels[2]->setText(kvel::ToQt(" Unit :" + UnitIdOf(entry)));
   if (ComTerminal1->isVisible()) ComTerminal1->setFocus();
 }
 

@@ -17,14 +17,11 @@
 #include "KVELUnit1.h"
 #include "KVEL_Var.h"
 #include "indexer/PCtoIDX.h"
+#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/StatusPanel.h"
 
 namespace {
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The longest command shown in the auto-repeat text; the panel's hint has it whole.
 constexpr std::size_t kShownCommand = 24;
@@ -50,9 +47,9 @@ void TForm1::SendProgramFile(const std::string& path) {
 
 void TForm1::ShowStatusResult(const std::string& text, const std::string& detail) {
   auto* panel = qobject_cast<kvel::StatusPanel*>(Panels[2]);
-  const QString shown = Latin1(" " + text);
+  const QString shown = kvel::ToQt(" " + text);
   if (panel != nullptr) {
-    panel->SetText(shown, Latin1(detail));
+    panel->SetText(shown, kvel::ToQt(detail));
   } else {
     Panels[2]->setText(shown);
   }
@@ -102,9 +99,9 @@ void TForm1::ShowAutoRepeatState() {
     // What the panel showed before (or was given since) comes back when auto-repeat stops.
     if (!repeatShown_ || panel->text() != repeatText_) panelBeforeRepeat_ = panel->text();
     repeatShown_ = true;
-    repeatText_ = Latin1(text);
+    repeatText_ = kvel::ToQt(text);
     if (auto* status = qobject_cast<kvel::StatusPanel*>(panel)) {
-      status->SetText(repeatText_, Latin1(AutoRepeatText(false)));
+      status->SetText(repeatText_, kvel::ToQt(AutoRepeatText(false)));
     } else {
       panel->setText(repeatText_);
     }

@@ -15,7 +15,9 @@
 #include "KVEL_Var.h"
 #include "serial/PortMap.h"
 #include "terminal/CPortCtl.h"
+#include "ui/Convert.h"
 #include "ui/Dialogs.h"
+#include "ui/Form.h"
 
 namespace {
 
@@ -35,145 +37,54 @@ constexpr std::array<const char*, 10> kAltLabelNames{"Label2",  "Label4",  "Labe
                                                      "Label23", "Label22"};
 constexpr const char* kTagProperty = "tag";
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Bytes(const QString& text) {
-  return text.toLatin1().toStdString();
-}
-
-QLabel* AddLabel(QWidget* parent, const char* name, const char* text, const QRect& geometry) {
-  auto* label = new QLabel(QString::fromLatin1(text), parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setTextFormat(Qt::PlainText);
-  label->setGeometry(geometry);
-  return label;
-}
-
-QLineEdit* AddEdit(QWidget* parent, const char* name, const QRect& geometry) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(QString::fromLatin1(name));
-  edit->setGeometry(geometry);
-  return edit;
-}
-
-QPushButton* AddButton(QWidget* parent, const char* name, const char* caption, const char* hint,
-                       const QRect& geometry) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setToolTip(QString::fromLatin1(hint));
-  button->setGeometry(geometry);
-  // No default button: Enter in a field neither closes the dialog nor opens a chooser.
-  button->setAutoDefault(false);
-  return button;
-}
-
 }  // namespace
-
-// ---- TRadioGroup ---------------------------------------------------------------------------
-
-TRadioGroup::TRadioGroup(const char* title, const std::vector<const char*>& items, int columns,
-                         QWidget* parent)
-    : QGroupBox(QString::fromLatin1(title), parent),
-      group_(new QButtonGroup(this)),
-      columns_(std::max(columns, 1)) {
-  for (const char* text : items) {
-    auto* button = new QRadioButton(QString::fromLatin1(text), this);
-    group_->addButton(button, static_cast<int>(buttons_.size()));
-    buttons_.push_back(button);
-  }
-}
-
-int TRadioGroup::ItemIndex() const {
-  return group_->checkedId();
-}
-
-void TRadioGroup::SetItemIndex(int index) {
-  if (index >= 0 && index < Count()) {
-    buttons_[static_cast<std::size_t>(index)]->setChecked(true);
-    return;
-  }
-  // An exclusive group cannot uncheck its last checked item.
-  group_->setExclusive(false);
-  for (QRadioButton* button : buttons_) button->setChecked(false);
-  group_->setExclusive(true);
-}
-
-QRadioButton* TRadioGroup::Item(int index) const {
-  return buttons_.at(static_cast<std::size_t>(index));
-}
-
-void TRadioGroup::ArrangeItems() {
-  const int perColumn = (Count() + columns_ - 1) / columns_;
-  const int top = 18;
-  const int rowHeight = perColumn > 0 ? std::min(18, (height() - top - 4) / perColumn) : 18;
-  const int columnWidth = (width() - 8) / columns_;
-  for (int i = 0; i < Count(); ++i) {
-    const int column = perColumn > 0 ? i / perColumn : 0;
-    const int row = perColumn > 0 ? i % perColumn : 0;
-    buttons_[static_cast<std::size_t>(i)]->setGeometry(
-        6 + column * columnWidth, top + row * rowHeight, columnWidth - 4, rowHeight);
-  }
-}
 
 // ---- TMacroForm ----------------------------------------------------------------------------
 
 TMacroForm::TMacroForm(TForm1* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), owner_(owner) {
-  setObjectName(QStringLiteral("MacroForm"));
-  QFont formFont = font();
-  formFont.setFamily(QStringLiteral("Arial"));
-  formFont.setPointSize(8);
-  setFont(formFont);
-  setFixedSize(kClientWidth, kClientHeight);
+  kvel::FixForm(this, "MacroForm", kClientWidth, kClientHeight);
 
-  Label1 = AddLabel(this, "Label1", "Editor", QRect(8, 10, 48, 16));
-  Edit1 = AddEdit(this, "Edit1", QRect(60, 8, 318, 21));
-  KiesEditor = AddButton(this, "KiesEditor", "..", "Choose editor", QRect(384, 8, 28, 21));
-  Label18 = AddLabel(this, "Label18", "LogFile ", QRect(8, 36, 48, 16));
-  Edit3 = AddEdit(this, "Edit3", QRect(60, 34, 318, 21));
+  Label1 = kvel::AddLabel(this, "Label1", "Editor", QRect(8, 10, 48, 16));
+  Edit1 = kvel::AddEdit(this, "Edit1", QRect(60, 8, 318, 21));
+  KiesEditor = kvel::AddButton(this, "KiesEditor", "..", QRect(384, 8, 28, 21), "Choose editor");
+  Label18 = kvel::AddLabel(this, "Label18", "LogFile ", QRect(8, 36, 48, 16));
+  Edit3 = kvel::AddEdit(this, "Edit3", QRect(60, 34, 318, 21));
   KiesLogFile =
-      AddButton(this, "KiesLogFile", "..", "Select a log filename", QRect(384, 34, 28, 21));
+      kvel::AddButton(this, "KiesLogFile", "..", QRect(384, 34, 28, 21), "Select a log filename");
 
-  COMSelect = new TRadioGroup(" COM Port ", {"COM1", "COM2", "COM3", "COM4"}, 2, this);
-  COMSelect->setObjectName(QStringLiteral("COMSelect"));
-  COMSelect->setGeometry(8, 60, 128, 72);
-  BaudSelect =
-      new TRadioGroup(" Baud Rate ", {"300", "1200", "2400", "9600", "19200", "38400"}, 2, this);
-  BaudSelect->setObjectName(QStringLiteral("BaudSelect"));
-  BaudSelect->setGeometry(144, 60, 132, 72);
-  BaudSelect->SetItemIndex(3);
-  EmuSelect = new TRadioGroup(" Emulation ", {"TTY", "ANSI", "VT52", "VT100"}, 2, this);
-  EmuSelect->setObjectName(QStringLiteral("EmuSelect"));
-  EmuSelect->setGeometry(284, 60, 128, 72);
-  EmuSelect->SetItemIndex(0);
-  for (TRadioGroup* group : {COMSelect, BaudSelect, EmuSelect}) group->ArrangeItems();
+  COMSelect = kvel::AddRadioGroup(this, "COMSelect", " COM Port ", {"COM1", "COM2", "COM3", "COM4"},
+                                  2, QRect(8, 60, 128, 72));
+  BaudSelect = kvel::AddRadioGroup(this, "BaudSelect", " Baud Rate ",
+                                   {"300", "1200", "2400", "9600", "19200", "38400"}, 2,
+                                   QRect(144, 60, 132, 72), 3);
+  EmuSelect = kvel::AddRadioGroup(this, "EmuSelect", " Emulation ",
+                                  {"TTY", "ANSI", "VT52", "VT100"}, 2, QRect(284, 60, 128, 72), 0);
 
-  GroupBox1 = new QGroupBox(QStringLiteral(" Keyboard macro's "), this);
-  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  GroupBox1->setGeometry(8, 136, 404, kRowTop + 10 * kRowStep + 6);
+  GroupBox1 = kvel::AddGroup(this, "GroupBox1", " Keyboard macro's ",
+                             QRect(8, 136, 404, kRowTop + 10 * kRowStep + 6));
   for (std::size_t n = 0; n < TextLabels.size(); ++n) {
     const int top = kRowTop + kRowStep * static_cast<int>(n);
     const std::string alt = "Alt " + std::to_string(n);
-    AltLabels[n] = AddLabel(GroupBox1, kAltLabelNames[n], alt.c_str(), QRect(8, top, 40, 14));
-    TextLabels[n] = AddLabel(GroupBox1, kTextLabelNames[n], "", QRect(kTextLeft, top, 341, 14));
+    AltLabels[n] = kvel::AddLabel(GroupBox1, kAltLabelNames[n], alt.c_str(), QRect(8, top, 40, 14));
+    TextLabels[n] =
+        kvel::AddLabel(GroupBox1, kTextLabelNames[n], "", QRect(kTextLeft, top, 341, 14));
     for (QLabel* label : {AltLabels[n], TextLabels[n]}) {
       label->setProperty(kTagProperty, static_cast<int>(n));
       label->installEventFilter(this);
     }
   }
-  Edit2 = AddEdit(GroupBox1, "Edit2", QRect(kTextLeft, kRowTop, kEditWidth, 14));
+  Edit2 = kvel::AddEdit(GroupBox1, "Edit2", QRect(kTextLeft, kRowTop, kEditWidth, 14));
   Edit2->setFrame(false);
   Edit2->raise();
   Edit2->installEventFilter(this);
 
   const int buttonTop = GroupBox1->geometry().bottom() + 4;
-  Button2 = AddButton(this, "Button2", "OK", "Save changes and exit",
-                      QRect(kClientWidth / 2 - 84, buttonTop, 75, 25));
-  Button3 = AddButton(this, "Button3", "Cancel", "Cancel all changes",
-                      QRect(kClientWidth / 2 + 9, buttonTop, 75, 25));
-  PortDevice = AddLabel(this, "PortDevice", "", QRect(150, 137, 262, 14));
+  Button2 = kvel::AddButton(this, "Button2", "OK", QRect(kClientWidth / 2 - 84, buttonTop, 75, 25),
+                            "Save changes and exit");
+  Button3 = kvel::AddButton(this, "Button3", "Cancel",
+                            QRect(kClientWidth / 2 + 9, buttonTop, 75, 25), "Cancel all changes");
+  PortDevice = kvel::AddLabel(this, "PortDevice", "", QRect(150, 137, 262, 14));
   PortDevice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   PortChoice = new QComboBox(COMSelect);
   PortChoice->setObjectName(QStringLiteral("PortChoice"));
@@ -191,24 +102,23 @@ TMacroForm::TMacroForm(TForm1* owner)
   connect(KiesEditor, &QPushButton::clicked, this, &TMacroForm::KiesEditorClick);
   connect(KiesLogFile, &QPushButton::clicked, this, &TMacroForm::KiesLogFileClick);
 
-  setTabOrder(Edit1, KiesEditor);
-  setTabOrder(KiesEditor, Edit3);
-  setTabOrder(Edit3, KiesLogFile);
+  kvel::SetTabOrder({Edit1, KiesEditor, Edit3, KiesLogFile});
   FormCreate();
 }
 
 void TMacroForm::FormCreate() {
   Edit2->resize(Edit2->width(), 14);
   row_ = 0;
-  for (std::size_t n = 0; n < TextLabels.size(); ++n) TextLabels[n]->setText(Latin1(MacroText[n]));
-  Edit1->setText(Latin1(EditorPath));
+  for (std::size_t n = 0; n < TextLabels.size(); ++n)
+    TextLabels[n]->setText(kvel::ToQt(MacroText[n]));
+  Edit1->setText(kvel::ToQt(EditorPath));
   Edit2->setText(TextLabels[0]->text());
-  Edit3->setText(Latin1(LogFileName));
+  Edit3->setText(kvel::ToQt(LogFileName));
   for (int i = 0; i < COMSelect->Count(); ++i) {
     const std::string name = "COM" + std::to_string(i + 1);
     const bool present = std::find(PortList.begin(), PortList.end(), name) != PortList.end();
     COMSelect->Item(i)->setEnabled(present);
-    COMSelect->Item(i)->setToolTip(Latin1(kvel::PortDeviceHint(name)));
+    COMSelect->Item(i)->setToolTip(kvel::ToQt(kvel::PortDeviceHint(name)));
   }
   FillPortChoice();
   COMSelect->SetItemIndex(ComPortNumber >= 1 && ComPortNumber <= 4 ? ComPortNumber - 1 : -1);
@@ -233,8 +143,8 @@ void TMacroForm::FillPortChoice() {
   PortChoice->clear();
   for (const int n : numbers) {
     const std::string name = "COM" + std::to_string(n);
-    PortChoice->addItem(Latin1(kvel::PortItemText(name)), n);
-    PortChoice->setItemData(PortChoice->count() - 1, Latin1(kvel::PortDeviceHint(name)),
+    PortChoice->addItem(kvel::ToQt(kvel::PortItemText(name)), n);
+    PortChoice->setItemData(PortChoice->count() - 1, kvel::ToQt(kvel::PortDeviceHint(name)),
                             Qt::ToolTipRole);
   }
   PortChoice->view()->setMinimumWidth(PortChoice->view()->sizeHintForColumn(0) + 24);
@@ -264,16 +174,13 @@ void TMacroForm::ShowPortDevice() {
     return;
   }
   const std::string name = "COM" + std::to_string(n);
-  PortDevice->setText(Latin1(kvel::PortItemText(name)));
-  PortDevice->setToolTip(Latin1(kvel::PortDeviceHint(name)));
+  PortDevice->setText(kvel::ToQt(kvel::PortItemText(name)));
+  PortDevice->setToolTip(kvel::ToQt(kvel::PortDeviceHint(name)));
 }
 
 void TMacroForm::FormShow() {
-  if (owner_ != nullptr) {
-    const QRect main = owner_->frameGeometry();
-    move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
-  }
-  setWindowTitle(Latin1((" Unit Setup -- " + UnitCaption).substr(0, 50)));
+  kvel::CentreOver(this, owner_, 0, kvel::Centred::ClientArea);
+  setWindowTitle(kvel::ToQt((" Unit Setup -- " + UnitCaption).substr(0, 50)));
   Edit3->resize(Edit3->width(), 20);
   Edit1->resize(Edit1->width(), 20);
   // Which settings file OK writes: beside the program, or the user's own when that one
@@ -336,7 +243,7 @@ void TMacroForm::KiesEditorClick() {
   kvel::FileDialogRequest request;
   request.filter = "Text Editor (*.EXE)|*.EXE";
   request.defaultExt = "EXE";
-  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit1->setText(Latin1(*chosen));
+  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit1->setText(kvel::ToQt(*chosen));
 }
 
 void TMacroForm::KiesLogFileClick() {
@@ -345,15 +252,16 @@ void TMacroForm::KiesLogFileClick() {
   request.save = true;
   request.filter = "terminal log files (*.LOG)|*.LOG";
   request.defaultExt = "LOG";
-  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit3->setText(Latin1(*chosen));
+  if (const auto chosen = kvel::RunFileDialog(this, request)) Edit3->setText(kvel::ToQt(*chosen));
 }
 
 void TMacroForm::Button2Click() {
   EditToLabel();
-  for (std::size_t n = 0; n < TextLabels.size(); ++n) MacroText[n] = Bytes(TextLabels[n]->text());
-  EditorPath = Bytes(Edit1->text());
-  LogFileName = LogFileNameWithExtension(Bytes(Edit3->text()));
-  if (owner_ != nullptr) owner_->SpeedButton3->setToolTip(Latin1("Log file = " + LogFileName));
+  for (std::size_t n = 0; n < TextLabels.size(); ++n)
+    MacroText[n] = kvel::FromQt(TextLabels[n]->text());
+  EditorPath = kvel::FromQt(Edit1->text());
+  LogFileName = LogFileNameWithExtension(kvel::FromQt(Edit3->text()));
+  if (owner_ != nullptr) owner_->SpeedButton3->setToolTip(kvel::ToQt("Log file = " + LogFileName));
   ComPortNumber = ChosenPort();
   if (const int baud = BaudSelect->ItemIndex(); baud >= 0)
     BaudValue = kMacroBaudRates[static_cast<std::size_t>(baud)];

@@ -6,36 +6,14 @@
 #include <string>
 #include <vector>
 
-class QButtonGroup;
+#include "ui/Form.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class TForm1;
-
-// A titled group of radio items laid out in columns, filled column by column; the item
-// index is -1 while none is selected.
-class TRadioGroup : public QGroupBox {
-  Q_OBJECT
-
- public:
-  TRadioGroup(const char* title, const std::vector<const char*>& items, int columns,
-              QWidget* parent);
-
-  int ItemIndex() const;
-  // Selects item `index`; -1 (or any index outside the list) selects none.
-  void SetItemIndex(int index);
-  QRadioButton* Item(int index) const;
-  int Count() const { return static_cast<int>(buttons_.size()); }
-  // Places the items inside the group's current geometry.
-  void ArrangeItems();
-
- private:
-  QButtonGroup* group_;
-  std::vector<QRadioButton*> buttons_;
-  int columns_;
-};
 
 // "Unit Setup": edits the editor path, the terminal log file, the port, the baud rate, the
 // emulation and the ten keyboard macros of the selected unit type.
@@ -51,12 +29,12 @@ class TMacroForm : public QDialog {
   QLabel* Label18 = nullptr;  // "LogFile "
   QLineEdit* Edit3 = nullptr;
   QPushButton* KiesLogFile = nullptr;
-  TRadioGroup* COMSelect = nullptr;
+  kvel::TRadioGroup* COMSelect = nullptr;
   // Every port the program lists (and the stored one), each with its device in its text;
   // the item's value is the COM number the settings store. Kept in step with COMSelect.
   QComboBox* PortChoice = nullptr;
-  TRadioGroup* BaudSelect = nullptr;
-  TRadioGroup* EmuSelect = nullptr;
+  kvel::TRadioGroup* BaudSelect = nullptr;
+  kvel::TRadioGroup* EmuSelect = nullptr;
   QGroupBox* GroupBox1 = nullptr;
   std::array<QLabel*, 10> AltLabels{};   // "Alt 0" ... "Alt 9"
   std::array<QLabel*, 10> TextLabels{};  // the macro texts

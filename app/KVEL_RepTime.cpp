@@ -11,44 +11,30 @@
 #include <string>
 
 #include "ui/Convert.h"
+#include "ui/Form.h"
 
 TForm2::TForm2(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowContextHelpButtonHint | Qt::WindowStaysOnTopHint),
       owner_(owner) {
-  setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Repeat Setup"));
   // 175 wide is too narrow for the title bar to show the title; the controls stay centred.
   const int width = std::max(175, TitleBarWidth(font(), windowTitle()));
   const int x = (width - 175) / 2;
-  setFixedSize(width, 100);
+  kvel::FixForm(this, "Form2", width, 100, false);
 
-  Label1 = new QLabel(QStringLiteral("Repeat time (ms)"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(x + 16, 12, 140, 16);
-  Edit1 = new QLineEdit(this);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(x + 16, 32, 140, 21);
+  Label1 = kvel::AddLabel(this, "Label1", "Repeat time (ms)", QRect(x + 16, 12, 140, 16));
+  Edit1 = kvel::AddEdit(this, "Edit1", QRect(x + 16, 32, 140, 21));
   Edit1->installEventFilter(this);
-  Button2 = new QPushButton(QStringLiteral("OK"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setGeometry(x + 12, 66, 72, 25);
-  Button2->setDefault(true);
-  connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
-  Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(x + 92, 66, 72, 25);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+  Button2 = kvel::AddDefaultButton(this, "Button2", "OK", QRect(x + 12, 66, 72, 25));
+  Button1 = kvel::AddCancelButton(this, "Button1", "Cancel", QRect(x + 92, 66, 72, 25));
   for (QWidget* control : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2)}) {
     control->installEventFilter(this);
   }
 }
 
 void TForm2::FormShow() {
-  if (owner_ == nullptr) return;
-  const QRect main = owner_->frameGeometry();
-  move(main.left() + (main.width() - width()) / 2,
-       main.top() + (main.height() - height()) / 2 + 20);
+  kvel::CentreOver(this, owner_, 20, kvel::Centred::ClientArea);
 }
 
 void TForm2::showEvent(QShowEvent* event) {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+#include "ui/Form.h"
+
 namespace {
 
 constexpr int kDefaultSize = 16;
@@ -100,15 +102,11 @@ TDopjeNew::TDopjeNew(QWidget* parent) : QWidget(parent) {
 }
 
 void TDopjeNew::SetPinShape(TPinShape value) {
-  if (value == pinShape_) return;
-  pinShape_ = value;
-  update();
+  kvel::RepaintOnChange(*this, pinShape_, value);
 }
 
 void TDopjeNew::SetBackColor(const QColor& value) {
-  if (value == backColor_) return;
-  backColor_ = value;
-  update();
+  kvel::RepaintOnChange(*this, backColor_, value);
 }
 
 void TDopjeNew::SetPen(const QPen& value) {

@@ -7,6 +7,8 @@
 #include <limits>
 #include <numbers>
 
+#include "ui/Form.h"
+
 namespace {
 
 constexpr int kDefaultSize = 100;
@@ -33,9 +35,7 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent) {
 }
 
 void TGauge::SetKind(TGaugeKind value) {
-  if (value == kind_) return;
-  kind_ = value;
-  update();
+  kvel::RepaintOnChange(*this, kind_, value);
 }
 
 void TGauge::SetMinValue(std::int32_t value) {
@@ -63,33 +63,23 @@ void TGauge::SetProgress(std::int32_t value) {
 }
 
 void TGauge::SetShowText(bool value) {
-  if (value == showText_) return;
-  showText_ = value;
-  update();
+  kvel::RepaintOnChange(*this, showText_, value);
 }
 
 void TGauge::SetBorderStyle(TGaugeBorderStyle value) {
-  if (value == borderStyle_) return;
-  borderStyle_ = value;
-  update();
+  kvel::RepaintOnChange(*this, borderStyle_, value);
 }
 
 void TGauge::SetForeColor(const QColor& value) {
-  if (value == foreColor_) return;
-  foreColor_ = value;
-  update();
+  kvel::RepaintOnChange(*this, foreColor_, value);
 }
 
 void TGauge::SetBackColor(const QColor& value) {
-  if (value == backColor_) return;
-  backColor_ = value;
-  update();
+  kvel::RepaintOnChange(*this, backColor_, value);
 }
 
 void TGauge::SetColor(const QColor& value) {
-  if (value == color_) return;
-  color_ = value;
-  update();
+  kvel::RepaintOnChange(*this, color_, value);
 }
 
 int TGauge::DonePercent() const {

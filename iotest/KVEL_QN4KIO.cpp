@@ -28,15 +28,15 @@ constexpr const char* kBrandLetters = "VOR";
 constexpr int kColumn = 26;
 
 QLabel* AddNumber(QWidget* parent, int number, int centreX, int y) {
-  auto* label = new QLabel(QString::number(number), parent);
+  QLabel* label =
+      AddLabel(parent, nullptr, std::to_string(number).c_str(), QRect(centreX - 12, y, 24, 14));
   label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  label->setGeometry(centreX - 12, y, 24, 14);
   return label;
 }
 
 TDopjeNew* AddLamp(QWidget* parent, const std::string& name, int centreX, int y) {
   auto* lamp = new TDopjeNew(parent);
-  lamp->setObjectName(QString::fromLatin1(name));
+  lamp->setObjectName(QString::fromStdString(name));
   lamp->move(centreX - lamp->width() / 2, y);
   return lamp;
 }
@@ -45,11 +45,9 @@ TDopjeNew* AddLamp(QWidget* parent, const std::string& name, int centreX, int y)
 
 TQN4K_IO_Form::TQN4K_IO_Form(IoTestHost& host, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
-  setObjectName(QStringLiteral("QN4K_IO_Form"));
   setWindowTitle(QStringLiteral(" QN4100I I/O Test"));
-  UseWindowFont(this);
+  kvel::FixForm(this, "QN4K_IO_Form", 488, 214);
   CreateControls();
-  setFixedSize(488, 214);
 }
 
 void TQN4K_IO_Form::CreateControls() {
@@ -58,9 +56,7 @@ void TQN4K_IO_Form::CreateControls() {
         AddLamp(this, "DopjeNew" + std::to_string(9 + i), 20 + kColumn * static_cast<int>(i), 8);
   }
 
-  OptoBox = new QGroupBox(QStringLiteral(" Opto I/O "), this);
-  OptoBox->setObjectName(QStringLiteral("GroupBox1"));
-  OptoBox->setGeometry(8, 30, 228, 140);
+  OptoBox = AddGroup(this, "GroupBox1", " Opto I/O ", QRect(8, 30, 228, 140));
   for (int i = 0; i < 8; ++i) {
     const int x = 20 + kColumn * i;
     OPTO_IN[static_cast<std::size_t>(i)] =
@@ -69,42 +65,25 @@ void TQN4K_IO_Form::CreateControls() {
     OPTO_IN[static_cast<std::size_t>(i + 8)] =
         AddLamp(OptoBox, "OPTO_IN" + std::to_string(i + 9), x, 56);
     AddNumber(OptoBox, i + 9, x, 73);
-    auto* box = new QCheckBox(OptoBox);
-    box->setObjectName(QString::fromLatin1("OUT" + std::to_string(i + 1)));
-    box->setGeometry(x - 7, 94, 16, 16);
-    OUT[static_cast<std::size_t>(i)] = box;
+    OUT[static_cast<std::size_t>(i)] = AddCheckBox(OptoBox, ("OUT" + std::to_string(i + 1)).c_str(),
+                                                   nullptr, QRect(x - 7, 94, 16, 16));
     AddNumber(OptoBox, i + 1, x, 112);
   }
 
-  BcdBox = new QGroupBox(QStringLiteral(" BCD I/O "), this);
-  BcdBox->setObjectName(QStringLiteral("GroupBox2"));
-  BcdBox->setGeometry(244, 30, 236, 76);
+  BcdBox = AddGroup(this, "GroupBox2", " BCD I/O ", QRect(244, 30, 236, 76));
   for (int i = 0; i < 8; ++i) {
     const int x = 24 + kColumn * i;
     BCD_IN[static_cast<std::size_t>(i)] = AddLamp(BcdBox, "BCD_IN" + std::to_string(i + 1), x, 20);
-    auto* box = new QCheckBox(BcdBox);
-    box->setObjectName(QString::fromLatin1("OUT" + std::to_string(i + 9)));
-    box->setGeometry(x - 7, 46, 16, 16);
-    OUT[static_cast<std::size_t>(i + 8)] = box;
+    OUT[static_cast<std::size_t>(i + 8)] = AddCheckBox(
+        BcdBox, ("OUT" + std::to_string(i + 9)).c_str(), nullptr, QRect(x - 7, 46, 16, 16));
   }
 
-  StatusBox = new QGroupBox(QStringLiteral(" Status "), this);
-  StatusBox->setObjectName(QStringLiteral("GroupBox3"));
-  StatusBox->setGeometry(244, 112, 236, 58);
-  Label5 = new QLabel(StatusBox);
-  Label5->setObjectName(QStringLiteral("Label5"));
-  Label5->setGeometry(12, 24, 212, 18);
+  StatusBox = AddGroup(this, "GroupBox3", " Status ", QRect(244, 112, 236, 58));
+  Label5 = AddLabel(StatusBox, "Label5", nullptr, QRect(12, 24, 212, 18));
 
-  Button1 = new QPushButton(QStringLiteral("Close"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(8, 180, 75, 25);
-  Button1->setAutoDefault(false);
-  Button2 = new QPushButton(QStringLiteral("Info"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setGeometry(90, 180, 75, 25);
-  Button2->setAutoDefault(false);
-  Button3 = new QPushButton(this);
-  Button3->setObjectName(QStringLiteral("Button3"));
+  Button1 = AddButton(this, "Button1", "Close", QRect(8, 180, 75, 25));
+  Button2 = AddButton(this, "Button2", "Info", QRect(90, 180, 75, 25));
+  Button3 = AddButton(this, "Button3", nullptr, QRect());
   Button3->hide();
   connect(Button1, &QPushButton::clicked, this,
           [this] { kvel::Guarded([this] { Button1Click(); }); });

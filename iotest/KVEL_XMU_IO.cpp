@@ -14,7 +14,6 @@
 #include "WindowSupport.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
-#include "ui/Convert.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/HelpViewer.h"
 
@@ -119,11 +118,9 @@ std::string AutoTestResultText(int code) {
 
 TXMU_IO_Form::TXMU_IO_Form(IoTestHost& host, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
-  setObjectName(QStringLiteral("XMU_IO_Form"));
   setWindowTitle(QStringLiteral(" (X)MU   I/O Test "));
-  UseWindowFont(this);
+  kvel::FixForm(this, "XMU_IO_Form", 400, 266);
   CreateControls();
-  setFixedSize(400, 266);
   FormCreate();
 }
 
@@ -151,7 +148,7 @@ void TXMU_IO_Form::CreateControls() {
   for (int tag = 0; tag < 8; ++tag) {
     const std::string name = "RadioButton" + std::to_string(tag + 1);
     auto* radio = new QRadioButton(QString::number(tag), StrobeBox);
-    radio->setObjectName(QString::fromLatin1(name));
+    radio->setObjectName(QString::fromStdString(name));
     radio->setProperty(kTagProperty, tag);
     // "0" on the right, "7" on the left.
     radio->setGeometry(12 + (7 - tag) * 29, 20, 29, 20);
@@ -164,9 +161,7 @@ void TXMU_IO_Form::CreateControls() {
           [this] { kvel::Guarded([this] { StobesONClick(); }); });
 
   InputsBox = AddGroup(this, "GroupBox3", " Inputs ", QRect(136, 90, 256, 76));
-  InputPanel = new QWidget(InputsBox);
-  InputPanel->setObjectName(QStringLiteral("Panel1"));
-  InputPanel->setGeometry(8, 18, 244, 22);
+  InputPanel = kvel::AddPanel(InputsBox, "Panel1", QRect(8, 18, 244, 22));
   InputPanel->setEnabled(false);
   std::array<QCheckBox**, 4> inputBoxes{&CheckBox8, &CheckBox9, &CheckBox10, &CheckBox11};
   for (std::size_t i = 0; i < inputBoxes.size(); ++i) {
@@ -180,12 +175,9 @@ void TXMU_IO_Form::CreateControls() {
           [this] { kvel::Guarded([this] { ReadInputClick(); }); });
 
   AutoTestBox = AddGroup(this, "GroupBox4", " Automatic I/OTest ", QRect(136, 172, 256, 86));
-  Label1 = new QLabel(kStartCaption, AutoTestBox);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(12, 20, 236, 16);
-  Label2 = new QLabel(AutoTestBox);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->setGeometry(12, 38, 236, 16);
+  Label1 = AddLabel(AutoTestBox, "Label1", nullptr, QRect(12, 20, 236, 16));
+  Label1->setText(kStartCaption);
+  Label2 = AddLabel(AutoTestBox, "Label2", nullptr, QRect(12, 38, 236, 16));
   Button3 = AddButton(AutoTestBox, "Button3", "Start", QRect(12, 56, 75, 25));
   connect(Button3, &QPushButton::clicked, this, [this] {
     kvel::Guarded([this] { Button3Click(); });
@@ -335,11 +327,11 @@ void TXMU_IO_Form::AutoTestStep() {
       for (const char c : reply) {
         if (c >= '0' && c <= '9') digits += c;
       }
-      Label2->setText(Latin1(digits));
+      Label2->setText(ToQt(digits));
       resultCode_ = kvel::StrToIntDef(digits, kNoResult);
       if (!Pump()) return;
       kvel::Wait(1000);
-      Label2->setText(Latin1(digits + AutoTestResultText(resultCode_)));
+      Label2->setText(ToQt(digits + AutoTestResultText(resultCode_)));
       Button3->setEnabled(true);
       Button3->setText(QStringLiteral("Finish"));
       break;

@@ -109,6 +109,21 @@ void PlaceAbove(QWidget* widget, int centreX, int top) {
   widget->move(centreX - widget->width() / 2, top);
 }
 
+// Moves the first `count` of `controls` into `group`, each above its number in the two
+// numbers labels taken together.
+template <typename Control>
+void PlaceOverNumbers(QGroupBox* group, const QLabel* first, const QLabel* second,
+                      Control* const* controls, std::size_t count) {
+  std::vector<int> centres = NumberCentres(first);
+  const std::vector<int> more = NumberCentres(second);
+  centres.insert(centres.end(), more.begin(), more.end());
+  for (std::size_t i = 0; i < count && i < centres.size(); ++i) {
+    controls[i]->setParent(group);
+    PlaceAbove(controls[i], centres[i], 19);
+    controls[i]->show();
+  }
+}
+
 }  // namespace
 
 TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
@@ -186,12 +201,10 @@ std::string DriveErrorText(int number) {
 
 TZorvIOForm::TZorvIOForm(IoTestHost& host, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
-  setObjectName(QStringLiteral("ZorvIOForm"));
   setWindowTitle(QStringLiteral(" Zorvdrive I/O test"));
   setProperty("helpContext", 100);
-  UseWindowFont(this);
+  kvel::FixForm(this, "ZorvIOForm", 472, 236);
   CreateControls();
-  setFixedSize(472, 236);
   InputStates.assign(kMaxInputs, '0');
   OutputPending.assign(kMaxOutputs, '0');
 }
@@ -204,7 +217,7 @@ void TZorvIOForm::CreateControls() {
   int x = 8;
   for (const auto& [member, caption] : modeButtons) {
     auto* button = new QToolButton(this);
-    button->setText(QString::fromLatin1(caption));
+    button->setText(ToQt(caption));
     button->setCheckable(true);
     button->setGeometry(x, 8, 68, 24);
     modes->addButton(button);
@@ -232,11 +245,11 @@ void TZorvIOForm::CreateControls() {
 
   for (std::size_t i = 0; i < IN.size(); ++i) {
     IN[i] = new TDopjeNew(this);
-    IN[i]->setObjectName(QString::fromLatin1("IN" + std::to_string(i + 1)));
+    IN[i]->setObjectName(QString::fromStdString("IN" + std::to_string(i + 1)));
   }
   for (std::size_t i = 0; i < OUT.size(); ++i) {
     OUT[i] = new QCheckBox(this);
-    OUT[i]->setObjectName(QString::fromLatin1("OUT" + std::to_string(i + 1)));
+    OUT[i]->setObjectName(QString::fromStdString("OUT" + std::to_string(i + 1)));
     OUT[i]->setProperty("tag", static_cast<int>(i) + 1);
     OUT[i]->resize(16, 16);
     const int k = static_cast<int>(i) + 1;
@@ -255,14 +268,7 @@ void TZorvIOForm::CreateControls() {
                                .horizontalAdvance(OptoInNumbers->text() + QStringLiteral("    "));
   OptoInNumbers910 = AddLabel(OptoIn, nullptr, "9    10", QRect(after8, 38, 40, 14));
   OptoInNumbers910->adjustSize();
-  std::vector<int> centres = NumberCentres(OptoInNumbers);
-  const std::vector<int> centres910 = NumberCentres(OptoInNumbers910);
-  centres.insert(centres.end(), centres910.begin(), centres910.end());
-  for (std::size_t i = 0; i < 10; ++i) {
-    IN[i]->setParent(OptoIn);
-    PlaceAbove(IN[i], centres[i], 19);
-    IN[i]->show();
-  }
+  PlaceOverNumbers(OptoIn, OptoInNumbers, OptoInNumbers910, IN.data(), 10);
 
   OptoOut = AddGroup(this, "OptoOut", " Opto Out ", QRect(8, 102, 100, 58));
   OptoOut->setProperty("helpContext", 200);
@@ -271,14 +277,7 @@ void TZorvIOForm::CreateControls() {
   OptoOutNumbers34 =
       AddLabel(OptoOut, nullptr, "3    4 ", QRect(10 + OptoOutNumbers12->width() + 8, 38, 40, 14));
   OptoOutNumbers34->adjustSize();
-  std::vector<int> outCentres = NumberCentres(OptoOutNumbers12);
-  const std::vector<int> outCentres34 = NumberCentres(OptoOutNumbers34);
-  outCentres.insert(outCentres.end(), outCentres34.begin(), outCentres34.end());
-  for (std::size_t i = 0; i < 4; ++i) {
-    OUT[i]->setParent(OptoOut);
-    PlaceAbove(OUT[i], outCentres[i], 19);
-    OUT[i]->show();
-  }
+  PlaceOverNumbers(OptoOut, OptoOutNumbers12, OptoOutNumbers34, OUT.data(), 4);
 
   DrvReadyBox = AddGroup(this, "DrvReadyBox", " Drive Enable   ", QRect(116, 102, 104, 58));
   IN[18]->setParent(DrvReadyBox);
@@ -552,42 +551,39 @@ void TZorvIOForm::ReadBcd() {
   const std::size_t dot = text.find('.');
   text = dot == std::string::npos ? std::string() : text.substr(0, dot);
   if (text.size() < 7) text.insert(0, 7 - text.size(), '0');
-  Label2->setText(Latin1(" " + sign + text + " "));
+  Label2->setText(ToQt(" " + sign + text + " "));
+}
+
+bool TZorvIOForm::ReadDecimal(const char* command, QLabel* errorLabel, double* value) {
+  host_.Port().SendText(command);
+  kvel::Wait(100);
+  const std::string text = FilterPrintable(Drain());
+  if (text.size() >= 8 && ParseDecimal(text, value)) return true;
+  errorLabel->setText(QStringLiteral(" error "));
+  return false;
 }
 
 void TZorvIOForm::ReadEncoder() {
-  host_.Port().SendText("EP\r");
-  kvel::Wait(100);
-  const std::string text = FilterPrintable(Drain());
   double value = 0;
-  if (text.size() < 8 || !ParseDecimal(text, &value)) {
-    Label13->setText(QStringLiteral(" error "));
-    return;
-  }
+  if (!ReadDecimal("EP\r", Label13, &value)) return;
   const std::string sign = value >= 0 ? "+" : "-";
-  ENC1->setText(Latin1(" " + sign + Fixed(std::fabs(value), 6, 13) + " "));
+  ENC1->setText(ToQt(" " + sign + Fixed(std::fabs(value), 6, 13) + " "));
 }
 
 void TZorvIOForm::ReadAnalog() {
-  host_.Port().SendText("AN\r");
-  kvel::Wait(100);
-  const std::string text = FilterPrintable(Drain());
   double value = 0;
-  if (text.size() < 8 || !ParseDecimal(text, &value)) {
-    Label1->setText(QStringLiteral(" error "));
-    return;
-  }
+  if (!ReadDecimal("AN\r", Label1, &value)) return;
   const std::string sign = value >= 0 ? "+" : "-";
   const double magnitude = std::fabs(value);
-  Label3->setText(Latin1(sign));
-  Label1->setText(Latin1(" " + sign + Fixed(magnitude, 3) + " "));
+  Label3->setText(ToQt(sign));
+  Label1->setText(ToQt(" " + sign + Fixed(magnitude, 3) + " "));
   // 10 V fills the gauge; far larger readings are held to a range an integer can take.
   Analog->SetProgress(static_cast<std::int32_t>(std::nearbyint(std::min(magnitude * 10, 1e9))));
 }
 
 void TZorvIOForm::UpDown1Changing() {
   const double volts = UpDown1->Position() / 100.0;
-  VoltOut->setText(Latin1(Fixed(volts, 2)));
+  VoltOut->setText(ToQt(Fixed(volts, 2)));
   TorqueValue = static_cast<int>(std::nearbyint(volts * 204.8));
 }
 

@@ -154,6 +154,9 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   void CreateControls();
   void ApplyUnitType();
   std::string Drain();
+  // Sends `command` and reads the decimal value of the reply 100 ms later; without one it
+  // shows " error " in `errorLabel` and returns false.
+  bool ReadDecimal(const char* command, QLabel* errorLabel, double* value);
   int OutputNumber(int k) const;
   void RunCycle();
   // Handles pending window messages; a program that is ending closes the window as "Exit"

@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <memory>
+#include <string>
 
 #include "terminal/CPortCtlSelect.h"
+#include "ui/Form.h"
 
 namespace {
 
@@ -20,18 +20,9 @@ constexpr int kClientHeight = 216;
 TComSetupFrm::TComSetupFrm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-  setObjectName(QStringLiteral("ComSetupFrm"));
   setWindowTitle(QStringLiteral("Setup"));
-  // The program's face: its texts fit the fixed layout in it.
-  QFont formFont = font();
-  formFont.setFamily(QStringLiteral("Arial"));
-  formFont.setPointSize(8);
-  setFont(formFont);
-  setFixedSize(kClientWidth, kClientHeight);
-
-  GroupBox1 = new QGroupBox(QStringLiteral(" Settings "), this);
-  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  GroupBox1->setGeometry(8, 6, 215, 168);
+  kvel::FixForm(this, "ComSetupFrm", kClientWidth, kClientHeight);
+  GroupBox1 = kvel::AddGroup(this, "GroupBox1", " Settings ", QRect(8, 6, 215, 168));
 
   const std::array<const char*, 6> captions{"Port",      "Baud rate", "Data bits",
                                             "Stop bits", "Parity",    "Flow control"};
@@ -42,12 +33,12 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
   QWidget* previous = nullptr;
   for (std::size_t i = 0; i < combos.size(); ++i) {
     const int top = 20 + 24 * static_cast<int>(i);
-    auto* label = new QLabel(QString::fromLatin1(captions[i]), GroupBox1);
-    label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
-    label->setGeometry(8, top + 3, 70, 16);
+    const std::string number = std::to_string(i + 1);
+    auto* label = kvel::AddLabel(GroupBox1, ("Label" + number).c_str(), captions[i],
+                                 QRect(8, top + 3, 70, 16));
     Labels[i] = label;
     auto* combo = new kvel::TComComboBox(GroupBox1);
-    combo->setObjectName(QStringLiteral("Combo%1").arg(i + 1));
+    combo->setObjectName(QString::fromStdString("Combo" + number));
     combo->setGeometry(80, top, 129, 21);
     label->setBuddy(combo);
     // Streaming the form sets each selector's property, which fills its list.
@@ -58,22 +49,10 @@ TComSetupFrm::TComSetupFrm(QWidget* parent)
     previous = combo;
   }
 
-  Button1 = new QPushButton(QStringLiteral("OK"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(33, 182, 75, 25);
-  Button1->setDefault(true);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-  Button2 = new QPushButton(QStringLiteral("Cancel"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setGeometry(123, 182, 75, 25);
-  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
-  setTabOrder(previous, Button1);
-  setTabOrder(Button1, Button2);
-
-  if (const QScreen* desktop = QGuiApplication::primaryScreen()) {
-    const QRect area = desktop->availableGeometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-  }
+  Button1 = kvel::AddDefaultButton(this, "Button1", "OK", QRect(33, 182, 75, 25));
+  Button2 = kvel::AddCancelButton(this, "Button2", "Cancel", QRect(123, 182, 75, 25));
+  kvel::SetTabOrder({previous, Button1, Button2});
+  kvel::CentreOnScreen(this);
 }
 
 void ShowPortSetup(TCustomComPort& port) {

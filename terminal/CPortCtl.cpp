@@ -18,6 +18,7 @@
 #include <ostream>
 
 #include "TerminalAccessible.h"
+#include "ui/Convert.h"
 
 namespace kvel {
 
@@ -36,13 +37,6 @@ TColor ToRgb(const QColor& color) {
 int Moved(int from, std::int64_t by) {
   return static_cast<int>(std::clamp<std::int64_t>(from + by, INT_MIN, INT_MAX));
 }
-
-// Windows-1252 in 0x80..0x9F, where Latin-1 has control characters; the five codes the
-// code page leaves unassigned stay as they are.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 QColor FromRgb(TColor rgb) {
   return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
@@ -68,17 +62,11 @@ class TComTerminal::Batch {
 };
 
 QChar TComTerminal::DisplayChar(std::uint8_t ch) {
-  if (ch >= 0x80 && ch <= 0x9F) return QChar(kCp1252High[ch - 0x80]);
-  return QChar(static_cast<char16_t>(ch));
+  return kvel::CharOfByte(ch);
 }
 
 int TComTerminal::CodeOfChar(QChar ch) {
-  const char16_t unicode = ch.unicode();
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == unicode) return 0x80 + i;
-  }
-  if (unicode <= 0xFF) return unicode;
-  return -1;
+  return kvel::ByteOfChar(ch);
 }
 
 QFont TComTerminal::DefaultTermFont() {

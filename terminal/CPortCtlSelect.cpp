@@ -4,31 +4,28 @@
 #include <vector>
 
 #include "serial/PortMap.h"
+#include "ui/Convert.h"
 
 namespace kvel {
 namespace {
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The list's case-insensitive search, by the value an item stands for (a port's name, its
 // text showing the device beside it) or else by its text; -1 when it is not listed.
 int FindItem(const QComboBox* items, const std::string& text) {
-  const int byValue = items->findData(Latin1(text), Qt::UserRole, Qt::MatchFixedString);
-  return byValue >= 0 ? byValue : items->findText(Latin1(text), Qt::MatchFixedString);
+  const int byValue = items->findData(ToQt(text), Qt::UserRole, Qt::MatchFixedString);
+  return byValue >= 0 ? byValue : items->findText(ToQt(text), Qt::MatchFixedString);
 }
 
 // The value of an item: its stored one where it has one, else its text.
 std::string ItemValue(const QComboBox* items, int index) {
   const QVariant value = items->itemData(index, Qt::UserRole);
   const QString text = value.isValid() ? value.toString() : items->itemText(index);
-  return text.toLatin1().toStdString();
+  return FromQt(text);
 }
 
 template <typename E>
 void AddTexts(QComboBox* items, std::string (*text)(E), int count) {
-  for (int i = 0; i < count; ++i) items->addItem(Latin1(text(static_cast<E>(i))));
+  for (int i = 0; i < count; ++i) items->addItem(ToQt(text(static_cast<E>(i))));
 }
 
 }  // namespace
@@ -51,8 +48,8 @@ void TComSelect::FillItems() {
       for (const std::string& name : ports) {
         // Which device the name stands for, in the item's text (the name is its value) and,
         // with what the user may want to change about it, in its hint.
-        items_->addItem(Latin1(PortItemText(name)), Latin1(name));
-        items_->setItemData(items_->count() - 1, Latin1(PortDeviceHint(name)), Qt::ToolTipRole);
+        items_->addItem(ToQt(PortItemText(name)), ToQt(name));
+        items_->setItemData(items_->count() - 1, ToQt(PortDeviceHint(name)), Qt::ToolTipRole);
       }
       // The open list is as wide as its texts, however narrow the closed box.
       items_->view()->setMinimumWidth(items_->view()->sizeHintForColumn(0) + 24);

@@ -8,6 +8,13 @@
 namespace kvel {
 namespace {
 
+// Windows-1252 in 0x80..0x9F, where Latin-1 has control characters; the rest of the code
+// page is Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -90,6 +97,39 @@ std::string Format(const QString& format, bool date) {
 }
 
 }  // namespace
+
+QChar CharOfByte(std::uint8_t byte) {
+  if (byte >= 0x80 && byte <= 0x9F) return QChar(kCp1252High[byte - 0x80]);
+  return QChar(static_cast<char16_t>(byte));
+}
+
+int ByteOfChar(QChar ch) {
+  const char16_t unicode = ch.unicode();
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == unicode) return 0x80 + i;
+  }
+  // Latin-1 as it stands, its controls 0x80..0x9F included: texts once stored as Latin-1
+  // read back as the same bytes.
+  if (unicode <= 0xFF) return unicode;
+  return -1;
+}
+
+QString ToQt(std::string_view bytes) {
+  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+  QChar* out = text.data();
+  for (const char c : bytes) *out++ = CharOfByte(static_cast<std::uint8_t>(c));
+  return text;
+}
+
+std::string FromQt(const QString& text) {
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(text.size()));
+  for (const QChar ch : text) {
+    const int byte = ByteOfChar(ch);
+    bytes += static_cast<char>(byte < 0 ? '?' : byte);
+  }
+  return bytes;
+}
 
 int StrToInt(const std::string& text) {
   int value = 0;

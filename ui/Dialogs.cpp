@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "Convert.h"
 #include "IniFile.h"
 #include "RecentFiles.h"
 #include "Shutdown.h"
@@ -33,11 +34,6 @@ std::function<std::optional<std::string>(const FileDialogRequest&)>& FileDialogH
 std::function<void()>& BeepHook() {
   static std::function<void()> hook;
   return hook;
-}
-
-// Texts of the program are byte strings; Latin-1 shows every byte as one character.
-QString Text(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 void RequireApplication(const char* what) {
@@ -164,7 +160,7 @@ MsgResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& request) {
   }
   if (const auto hook = MessageBoxHook()) return hook(request);
   RequireApplication("a message box");
-  QMessageBox box(IconOf(request.icon), Text(request.caption), Text(request.text),
+  QMessageBox box(IconOf(request.icon), ToQt(request.caption), ToQt(request.text),
                   QMessageBox::NoButton, parent);
   box.setWindowModality(Qt::ApplicationModal);
   QMessageBox::StandardButtons buttons;
@@ -250,9 +246,9 @@ std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogReques
   // program may append to it (the terminal log).
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   QStringList filters;
-  for (const std::string& f : ConvertFileFilter(request.filter)) filters << Text(f);
+  for (const std::string& f : ConvertFileFilter(request.filter)) filters << ToQt(f);
   if (!filters.isEmpty()) dialog.setNameFilters(filters);
-  if (!request.defaultExt.empty()) dialog.setDefaultSuffix(Text(request.defaultExt));
+  if (!request.defaultExt.empty()) dialog.setDefaultSuffix(ToQt(request.defaultExt));
   dialog.setDirectory(QFile::decodeName(FileDialogStartFolder(request).c_str()));
   if (!request.fileName.empty()) {
     const QFileInfo preset(QFile::decodeName(request.fileName.c_str()));

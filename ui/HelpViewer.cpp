@@ -18,12 +18,11 @@
 #include <stdexcept>
 #include <utility>
 
+#include "Convert.h"
+#include "Form.h"
+
 namespace kvel {
 namespace {
-
-QString Text(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 constexpr int kContextRole = Qt::UserRole;
 
@@ -89,12 +88,12 @@ class HelpWindow : public QWidget {
     contents_->clear();
     words_.clear();
     for (const auto& [context, page] : *pages_) {
-      auto* item = new QListWidgetItem(Text(page.title), contents_);
+      auto* item = new QListWidgetItem(ToQt(page.title), contents_);
       item->setData(kContextRole, context);
-      item->setToolTip(Text(page.title));
+      item->setToolTip(ToQt(page.title));
       QTextDocument document;
-      document.setHtml(Text(page.html));
-      words_[context] = (Text(page.title) + u' ' + document.toPlainText()).toCaseFolded();
+      document.setHtml(ToQt(page.html));
+      words_[context] = (ToQt(page.title) + u' ' + document.toPlainText()).toCaseFolded();
     }
     FillIndex();
     FitSidebar();
@@ -116,7 +115,7 @@ class HelpWindow : public QWidget {
   bool ShowPage(int context) {
     const auto found = pages_->find(context);
     if (found == pages_->end()) return false;
-    page_->setHtml(Text(found->second.html));
+    page_->setHtml(ToQt(found->second.html));
     return true;
   }
 
@@ -148,11 +147,7 @@ class HelpWindow : public QWidget {
  protected:
   // Esc closes the help, whichever of its controls has the focus.
   void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-      close();
-      return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!ClosedByEsc(this, event)) QWidget::keyPressEvent(event);
   }
 
  private:
@@ -163,7 +158,7 @@ class HelpWindow : public QWidget {
     for (const auto& [context, page] : *pages_) {
       list += QStringLiteral("<li><a href=\"ctx:%1\">%2</a></li>")
                   .arg(context)
-                  .arg(Text(page.title).toHtmlEscaped());
+                  .arg(ToQt(page.title).toHtmlEscaped());
     }
     page_->setHtml(list + QStringLiteral("</ul>"));
   }
@@ -177,9 +172,9 @@ class HelpWindow : public QWidget {
       bool all = true;
       for (const QString& word : wanted) all = all && haystack.contains(word);
       if (!all) continue;
-      auto* item = new QListWidgetItem(Text(page.title), index_);
+      auto* item = new QListWidgetItem(ToQt(page.title), index_);
       item->setData(kContextRole, context);
-      item->setToolTip(Text(page.title));
+      item->setToolTip(ToQt(page.title));
     }
     index_->sortItems();
   }

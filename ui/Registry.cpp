@@ -12,20 +12,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "Convert.h"
+
 namespace kvel {
 namespace {
 
-// Values keep every byte: Latin-1 maps bytes to characters one to one.
-QString ToQ(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string FromQ(const QString& s) {
-  return s.toLatin1().toStdString();
-}
-
 // "Software\KVEL\Port" becomes the group "Software/KVEL/Port".
 QString GroupOf(const std::string& keyPath) {
-  QString group = ToQ(keyPath);
+  QString group = ToQt(keyPath);
   group.replace(u'\\', u'/');
   return group;
 }
@@ -39,7 +33,7 @@ std::unique_ptr<QSettings> Open(const std::string& keyPath) {
 
 void Store(const std::string& keyPath, const std::string& name, const QVariant& value) {
   auto settings = Open(keyPath);
-  settings->setValue(ToQ(name), value);
+  settings->setValue(ToQt(name), value);
   settings->sync();
   if (settings->status() != QSettings::NoError) {
     throw std::runtime_error("Cannot write the registry value '" + name + "' to '" +
@@ -52,15 +46,15 @@ void Store(const std::string& keyPath, const std::string& name, const QVariant& 
 RegistryKey::RegistryKey(std::string keyPath) : keyPath_(std::move(keyPath)) {}
 
 bool RegistryKey::ValueExists(const std::string& name) const {
-  return Open(keyPath_)->contains(ToQ(name));
+  return Open(keyPath_)->contains(ToQt(name));
 }
 
 std::string RegistryKey::ReadString(const std::string& name) const {
-  return FromQ(Open(keyPath_)->value(ToQ(name)).toString());
+  return FromQt(Open(keyPath_)->value(ToQt(name)).toString());
 }
 
 int RegistryKey::ReadInteger(const std::string& name) const {
-  const QVariant value = Open(keyPath_)->value(ToQ(name));
+  const QVariant value = Open(keyPath_)->value(ToQt(name));
   bool ok = false;
   const int result = value.toInt(&ok);
   if (!value.isValid() || !ok) throw std::runtime_error("Invalid data type for '" + name + "'");
@@ -68,7 +62,7 @@ int RegistryKey::ReadInteger(const std::string& name) const {
 }
 
 void RegistryKey::WriteString(const std::string& name, const std::string& value) {
-  Store(keyPath_, name, ToQ(value));
+  Store(keyPath_, name, ToQt(value));
 }
 
 void RegistryKey::WriteInteger(const std::string& name, int value) {

@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include "Convert.h"
+
 namespace kvel {
 namespace {
 
@@ -20,8 +22,7 @@ const QByteArray kRestored = QByteArrayLiteral("restored\n");
 const QByteArray kRaised = QByteArrayLiteral("raised\n");
 
 QString ServerName(const std::string& key) {
-  return QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size())) + u'-' +
-         QString::number(getuid());
+  return ToQt(key) + u'-' + QString::number(getuid());
 }
 
 // Asks the running instance to come forward. A server that accepts the request but

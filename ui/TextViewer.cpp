@@ -13,6 +13,9 @@
 #include <QWidget>
 #include <stdexcept>
 
+#include "Convert.h"
+#include "Form.h"
+
 namespace kvel {
 namespace {
 
@@ -26,11 +29,7 @@ class TextWindow : public QWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-      close();
-      return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!ClosedByEsc(this, event)) QWidget::keyPressEvent(event);
   }
 };
 
@@ -67,7 +66,8 @@ QWidget* ShowTextFile(QWidget* owner, const std::string& path) {
   text->setLineWrapMode(QPlainTextEdit::NoWrap);
   text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   // Line ends as the line sends them: CR LF, LF CR or a lone CR each end one line.
-  QString content = QString::fromLatin1(bytes);
+  QString content =
+      ToQt(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   content.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   content.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
   content.replace(u'\r', u'\n');

@@ -22,11 +22,7 @@ int VirtualClock::WaitForActivity(int ms, const std::function<bool()>& woken) {
   const std::int64_t target = now_ + std::max(ms, 0);
   if (!woken()) {
     if (!scheduled_.empty() && scheduled_.begin()->first <= target) {
-      auto entry = scheduled_.begin();
-      now_ = std::max(now_, entry->first);
-      auto action = std::move(entry->second);
-      scheduled_.erase(entry);
-      action();
+      RunEarliest();
     } else {
       now_ = std::max(now_, target);
     }
@@ -48,6 +44,15 @@ void VirtualClock::ProcessMessages() {
   }
 }
 
+void VirtualClock::RunEarliest() {
+  auto entry = scheduled_.begin();
+  now_ = std::max(now_, entry->first);
+  // Taken out before it runs: the action may schedule or run others.
+  auto action = std::move(entry->second);
+  scheduled_.erase(entry);
+  action();
+}
+
 void VirtualClock::ScheduleAt(std::int64_t atMs, std::function<void()> action) {
   scheduled_.emplace(atMs, std::move(action));
 }
@@ -60,13 +65,7 @@ void VirtualClock::Advance(std::int64_t ms) {
   const std::int64_t target = now_ + std::max<std::int64_t>(ms, 0);
   // An action may schedule more actions or wait itself (a nested Advance); time never
   // goes back, and entries due at the same time run in the order they were scheduled.
-  while (!scheduled_.empty() && scheduled_.begin()->first <= target) {
-    auto entry = scheduled_.begin();
-    now_ = std::max(now_, entry->first);
-    auto action = std::move(entry->second);
-    scheduled_.erase(entry);
-    action();
-  }
+  while (!scheduled_.empty() && scheduled_.begin()->first <= target) RunEarliest();
   now_ = std::max(now_, target);
 }
 

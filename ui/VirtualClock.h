@@ -40,6 +40,8 @@ class VirtualClock : public Clock {
   void ClearCalls() { calls_.clear(); }
 
  private:
+  // Runs the earliest scheduled action, the time moved on to it.
+  void RunEarliest();
   std::int64_t now_ = 0;
   std::multimap<std::int64_t, std::function<void()>> scheduled_;
   std::vector<std::function<void()>> hooks_;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -125,6 +126,28 @@ TEST_F(UnitSetupTest, MacroRowsFollowEnterUpDownAndLabelClicks) {
   EXPECT_EQ(MacroText[7], "M7!");
   EXPECT_EQ(MacroText[9], "M9");
   EXPECT_NE(IniText().find("Alt3 Macro=1R\r\n"), std::string::npos) << IniText();
+}
+
+TEST_F(UnitSetupTest, MacroTextsAreWindows1252FromFieldToIniAndLine) {
+  TForm1& form = Start();
+  MacroText[1] = "\x80\x81\x8D\x8F\x90\x9D\x9F";  // the five unassigned codes among them
+  RunUnitSetup(form, [](TMacroForm& d) {
+    EXPECT_EQ(d.TextLabels[1]->text(),
+              QStringLiteral("\u20AC\u0081\u008D\u008F\u0090\u009D\u0178"));
+    d.Edit2->clear();
+    QTest::keyClicks(d.Edit2, QStringLiteral("5 "));
+    // The test library types ASCII only; a euro key sends its character.
+    QKeyEvent euro(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(0x20AC)));
+    QApplication::sendEvent(d.Edit2, &euro);
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+  });
+  EXPECT_EQ(MacroText[0], "5 \x80");
+  EXPECT_EQ(MacroText[1], "\x80\x81\x8D\x8F\x90\x9D\x9F");
+  EXPECT_NE(IniText().find("Alt0 Macro=5 \x80\r\n"), std::string::npos) << IniText();
+  EXPECT_NE(IniText().find("Alt1 Macro=\x80\x81\x8D\x8F\x90\x9D\x9F\r\n"), std::string::npos);
+  line_->TakeReceived();
+  form.SendMacro(0);
+  EXPECT_EQ(line_->TakeReceived(), " 5 \x80");
 }
 
 TEST_F(UnitSetupTest, LayoutCaptionPlaceAndPresets) {

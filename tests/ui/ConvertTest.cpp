@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <climits>
+#include <cstdint>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -101,6 +102,54 @@ TEST(TimeStamp, IsDateAndTimeJoinedByOneBlank) {
   if (QLocale::system().language() == QLocale::C) {
     EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d)"))) << stamp;
   }
+}
+
+// The program's 8-bit texts and Qt: Windows-1252, one character per byte.
+struct CodePageRow {
+  std::uint8_t byte;
+  char16_t shown;
+};
+
+class CodePage : public ::testing::TestWithParam<CodePageRow> {};
+
+TEST_P(CodePage, ByteAndCharacterMapBothWays) {
+  const CodePageRow row = GetParam();
+  EXPECT_EQ(CharOfByte(row.byte).unicode(), row.shown);
+  EXPECT_EQ(ByteOfChar(QChar(row.shown)), row.byte);
+  const std::string bytes(1, static_cast<char>(row.byte));
+  EXPECT_EQ(ToQt(bytes), QString(QChar(row.shown)));
+  EXPECT_EQ(FromQt(QString(QChar(row.shown))), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CodePage,
+                         ::testing::Values(CodePageRow{0x41, u'A'}, CodePageRow{0x80, 0x20AC},
+                                           CodePageRow{0x8A, 0x0160}, CodePageRow{0x99, 0x2122},
+                                           CodePageRow{0x9F, 0x0178},
+                                           // left unassigned: they stand for themselves
+                                           CodePageRow{0x81, 0x0081}, CodePageRow{0x8D, 0x008D},
+                                           CodePageRow{0x8F, 0x008F}, CodePageRow{0x90, 0x0090},
+                                           CodePageRow{0x9D, 0x009D}, CodePageRow{0xA0, 0x00A0},
+                                           CodePageRow{0xB5, 0x00B5}, CodePageRow{0xFF, 0x00FF}));
+
+TEST(CodePage, EveryByteComesBackUnchanged) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  const QString shown = ToQt(all);
+  ASSERT_EQ(shown.size(), 256);
+  EXPECT_EQ(FromQt(shown), all);
+  // No two bytes share a character.
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(shown.indexOf(shown[b]), b) << b;
+  }
+}
+
+TEST(CodePage, LatinControlsReadAsTheirBytesAndForeignCharactersAsQuestionMarks) {
+  // A text stored as Latin-1 before (U+0080 for byte 0x80) still reads as the same byte.
+  EXPECT_EQ(FromQt(QString(QChar(0x0080))), "\x80");
+  EXPECT_EQ(FromQt(QString(QChar(0x009E))), "\x9E");
+  EXPECT_EQ(ByteOfChar(QChar(0x0100)), -1);
+  EXPECT_EQ(FromQt(QStringLiteral("a\u0100b\u20AC")), "a?b\x80");
+  EXPECT_EQ(ToQt(std::string_view("\0x", 2)), QString(QChar(0)) + u'x');
 }
 
 }  // namespace
