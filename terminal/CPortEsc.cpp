@@ -1,9 +1,8 @@
 #include "CPortEsc.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
-#include <initializer_list>
-#include <utility>
 
 namespace kvel {
 
@@ -59,19 +58,14 @@ void TEscapeCodes::SplitParams(const char* text, std::size_t length, TParamList&
 
 // ---- VT100 -------------------------------------------------------------------------------
 
-TFeedResult TEscapeCodesVT100::FeedByte(std::uint8_t byte) {
-  if (FeedPlain(byte)) return frCharacter;
-  // Most bytes of a control sequence are parameter digits and separators: while no
-  // intermediate has come they are only collected, as Decode would, without its tests.
-  if (state_ == kControl && static_cast<unsigned>(byte - 0x30) < 0x10u &&
-      data_.size() + 1 < kMaxSequenceLength) {
-    data_.push_back(static_cast<char>(byte));
+[[gnu::noinline]] TFeedResult TEscapeCodesVT100::FeedRest(std::uint8_t byte) {
+  // ESC and the "[" after it open most sequences: taken before the general frame.
+  if (byte == 27) return Start();
+  if (byte == '[' && state_ == 0 && InSequence() && data_.size() == 0) {
+    data_.push_back('[');
+    state_ = kControl;
     return frAbsorbed;
   }
-  return FeedRest(byte);
-}
-
-[[gnu::noinline]] TFeedResult TEscapeCodesVT100::FeedRest(std::uint8_t byte) {
   return Feed(byte, [this](std::uint8_t b) { return Decode(b); });
 }
 
@@ -79,7 +73,13 @@ TEscapeCode TEscapeCodesVT100::Decode(std::uint8_t byte) {
   if ((state_ & kControl) != 0) {
     if (byte >= 0x40 && byte <= 0x7E) return DecodeControl(static_cast<char>(byte));
     if (byte >= 0x30 && byte <= 0x3F) {
-      if ((state_ & kIntermediate) != 0) state_ |= kMalformed;
+      // A private marker may only lead ("?" is kept on the first parameter, "?1"); ":" and
+      // the other markers make the sequence one this terminal ignores.
+      if ((state_ & kIntermediate) != 0 || byte == ':') {
+        state_ |= kMalformed;
+      } else if (byte >= 0x3C) {
+        state_ |= data_.size() == 2 && byte == '?' ? kPrivate : kMalformed;
+      }
     } else if (byte >= 0x20 && byte <= 0x2F) {
       state_ |= kIntermediate;
     } else {
@@ -150,25 +150,42 @@ TEscapeCode TEscapeCodesVT100::DecodeEscape(std::uint8_t byte) {
 
 TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
   if ((state_ & (kMalformed | kIntermediate)) != 0) return ecUnrecognised;
-  const char* text = data_.data() + 1;
-  std::size_t length = data_.size() - 2;
-  // A private marker may only lead; "?" is kept on the first parameter ("?1").
-  const bool isPrivate = length > 0 && text[0] >= 0x3C && text[0] <= 0x3F;
-  for (std::size_t i = isPrivate ? 1 : 0; i < length; ++i) {
-    if (text[i] == ':' || (text[i] >= 0x3C && text[i] <= 0x3F)) return ecUnrecognised;
-  }
-  if (isPrivate && text[0] != '?') return ecUnrecognised;
-  if (isPrivate && final != 'h' && final != 'l' && final != 'c') return ecUnrecognised;
-  SplitParams(text, length, params_);
-  // For these the first parameter's value selects the code; the list is not handed on.
-  auto select = [this](std::initializer_list<std::pair<int, TEscapeCode>> table) {
-    const int value = ParamOr(1, &params_, 0);
-    params_.clear();
-    for (const auto& [key, code] : table) {
-      if (key == value) return code;
-    }
+  if ((state_ & kPrivate) != 0 && final != 'h' && final != 'l' && final != 'c') {
     return ecUnrecognised;
-  };
+  }
+  const char* text = data_.data() + 1;
+  const std::size_t length = data_.size() - 2;
+  // For J, K, g and n the value of the first parameter selects the code and no list is
+  // handed on: it is read where it stands. Only digits and ";" are left in the text here;
+  // a value too large for any key stays too large.
+  if (final == 'J' || final == 'K' || final == 'g' || final == 'n') {
+    int value = 0;
+    for (std::size_t i = 0; i < length && text[i] != ';'; ++i) {
+      value = std::min(value * 10 + (text[i] - '0'), 1000);
+    }
+    switch (final) {
+      case 'J':
+        return value == 0   ? ecClearToScreenEnd
+               : value == 1 ? ecClearToScreenStart
+               : value == 2 ? ecClearScreen
+                            : ecUnrecognised;
+      case 'K':
+        return value == 0   ? ecClearToLineEnd
+               : value == 1 ? ecClearToLineStart
+               : value == 2 ? ecClearLine
+                            : ecUnrecognised;
+      case 'g':
+        return value == 0 ? ecTabClear : value == 3 ? ecTabClearAll : ecUnrecognised;
+      default:
+        if (length == 0) return ecUnrecognised;
+        return value == 5   ? ecStatusQuery
+               : value == 6 ? ecPositionQuery
+               : value == 0 ? ecStatusOk
+               : value == 3 ? ecStatusFault
+                            : ecUnrecognised;
+    }
+  }
+  SplitParams(text, length, params_);
   switch (final) {
     case 'A':
       return ecUp;
@@ -206,16 +223,6 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
       return ecEraseChars;
     case 'r':
       return ecScrollRegion;
-    case 'J':
-      return select({{0, ecClearToScreenEnd}, {1, ecClearToScreenStart}, {2, ecClearScreen}});
-    case 'K':
-      return select({{0, ecClearToLineEnd}, {1, ecClearToLineStart}, {2, ecClearLine}});
-    case 'g':
-      return select({{0, ecTabClear}, {3, ecTabClearAll}});
-    case 'n':
-      if (params_.empty()) return ecUnrecognised;
-      return select(
-          {{5, ecStatusQuery}, {6, ecPositionQuery}, {0, ecStatusOk}, {3, ecStatusFault}});
     case 'c':
       if (params_.empty() || (params_.size() == 1 && params_[0] == "0")) return ecIdentifyQuery;
       if (params_.size() == 2 && params_[0] == "?1") return ecIdentifyReply;
@@ -327,7 +334,7 @@ std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* pa
 
 // ---- VT52 --------------------------------------------------------------------------------
 
-TFeedResult TEscapeCodesVT52::FeedByte(std::uint8_t byte) {
+[[gnu::noinline]] TFeedResult TEscapeCodesVT52::FeedRest(std::uint8_t byte) {
   return Feed(byte, [this](std::uint8_t) { return Decode(); });
 }
 
