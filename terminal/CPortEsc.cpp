@@ -56,16 +56,10 @@ void TEscapeCodes::SplitParams(const char* text, std::size_t length, TParamList&
   list.emplace_back(text + start, length - start);
 }
 
-// ---- VT100 -------------------------------------------------------------------------------
+// ---- VT100
+// -------------------------------------------------------------------------------
 
 [[gnu::noinline]] TFeedResult TEscapeCodesVT100::FeedRest(std::uint8_t byte) {
-  // ESC and the "[" after it open most sequences: taken before the general frame.
-  if (byte == 27) return Start();
-  if (byte == '[' && state_ == 0 && InSequence() && data_.size() == 0) {
-    data_.push_back('[');
-    state_ = kControl;
-    return frAbsorbed;
-  }
   return Feed(byte, [this](std::uint8_t b) { return Decode(b); });
 }
 
@@ -73,8 +67,9 @@ TEscapeCode TEscapeCodesVT100::Decode(std::uint8_t byte) {
   if ((state_ & kControl) != 0) {
     if (byte >= 0x40 && byte <= 0x7E) return DecodeControl(static_cast<char>(byte));
     if (byte >= 0x30 && byte <= 0x3F) {
-      // A private marker may only lead ("?" is kept on the first parameter, "?1"); ":" and
-      // the other markers make the sequence one this terminal ignores.
+      // A private marker may only lead ("?" is kept on the first parameter,
+      // "?1"); ":" and the other markers make the sequence one this terminal
+      // ignores.
       if ((state_ & kIntermediate) != 0 || byte == ':') {
         state_ |= kMalformed;
       } else if (byte >= 0x3C) {
@@ -155,9 +150,9 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
   }
   const char* text = data_.data() + 1;
   const std::size_t length = data_.size() - 2;
-  // For J, K, g and n the value of the first parameter selects the code and no list is
-  // handed on: it is read where it stands. Only digits and ";" are left in the text here;
-  // a value too large for any key stays too large.
+  // For J, K, g and n the value of the first parameter selects the code and no
+  // list is handed on: it is read where it stands. Only digits and ";" are left
+  // in the text here; a value too large for any key stays too large.
   if (final == 'J' || final == 'K' || final == 'g' || final == 'n') {
     int value = 0;
     for (std::size_t i = 0; i < length && text[i] != ';'; ++i) {
@@ -232,79 +227,86 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
   }
 }
 
+namespace {
+
+// The codes whose text has no parameters in it, with that text after its ESC.
+struct FixedText {
+  TEscapeCode code;
+  const char* text;
+};
+
+constexpr FixedText kVt100Texts[] = {
+    {ecUp, "[A"},
+    {ecDown, "[B"},
+    {ecLeft, "[D"},
+    {ecRight, "[C"},
+    {ecHome, "[H"},
+    {ecAppLeft, "OD"},
+    {ecAppRight, "OC"},
+    {ecAppUp, "OA"},
+    {ecAppDown, "OB"},
+    {ecClearToLineEnd, "[K"},
+    {ecClearToScreenEnd, "[J"},
+    {ecClearLine, "[2K"},
+    {ecClearScreen, "[2J"},
+    {ecTabSet, "H"},
+    {ecTabClear, "[g"},
+    {ecTabClearAll, "[3g"},
+    {ecIdentifyQuery, "[c"},
+    {ecStatusQuery, "[5n"},
+    {ecStatusOk, "[0n"},
+    {ecStatusFault, "[3n"},
+    {ecPositionQuery, "[6n"},
+    {ecCharAttributes, "[m"},
+    {ecModeSet, "[h"},
+    {ecModeReset, "[l"},
+    {ecResetTerminal, "c"},
+    {ecSaveCursorAttr, "7"},
+    {ecRestoreCursorAttr, "8"},
+    {ecSaveCursor, "[s"},
+    {ecRestoreCursor, "[u"},
+    {ecAlignmentTest, "#8"},
+    {ecClearToLineStart, "[1K"},
+    {ecClearToScreenStart, "[1J"},
+    {ecScrollRegion, "[r"},
+    {ecIndex, "D"},
+    {ecNextLine, "E"},
+};
+
+constexpr FixedText kVt52Texts[] = {
+    {ecUp, "A"},
+    {ecDown, "B"},
+    {ecLeft, "D"},
+    {ecRight, "C"},
+    {ecHome, "H"},
+    {ecReverseIndex, "I"},
+    {ecClearToLineEnd, "K"},
+    {ecClearToScreenEnd, "J"},
+    {ecIdentifyQuery, "Z"},
+    {ecIdentifyReply, "/Z"},
+};
+
+// ESC and the code's text from the table; empty text for a code the table does
+// not have.
+template <std::size_t N>
+std::string TextOf(const FixedText (&table)[N], TEscapeCode code) {
+  for (const FixedText& entry : table) {
+    if (entry.code == code) return Esc(entry.text);
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* params) const {
   auto p = [params](int n) { return std::to_string(GetParam(n, params)); };
   switch (code) {
-    case ecUp:
-      return Esc("[A");
-    case ecDown:
-      return Esc("[B");
-    case ecLeft:
-      return Esc("[D");
-    case ecRight:
-      return Esc("[C");
-    case ecHome:
-      return Esc("[H");
     case ecGoto:
       return Esc("[") + p(1) + ";" + p(2) + "f";
-    case ecAppLeft:
-      return Esc("OD");
-    case ecAppRight:
-      return Esc("OC");
-    case ecAppUp:
-      return Esc("OA");
-    case ecAppDown:
-      return Esc("OB");
-    case ecClearToLineEnd:
-      return Esc("[K");
-    case ecClearToScreenEnd:
-      return Esc("[J");
-    case ecClearLine:
-      return Esc("[2K");
-    case ecClearScreen:
-      return Esc("[2J");
-    case ecTabSet:
-      return Esc("H");
-    case ecTabClear:
-      return Esc("[g");
-    case ecTabClearAll:
-      return Esc("[3g");
-    case ecIdentifyQuery:
-      return Esc("[c");
     case ecIdentifyReply:
       return Esc("[?1;") + p(1) + "c";
-    case ecStatusQuery:
-      return Esc("[5n");
-    case ecStatusOk:
-      return Esc("[0n");
-    case ecStatusFault:
-      return Esc("[3n");
-    case ecPositionQuery:
-      return Esc("[6n");
     case ecPositionReport:
       return Esc("[") + p(1) + ";" + p(2) + "R";
-    case ecCharAttributes:
-      return Esc("[m");
-    case ecModeSet:
-      return Esc("[h");
-    case ecModeReset:
-      return Esc("[l");
-    case ecResetTerminal:
-      return Esc("c");
-    case ecSaveCursorAttr:
-      return Esc("7");
-    case ecRestoreCursorAttr:
-      return Esc("8");
-    case ecSaveCursor:
-      return Esc("[s");
-    case ecRestoreCursor:
-      return Esc("[u");
-    case ecAlignmentTest:
-      return Esc("#8");
-    case ecClearToLineStart:
-      return Esc("[1K");
-    case ecClearToScreenStart:
-      return Esc("[1J");
     case ecInsertLines:
       return Esc("[") + p(1) + "L";
     case ecDeleteLines:
@@ -315,24 +317,13 @@ std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* pa
       return Esc("[") + p(1) + "P";
     case ecEraseChars:
       return Esc("[") + p(1) + "X";
-    case ecScrollRegion:
-      return Esc("[r");
-    case ecIndex:
-      return Esc("D");
-    case ecNextLine:
-      return Esc("E");
-    case ecDesignateG0:
-    case ecDesignateG1:
-      return {};
-    case ecUnrecognised:
-    case ecIncomplete:
-    case ecReverseIndex:
-      return {};
+    default:
+      return TextOf(kVt100Texts, code);
   }
-  return {};
 }
 
-// ---- VT52 --------------------------------------------------------------------------------
+// ---- VT52
+// --------------------------------------------------------------------------------
 
 [[gnu::noinline]] TFeedResult TEscapeCodesVT52::FeedRest(std::uint8_t byte) {
   return Feed(byte, [this](std::uint8_t) { return Decode(); });
@@ -340,27 +331,10 @@ std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* pa
 
 TEscapeCode TEscapeCodesVT52::Decode() {
   switch (data_[0]) {
-    case 'A':
-      return ecUp;
-    case 'B':
-      return ecDown;
-    case 'C':
-      return ecRight;
-    case 'D':
-      return ecLeft;
-    case 'H':
-      return ecHome;
-    case 'I':
-      return ecReverseIndex;
-    case 'J':
-      return ecClearToScreenEnd;
-    case 'K':
-      return ecClearToLineEnd;
-    case 'Z':
-      return ecIdentifyQuery;
     case 'Y':
       if (data_.size() < 3) return ecIncomplete;
-      // Row and column travel as one byte each, offset by 31 so that 1 is a blank.
+      // Row and column travel as one byte each, offset by 31 so that 1 is a
+      // blank.
       params_ = {std::to_string(static_cast<std::uint8_t>(data_[1]) - 31),
                  std::to_string(static_cast<std::uint8_t>(data_[2]) - 31)};
       return ecGoto;
@@ -368,42 +342,21 @@ TEscapeCode TEscapeCodesVT52::Decode() {
       if (data_.size() < 2) return ecIncomplete;
       return data_ == "/Z" ? ecIdentifyReply : ecUnrecognised;
     default:
+      // A one-letter sequence is the code this terminal sends with that letter.
+      for (const FixedText& entry : kVt52Texts) {
+        if (entry.text[0] == data_[0] && entry.text[1] == 0) return entry.code;
+      }
       return ecUnrecognised;
   }
 }
 
 std::string TEscapeCodesVT52::CodeToText(TEscapeCode code, const TParamList* params) const {
-  switch (code) {
-    case ecUp:
-      return Esc("A");
-    case ecDown:
-      return Esc("B");
-    case ecLeft:
-      return Esc("D");
-    case ecRight:
-      return Esc("C");
-    case ecHome:
-      return Esc("H");
-    case ecGoto: {
-      std::string text = Esc("Y");
-      // Only the low byte goes out; unsigned, so no parameter overflows.
-      text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(1, params)) + 31u));
-      text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(2, params)) + 31u));
-      return text;
-    }
-    case ecReverseIndex:
-      return Esc("I");
-    case ecClearToLineEnd:
-      return Esc("K");
-    case ecClearToScreenEnd:
-      return Esc("J");
-    case ecIdentifyQuery:
-      return Esc("Z");
-    case ecIdentifyReply:
-      return Esc("/Z");
-    default:
-      return {};
-  }
+  if (code != ecGoto) return TextOf(kVt52Texts, code);
+  std::string text = Esc("Y");
+  // Only the low byte goes out; unsigned, so no parameter overflows.
+  text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(1, params)) + 31u));
+  text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(2, params)) + 31u));
+  return text;
 }
 
 }  // namespace kvel

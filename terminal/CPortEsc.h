@@ -198,10 +198,17 @@ class TEscapeCodes {
 class TEscapeCodesVT100 final : public TEscapeCodes {
  public:
   // The bytes that make up most of a stream are decided here, inline for a caller that knows
-  // the codec's type: a printable byte outside a sequence, a parameter digit or separator of
-  // a well-formed control sequence, and its final byte. Everything else is out of line.
+  // the codec's type: a printable byte outside a sequence, ESC and the "[" after it, a
+  // parameter digit or separator of a well-formed control sequence, and its final byte.
+  // Everything else is out of line.
   TFeedResult FeedByte(std::uint8_t byte) override {
     if (FeedPlain(byte)) return frCharacter;
+    if (byte == 27) return Start();
+    if (state_ == 0 && byte == '[' && data_.size() == 0 && InSequence()) {
+      data_.push_back('[');
+      state_ = kControl;
+      return frAbsorbed;
+    }
     if ((state_ & ~kPrivate) == kControl) {
       // The room check keeps an open sequence below the bound, where Feed would end it.
       if (static_cast<unsigned>(byte - '0') < 12u && byte != ':' &&
