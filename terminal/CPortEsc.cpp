@@ -1,9 +1,8 @@
 #include "CPortEsc.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
-#include <initializer_list>
-#include <utility>
 
 namespace kvel {
 
@@ -57,19 +56,8 @@ void TEscapeCodes::SplitParams(const char* text, std::size_t length, TParamList&
   list.emplace_back(text + start, length - start);
 }
 
-// ---- VT100 -------------------------------------------------------------------------------
-
-TFeedResult TEscapeCodesVT100::FeedByte(std::uint8_t byte) {
-  if (FeedPlain(byte)) return frCharacter;
-  // Most bytes of a control sequence are parameter digits and separators: while no
-  // intermediate has come they are only collected, as Decode would, without its tests.
-  if (state_ == kControl && static_cast<unsigned>(byte - 0x30) < 0x10u &&
-      data_.size() + 1 < kMaxSequenceLength) {
-    data_.push_back(static_cast<char>(byte));
-    return frAbsorbed;
-  }
-  return FeedRest(byte);
-}
+// ---- VT100
+// -------------------------------------------------------------------------------
 
 [[gnu::noinline]] TFeedResult TEscapeCodesVT100::FeedRest(std::uint8_t byte) {
   return Feed(byte, [this](std::uint8_t b) { return Decode(b); });
@@ -79,7 +67,14 @@ TEscapeCode TEscapeCodesVT100::Decode(std::uint8_t byte) {
   if ((state_ & kControl) != 0) {
     if (byte >= 0x40 && byte <= 0x7E) return DecodeControl(static_cast<char>(byte));
     if (byte >= 0x30 && byte <= 0x3F) {
-      if ((state_ & kIntermediate) != 0) state_ |= kMalformed;
+      // A private marker may only lead ("?" is kept on the first parameter,
+      // "?1"); ":" and the other markers make the sequence one this terminal
+      // ignores.
+      if ((state_ & kIntermediate) != 0 || byte == ':') {
+        state_ |= kMalformed;
+      } else if (byte >= 0x3C) {
+        state_ |= data_.size() == 2 && byte == '?' ? kPrivate : kMalformed;
+      }
     } else if (byte >= 0x20 && byte <= 0x2F) {
       state_ |= kIntermediate;
     } else {
@@ -150,25 +145,42 @@ TEscapeCode TEscapeCodesVT100::DecodeEscape(std::uint8_t byte) {
 
 TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
   if ((state_ & (kMalformed | kIntermediate)) != 0) return ecUnrecognised;
-  const char* text = data_.data() + 1;
-  std::size_t length = data_.size() - 2;
-  // A private marker may only lead; "?" is kept on the first parameter ("?1").
-  const bool isPrivate = length > 0 && text[0] >= 0x3C && text[0] <= 0x3F;
-  for (std::size_t i = isPrivate ? 1 : 0; i < length; ++i) {
-    if (text[i] == ':' || (text[i] >= 0x3C && text[i] <= 0x3F)) return ecUnrecognised;
-  }
-  if (isPrivate && text[0] != '?') return ecUnrecognised;
-  if (isPrivate && final != 'h' && final != 'l' && final != 'c') return ecUnrecognised;
-  SplitParams(text, length, params_);
-  // For these the first parameter's value selects the code; the list is not handed on.
-  auto select = [this](std::initializer_list<std::pair<int, TEscapeCode>> table) {
-    const int value = ParamOr(1, &params_, 0);
-    params_.clear();
-    for (const auto& [key, code] : table) {
-      if (key == value) return code;
-    }
+  if ((state_ & kPrivate) != 0 && final != 'h' && final != 'l' && final != 'c') {
     return ecUnrecognised;
-  };
+  }
+  const char* text = data_.data() + 1;
+  const std::size_t length = data_.size() - 2;
+  // For J, K, g and n the value of the first parameter selects the code and no
+  // list is handed on: it is read where it stands. Only digits and ";" are left
+  // in the text here; a value too large for any key stays too large.
+  if (final == 'J' || final == 'K' || final == 'g' || final == 'n') {
+    int value = 0;
+    for (std::size_t i = 0; i < length && text[i] != ';'; ++i) {
+      value = std::min(value * 10 + (text[i] - '0'), 1000);
+    }
+    switch (final) {
+      case 'J':
+        return value == 0   ? ecClearToScreenEnd
+               : value == 1 ? ecClearToScreenStart
+               : value == 2 ? ecClearScreen
+                            : ecUnrecognised;
+      case 'K':
+        return value == 0   ? ecClearToLineEnd
+               : value == 1 ? ecClearToLineStart
+               : value == 2 ? ecClearLine
+                            : ecUnrecognised;
+      case 'g':
+        return value == 0 ? ecTabClear : value == 3 ? ecTabClearAll : ecUnrecognised;
+      default:
+        if (length == 0) return ecUnrecognised;
+        return value == 5   ? ecStatusQuery
+               : value == 6 ? ecPositionQuery
+               : value == 0 ? ecStatusOk
+               : value == 3 ? ecStatusFault
+                            : ecUnrecognised;
+    }
+  }
+  SplitParams(text, length, params_);
   switch (final) {
     case 'A':
       return ecUp;
@@ -206,16 +218,6 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
       return ecEraseChars;
     case 'r':
       return ecScrollRegion;
-    case 'J':
-      return select({{0, ecClearToScreenEnd}, {1, ecClearToScreenStart}, {2, ecClearScreen}});
-    case 'K':
-      return select({{0, ecClearToLineEnd}, {1, ecClearToLineStart}, {2, ecClearLine}});
-    case 'g':
-      return select({{0, ecTabClear}, {3, ecTabClearAll}});
-    case 'n':
-      if (params_.empty()) return ecUnrecognised;
-      return select(
-          {{5, ecStatusQuery}, {6, ecPositionQuery}, {0, ecStatusOk}, {3, ecStatusFault}});
     case 'c':
       if (params_.empty() || (params_.size() == 1 && params_[0] == "0")) return ecIdentifyQuery;
       if (params_.size() == 2 && params_[0] == "?1") return ecIdentifyReply;
@@ -225,79 +227,86 @@ TEscapeCode TEscapeCodesVT100::DecodeControl(char final) {
   }
 }
 
+namespace {
+
+// The codes whose text has no parameters in it, with that text after its ESC.
+struct FixedText {
+  TEscapeCode code;
+  const char* text;
+};
+
+constexpr FixedText kVt100Texts[] = {
+    {ecUp, "[A"},
+    {ecDown, "[B"},
+    {ecLeft, "[D"},
+    {ecRight, "[C"},
+    {ecHome, "[H"},
+    {ecAppLeft, "OD"},
+    {ecAppRight, "OC"},
+    {ecAppUp, "OA"},
+    {ecAppDown, "OB"},
+    {ecClearToLineEnd, "[K"},
+    {ecClearToScreenEnd, "[J"},
+    {ecClearLine, "[2K"},
+    {ecClearScreen, "[2J"},
+    {ecTabSet, "H"},
+    {ecTabClear, "[g"},
+    {ecTabClearAll, "[3g"},
+    {ecIdentifyQuery, "[c"},
+    {ecStatusQuery, "[5n"},
+    {ecStatusOk, "[0n"},
+    {ecStatusFault, "[3n"},
+    {ecPositionQuery, "[6n"},
+    {ecCharAttributes, "[m"},
+    {ecModeSet, "[h"},
+    {ecModeReset, "[l"},
+    {ecResetTerminal, "c"},
+    {ecSaveCursorAttr, "7"},
+    {ecRestoreCursorAttr, "8"},
+    {ecSaveCursor, "[s"},
+    {ecRestoreCursor, "[u"},
+    {ecAlignmentTest, "#8"},
+    {ecClearToLineStart, "[1K"},
+    {ecClearToScreenStart, "[1J"},
+    {ecScrollRegion, "[r"},
+    {ecIndex, "D"},
+    {ecNextLine, "E"},
+};
+
+constexpr FixedText kVt52Texts[] = {
+    {ecUp, "A"},
+    {ecDown, "B"},
+    {ecLeft, "D"},
+    {ecRight, "C"},
+    {ecHome, "H"},
+    {ecReverseIndex, "I"},
+    {ecClearToLineEnd, "K"},
+    {ecClearToScreenEnd, "J"},
+    {ecIdentifyQuery, "Z"},
+    {ecIdentifyReply, "/Z"},
+};
+
+// ESC and the code's text from the table; empty text for a code the table does
+// not have.
+template <std::size_t N>
+std::string TextOf(const FixedText (&table)[N], TEscapeCode code) {
+  for (const FixedText& entry : table) {
+    if (entry.code == code) return Esc(entry.text);
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* params) const {
   auto p = [params](int n) { return std::to_string(GetParam(n, params)); };
   switch (code) {
-    case ecUp:
-      return Esc("[A");
-    case ecDown:
-      return Esc("[B");
-    case ecLeft:
-      return Esc("[D");
-    case ecRight:
-      return Esc("[C");
-    case ecHome:
-      return Esc("[H");
     case ecGoto:
       return Esc("[") + p(1) + ";" + p(2) + "f";
-    case ecAppLeft:
-      return Esc("OD");
-    case ecAppRight:
-      return Esc("OC");
-    case ecAppUp:
-      return Esc("OA");
-    case ecAppDown:
-      return Esc("OB");
-    case ecClearToLineEnd:
-      return Esc("[K");
-    case ecClearToScreenEnd:
-      return Esc("[J");
-    case ecClearLine:
-      return Esc("[2K");
-    case ecClearScreen:
-      return Esc("[2J");
-    case ecTabSet:
-      return Esc("H");
-    case ecTabClear:
-      return Esc("[g");
-    case ecTabClearAll:
-      return Esc("[3g");
-    case ecIdentifyQuery:
-      return Esc("[c");
     case ecIdentifyReply:
       return Esc("[?1;") + p(1) + "c";
-    case ecStatusQuery:
-      return Esc("[5n");
-    case ecStatusOk:
-      return Esc("[0n");
-    case ecStatusFault:
-      return Esc("[3n");
-    case ecPositionQuery:
-      return Esc("[6n");
     case ecPositionReport:
       return Esc("[") + p(1) + ";" + p(2) + "R";
-    case ecCharAttributes:
-      return Esc("[m");
-    case ecModeSet:
-      return Esc("[h");
-    case ecModeReset:
-      return Esc("[l");
-    case ecResetTerminal:
-      return Esc("c");
-    case ecSaveCursorAttr:
-      return Esc("7");
-    case ecRestoreCursorAttr:
-      return Esc("8");
-    case ecSaveCursor:
-      return Esc("[s");
-    case ecRestoreCursor:
-      return Esc("[u");
-    case ecAlignmentTest:
-      return Esc("#8");
-    case ecClearToLineStart:
-      return Esc("[1K");
-    case ecClearToScreenStart:
-      return Esc("[1J");
     case ecInsertLines:
       return Esc("[") + p(1) + "L";
     case ecDeleteLines:
@@ -308,52 +317,24 @@ std::string TEscapeCodesVT100::CodeToText(TEscapeCode code, const TParamList* pa
       return Esc("[") + p(1) + "P";
     case ecEraseChars:
       return Esc("[") + p(1) + "X";
-    case ecScrollRegion:
-      return Esc("[r");
-    case ecIndex:
-      return Esc("D");
-    case ecNextLine:
-      return Esc("E");
-    case ecDesignateG0:
-    case ecDesignateG1:
-      return {};
-    case ecUnrecognised:
-    case ecIncomplete:
-    case ecReverseIndex:
-      return {};
+    default:
+      return TextOf(kVt100Texts, code);
   }
-  return {};
 }
 
-// ---- VT52 --------------------------------------------------------------------------------
+// ---- VT52
+// --------------------------------------------------------------------------------
 
-TFeedResult TEscapeCodesVT52::FeedByte(std::uint8_t byte) {
+[[gnu::noinline]] TFeedResult TEscapeCodesVT52::FeedRest(std::uint8_t byte) {
   return Feed(byte, [this](std::uint8_t) { return Decode(); });
 }
 
 TEscapeCode TEscapeCodesVT52::Decode() {
   switch (data_[0]) {
-    case 'A':
-      return ecUp;
-    case 'B':
-      return ecDown;
-    case 'C':
-      return ecRight;
-    case 'D':
-      return ecLeft;
-    case 'H':
-      return ecHome;
-    case 'I':
-      return ecReverseIndex;
-    case 'J':
-      return ecClearToScreenEnd;
-    case 'K':
-      return ecClearToLineEnd;
-    case 'Z':
-      return ecIdentifyQuery;
     case 'Y':
       if (data_.size() < 3) return ecIncomplete;
-      // Row and column travel as one byte each, offset by 31 so that 1 is a blank.
+      // Row and column travel as one byte each, offset by 31 so that 1 is a
+      // blank.
       params_ = {std::to_string(static_cast<std::uint8_t>(data_[1]) - 31),
                  std::to_string(static_cast<std::uint8_t>(data_[2]) - 31)};
       return ecGoto;
@@ -361,42 +342,21 @@ TEscapeCode TEscapeCodesVT52::Decode() {
       if (data_.size() < 2) return ecIncomplete;
       return data_ == "/Z" ? ecIdentifyReply : ecUnrecognised;
     default:
+      // A one-letter sequence is the code this terminal sends with that letter.
+      for (const FixedText& entry : kVt52Texts) {
+        if (entry.text[0] == data_[0] && entry.text[1] == 0) return entry.code;
+      }
       return ecUnrecognised;
   }
 }
 
 std::string TEscapeCodesVT52::CodeToText(TEscapeCode code, const TParamList* params) const {
-  switch (code) {
-    case ecUp:
-      return Esc("A");
-    case ecDown:
-      return Esc("B");
-    case ecLeft:
-      return Esc("D");
-    case ecRight:
-      return Esc("C");
-    case ecHome:
-      return Esc("H");
-    case ecGoto: {
-      std::string text = Esc("Y");
-      // Only the low byte goes out; unsigned, so no parameter overflows.
-      text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(1, params)) + 31u));
-      text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(2, params)) + 31u));
-      return text;
-    }
-    case ecReverseIndex:
-      return Esc("I");
-    case ecClearToLineEnd:
-      return Esc("K");
-    case ecClearToScreenEnd:
-      return Esc("J");
-    case ecIdentifyQuery:
-      return Esc("Z");
-    case ecIdentifyReply:
-      return Esc("/Z");
-    default:
-      return {};
-  }
+  if (code != ecGoto) return TextOf(kVt52Texts, code);
+  std::string text = Esc("Y");
+  // Only the low byte goes out; unsigned, so no parameter overflows.
+  text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(1, params)) + 31u));
+  text.push_back(static_cast<char>(static_cast<unsigned>(GetParam(2, params)) + 31u));
+  return text;
 }
 
 }  // namespace kvel

@@ -122,13 +122,7 @@ class TEscapeCodes {
       return frCharacter;
     }
     if (byte < 32 || byte == 127) {
-      if (byte == 27) {
-        data_.clear();
-        params_.clear();
-        inSequence_ = true;
-        state_ = 0;
-        return frAbsorbed;
-      }
+      if (byte == 27) return Start();
       if (byte == 127) return frAbsorbed;
       if (inSequence_ && (byte == 24 || byte == 26)) {
         inSequence_ = false;
@@ -150,6 +144,20 @@ class TEscapeCodes {
       result = ecUnrecognised;
       params_.clear();
     }
+    return Complete(result);
+  }
+
+  // ESC: a new sequence begins, whatever was open is dropped.
+  TFeedResult Start() {
+    data_.clear();
+    params_.clear();
+    inSequence_ = true;
+    state_ = 0;
+    return frAbsorbed;
+  }
+
+  // Ends the open sequence with its code.
+  TFeedResult Complete(TEscapeCode result) {
     code_ = result;
     inSequence_ = false;
     state_ = 0;
@@ -187,9 +195,34 @@ class TEscapeCodes {
 // The VT100 / ANSI codec: ESC, intermediates 0x20..0x2F, a final 0x30..0x7E; control
 // sequences ESC [ with parameters 0x30..0x3F, intermediates 0x20..0x2F and any final
 // 0x40..0x7E (one this codec does not know completes as ecUnrecognised).
-class TEscapeCodesVT100 : public TEscapeCodes {
+class TEscapeCodesVT100 final : public TEscapeCodes {
  public:
-  TFeedResult FeedByte(std::uint8_t byte) override;
+  // The bytes that make up most of a stream are decided here, inline for a caller that knows
+  // the codec's type: a printable byte outside a sequence, ESC and the "[" after it, a
+  // parameter digit or separator of a well-formed control sequence, and its final byte.
+  // Everything else is out of line.
+  TFeedResult FeedByte(std::uint8_t byte) override {
+    if (FeedPlain(byte)) return frCharacter;
+    if (byte == 27) return Start();
+    if (state_ == 0 && byte == '[' && data_.size() == 0 && InSequence()) {
+      data_.push_back('[');
+      state_ = kControl;
+      return frAbsorbed;
+    }
+    if ((state_ & ~kPrivate) == kControl) {
+      // The room check keeps an open sequence below the bound, where Feed would end it.
+      if (static_cast<unsigned>(byte - '0') < 12u && byte != ':' &&
+          data_.size() + 1 < kMaxSequenceLength) {
+        data_.push_back(static_cast<char>(byte));
+        return frAbsorbed;
+      }
+      if (byte >= 0x40 && byte <= 0x7E) {
+        data_.push_back(static_cast<char>(byte));
+        return Complete(DecodeControl(static_cast<char>(byte)));
+      }
+    }
+    return FeedRest(byte);
+  }
   std::string CodeToText(TEscapeCode code, const TParamList* params) const override;
   bool InControlSequence() const { return (state_ & kControl) != 0; }
 
@@ -203,15 +236,20 @@ class TEscapeCodesVT100 : public TEscapeCodes {
   static constexpr std::uint8_t kSs3 = 2;           // after ESC O: one more byte names the key
   static constexpr std::uint8_t kIntermediate = 4;  // a parameter after it is malformed
   static constexpr std::uint8_t kMalformed = 8;     // ignored whole at the final byte
+  static constexpr std::uint8_t kPrivate = 16;      // "?" led the parameters
 };
 
 // The VT52 codec.
-class TEscapeCodesVT52 : public TEscapeCodes {
+class TEscapeCodesVT52 final : public TEscapeCodes {
  public:
-  TFeedResult FeedByte(std::uint8_t byte) override;
+  TFeedResult FeedByte(std::uint8_t byte) override {
+    if (FeedPlain(byte)) return frCharacter;
+    return FeedRest(byte);
+  }
   std::string CodeToText(TEscapeCode code, const TParamList* params) const override;
 
  private:
+  TFeedResult FeedRest(std::uint8_t byte);
   TEscapeCode Decode();
 };
 

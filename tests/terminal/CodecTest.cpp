@@ -296,6 +296,68 @@ TEST(CodecBound, EndlessSequenceCompletesAtTheBoundAndTextFollows) {
   EXPECT_EQ(d.chars, "Ax");
 }
 
+// Parameter bytes are collected without looking at them; what they were is decided at the
+// final byte. Long lists, markers out of place and values past any key must still come out
+// as they would byte by byte.
+TEST(CodecParams, LongListsMarkersAndSelectingValues) {
+  std::string text;
+  TParamList expected;
+  for (int n = 1; n <= 60; ++n) {
+    text += (n > 1 ? ";" : "") + std::to_string(n);
+    expected.push_back(std::to_string(n));
+  }
+  const std::string empties(200, ';');
+  struct Row {
+    std::string bytes;
+    TEscapeCode code;
+    TParamList params;
+  };
+  const Row rows[] = {
+      {"\033[" + text + "m", ecCharAttributes, expected},
+      {"\033[" + empties + "m", ecCharAttributes, TParamList(201)},
+      {"\033[?" + text + "h", ecModeSet,
+       [&] {
+         TParamList marked = expected;
+         marked[0] = "?1";
+         return marked;
+       }()},
+      {"\033[?;5h", ecModeSet, {"?", "5"}},
+      {"\033[1;?2h", ecUnrecognised, {}},
+      {"\033[?1;2:3h", ecUnrecognised, {}},
+      {"\033[=1h", ecUnrecognised, {}},
+      {"\033[?2J", ecUnrecognised, {}},
+      {"\033[002J", ecClearScreen, {}},
+      {"\033[2;5J", ecClearScreen, {}},
+      {"\033[;2J", ecClearToScreenEnd, {}},
+      {"\033[99999999999J", ecUnrecognised, {}},
+      {"\033[10000000002K", ecUnrecognised, {}},
+      {"\033[1K", ecClearToLineStart, {}},
+      {"\033[03g", ecTabClearAll, {}},
+      {"\033[;n", ecStatusOk, {}},
+      {"\033[6;1n", ecPositionQuery, {}},
+      {"\033[1 5J", ecUnrecognised, {}},
+  };
+  for (const Row& row : rows) {
+    TEscapeCodesVT100 whole;
+    const Decoded d = Feed(whole, row.bytes + "x");
+    ASSERT_EQ(d.codes.size(), 1u) << row.bytes;
+    EXPECT_EQ(d.codes[0], row.code) << row.bytes;
+    EXPECT_EQ(d.params[0], row.params) << row.bytes;
+    EXPECT_EQ(d.chars, "x") << row.bytes;
+    // The same through the general interface, one byte per call.
+    TEscapeCodesVT100 vt100;
+    TEscapeCodes& general = vt100;
+    Decoded pieces;
+    for (char c : row.bytes) {
+      const Decoded one = Feed(general, std::string(1, c));
+      pieces.codes.insert(pieces.codes.end(), one.codes.begin(), one.codes.end());
+      pieces.params.insert(pieces.params.end(), one.params.begin(), one.params.end());
+    }
+    EXPECT_EQ(pieces.codes, d.codes) << row.bytes;
+    EXPECT_EQ(pieces.params, d.params) << row.bytes;
+  }
+}
+
 TEST(CodecParams, SplittingRules) {
   EXPECT_EQ(TEscapeCodes::SplitParams("5;10"), (TParamList{"5", "10"}));
   EXPECT_EQ(TEscapeCodes::SplitParams(""), TParamList{});
