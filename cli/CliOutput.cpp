@@ -86,7 +86,8 @@ JsonObject& JsonObject::Add(const std::string& key, const JsonObject& value) {
 JsonObject& JsonObject::Add(const std::string& key, const std::vector<JsonObject>& values) {
   Key(key);
   members_ += "[";
-  for (std::size_t i = 0; i < values.size(); ++i) members_ += (i == 0 ? "" : ",") + values[i].Text();
+  for (std::size_t i = 0; i < values.size(); ++i)
+    members_ += (i == 0 ? "" : ",") + values[i].Text();
   members_ += "]";
   return *this;
 }

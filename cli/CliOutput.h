@@ -15,9 +15,13 @@ std::string JsonString(const std::string& bytes);
 class JsonObject {
  public:
   JsonObject& Add(const std::string& key, const std::string& value);
-  JsonObject& Add(const std::string& key, const char* value) { return Add(key, std::string(value)); }
+  JsonObject& Add(const std::string& key, const char* value) {
+    return Add(key, std::string(value));
+  }
   JsonObject& Add(const std::string& key, long long value);
-  JsonObject& Add(const std::string& key, int value) { return Add(key, static_cast<long long>(value)); }
+  JsonObject& Add(const std::string& key, int value) {
+    return Add(key, static_cast<long long>(value));
+  }
   JsonObject& Add(const std::string& key, std::size_t value) {
     return Add(key, static_cast<long long>(value));
   }

@@ -271,8 +271,8 @@ PortDeviceDetails DescribePortDetails(const PortMapSources& sources, const std::
       return details;
     }
     details.device = address.Text();
-    details.note = address.kind == NetworkAddress::Kind::kRfc2217 ? "network, RFC 2217"
-                                                                    : "network, raw TCP";
+    details.note =
+        address.kind == NetworkAddress::Kind::kRfc2217 ? "network, RFC 2217" : "network, raw TCP";
     return details;
   }
   details.device = device;
@@ -295,7 +295,8 @@ std::string DescribePortDevice(const PortMapSources& sources, const std::string&
   if (!details.note.empty()) parts.push_back(details.note);
   if (!details.product.empty()) parts.push_back(details.product);
   if (!details.serial.empty()) parts.push_back("serial " + details.serial);
-  if (details.latencyMs >= 0) parts.push_back("latency " + std::to_string(details.latencyMs) + " ms");
+  if (details.latencyMs >= 0)
+    parts.push_back("latency " + std::to_string(details.latencyMs) + " ms");
   if (parts.empty()) return details.device;
   std::string text = details.device + " (";
   for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : ", ") + parts[i];

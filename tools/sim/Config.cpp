@@ -102,7 +102,8 @@ void ApplyFault(Faults& f, const std::string& word) {
     if (colon == std::string::npos || colon + 1 >= value.size()) {
       Fail("store-line: needs a line number and the text, as store-line=3:\"N003 G01 X9\"");
     }
-    const int n = static_cast<int>(Integer(key, value.substr(0, colon), 1, Indexer::kMaxLineNumber));
+    const int n =
+        static_cast<int>(Integer(key, value.substr(0, colon), 1, Indexer::kMaxLineNumber));
     f.storedAs[n] = value.substr(colon + 1);
   } else {
     Fail("unknown fault '" + key + "'");
