@@ -22,10 +22,16 @@ void CliProgress::Rename(std::string job, std::string noun) {
 
 void CliProgress::Progress(int current, int total, int bar, const std::string& text) {
   (void)bar;
-  (void)text;
   if (total != total_) {
     total_ = total;
     output_.Begin(job_, total);
+  }
+  if (current <= 0) {
+    // Before the first step: what the job does meanwhile ("Removing old program"), without
+    // the dots the window adds while it waits.
+    const std::size_t end = text.find_last_not_of('.');
+    if (end != std::string::npos) output_.Step(0, text.substr(0, end + 1));
+    return;
   }
   std::string step = noun_ + " " + std::to_string(current);
   if (total > 0) step += " of " + std::to_string(total);

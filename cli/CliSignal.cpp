@@ -14,8 +14,8 @@ namespace {
 std::atomic<int> gStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int signal) {
-  gStopSignal.store(signal, std::memory_order_relaxed);
+extern "C" void OnStopSignal(int signalNumber) {
+  gStopSignal.store(signalNumber, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -25,7 +25,7 @@ void InstallStopSignals() {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   // The first signal stops the job in order; a second one takes the default way out.
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_RESETHAND);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   // A reader of standard output that went away must not end the program before the
@@ -48,8 +48,8 @@ void ClearStopRequest() {
   gStopSignal.store(0, std::memory_order_relaxed);
 }
 
-void NoteStop(int signal) {
-  OnStopSignal(signal);
+void NoteStop(int signalNumber) {
+  OnStopSignal(signalNumber);
 }
 
 void CliClock::Wait(int ms) {

@@ -17,7 +17,7 @@ int StopSignal();
 // For tests: forgets a stop.
 void ClearStopRequest();
 // For tests: a stop as the handler would note it.
-void NoteStop(int signal);
+void NoteStop(int signalNumber);
 
 // The command line's clock: plain sleeps of the whole length, also when a signal arrives in
 // the middle, and no window messages to handle.

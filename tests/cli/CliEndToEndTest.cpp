@@ -75,7 +75,7 @@ class CliEndToEnd : public ::testing::Test {
   std::string Folder() const { return folder_.path().toStdString(); }
   std::string Path(const std::string& name) const { return Folder() + "/" + name; }
 
- private:
+ protected:
   QTemporaryDir folder_;
   std::unique_ptr<kvel::sim::test::SimProcess> sim_;
   std::vector<std::string> env_;
