@@ -19,12 +19,4 @@ Status RunOnSession(const Options& options, Session& session, Output& output);
 // The ports the program knows, from the given port map sources.
 Status ListPorts(Output& output);
 
-// What `send` prints of a reply: its lines without the line ends and the bytes outside 32 to
-// 122 that the window's filter drops.
-std::string ReplyText(const std::string& reply);
-
-// Whether `path` can be written as a whole new file (its folder exists and takes files, and
-// an existing file may be replaced); empty when it can, else why not.
-std::string WritableProblem(const std::string& path);
-
 }  // namespace kvel::cli

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "CliCommands.h"
+#include "CliFiles.h"
 #include "CliSession.h"
 
 namespace kvel::cli {
