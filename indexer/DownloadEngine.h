@@ -25,8 +25,8 @@ std::vector<std::string> LoadProgramLines(const std::string& bytes);
 std::string PreparedProgramLine(std::string line);
 
 struct DownloadResult {
-  std::size_t lines = 0;          // lines of the program
-  std::size_t acknowledged = 0;   // program lines the unit confirmed
+  std::size_t lines = 0;           // lines of the program
+  std::size_t acknowledged = 0;    // program lines the unit confirmed
   bool eraseAcknowledged = false;  // the unit confirmed H12 (the old program is gone)
   bool completed = false;          // every line went out and was confirmed
   bool cancelled = false;          // Cancel (RunFlag cleared by the user) or the program's end
@@ -70,5 +70,5 @@ class ProgramDownload {
 // The status-bar text of a download of the file named `file` (a name or a whole path):
 // "Program MU-1.PGM sent: 57 lines", "... cancelled, 3 of 57 lines sent", and so on;
 // `failure` is the text of an error that ended it.
-std::string DownloadSummary(const DownloadResult& result, const std::string& file,
-                            bool cancelled, const std::string& failure = {});
+std::string DownloadSummary(const DownloadResult& result, const std::string& file, bool cancelled,
+                            const std::string& failure = {});

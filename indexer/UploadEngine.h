@@ -68,6 +68,9 @@ class ProgramUpload {
 // "57 lines" or, with parameters, "61 lines (4 parameter, 57 program)", followed by how the
 // reading ended when it ended early ("; reading cancelled at line 30").
 std::string UploadSummary(const ProgramUploadResult& result, bool withParameters);
+// The two parts of it: the counts, and how the reading ended (empty when it ran to its end).
+std::string UploadCounts(const ProgramUploadResult& result, bool withParameters);
+std::string UploadEnding(const ProgramUploadResult& result);
 
 // "Prog + Par" without a window: the parameters (with their closing L50 0), then the program.
 // `parameters` receives the parameter upload's result.

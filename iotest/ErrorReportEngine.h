@@ -10,10 +10,10 @@ class TCustomComPort;
 // said, decoded.
 struct ErrorReport {
   int unitType = 0;
-  std::string id;                      // the unit query's reply (types 4 and 5)
-  std::string h85, h86, h87;           // filtered, "=" removed, padded as the type wants
-  std::string axis;                    // type 4: the first character of H85
-  std::vector<std::string> h85Flags;   // the texts of the set flags, in order
+  std::string id;                     // the unit query's reply (types 4 and 5)
+  std::string h85, h86, h87;          // filtered, "=" removed, padded as the type wants
+  std::string axis;                   // type 4: the first character of H85
+  std::vector<std::string> h85Flags;  // the texts of the set flags, in order
   std::vector<std::string> h86Flags;
 };
 
