@@ -244,6 +244,7 @@ void TForm1::CreateMenus() {
       AddItem(IDXtpoPC, "ReadLParameters1", "Parameters", QKeySequence(Qt::Key_F4), 1420);
   IDXtpoPC1 = AddItem(IDXtpoPC, "IDXtpoPC1", "Program", {}, 1430);
   ProgPar1 = AddItem(IDXtpoPC, "ProgPar1", "Prog + Par", QKeySequence(Qt::Key_F6), 1440);
+  VerifyProgram1 = AddItem(IDXtpoPC, "VerifyProgram1", "Verify program...", {}, 1430);
   KVEL1 = AddItem(Commands1, "KVEL1", "Send Program", QKeySequence(Qt::Key_F5), 0);
   Viewlogfile1 =
       AddItem(Commands1, "Viewlogfile1", "View log file", QKeySequence(Qt::ALT | Qt::Key_V), 1460);

@@ -95,8 +95,9 @@ class TForm1 : public QMainWindow {
   QAction* ReadLParameters1 = nullptr;
   QAction* IDXtpoPC1 = nullptr;  // "Program"
   QAction* ProgPar1 = nullptr;
-  QAction* KVEL1 = nullptr;          // "Send Program"
-  QMenu* RecentPrograms1 = nullptr;  // beside "Send Program": the programs sent last
+  QAction* VerifyProgram1 = nullptr;  // "Verify program...": read back and compare
+  QAction* KVEL1 = nullptr;           // "Send Program"
+  QMenu* RecentPrograms1 = nullptr;   // beside "Send Program": the programs sent last
   QAction* Viewlogfile1 = nullptr;
   QAction* DTR1 = nullptr;        // "DTR on", checked while DTR is on
   QAction* RTS1 = nullptr;        // "RTS on"
@@ -251,6 +252,7 @@ class TForm1 : public QMainWindow {
   void ReadLParameters1Click();
   void IDXtpoPC1Click();
   void ProgPar1Click();
+  void VerifyProgram1Click();
   void KVEL1Click();
   // The window as the indexer dialogues reach it.
   KVELIndexerHost& Indexer();

@@ -46,6 +46,7 @@ void TForm1::ConnectIndexerCommands() {
   connect(ReadLParameters1, &QAction::triggered, this, guard(&TForm1::ReadLParameters1Click));
   connect(IDXtpoPC1, &QAction::triggered, this, guard(&TForm1::IDXtpoPC1Click));
   connect(ProgPar1, &QAction::triggered, this, guard(&TForm1::ProgPar1Click));
+  connect(VerifyProgram1, &QAction::triggered, this, guard(&TForm1::VerifyProgram1Click));
   connect(KVEL1, &QAction::triggered, this, guard(&TForm1::KVEL1Click));
   CreateRecentProgramsMenu();
 }
@@ -81,6 +82,11 @@ void TForm1::IDXtpoPC1Click() {
 void TForm1::ProgPar1Click() {
   const Disabled disabled(*this);
   ReadProgram(Indexer(), true);
+}
+
+void TForm1::VerifyProgram1Click() {
+  const Disabled disabled(*this);
+  VerifyProgramFile(Indexer());
 }
 
 void TForm1::KVEL1Click() {

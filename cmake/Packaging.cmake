@@ -59,13 +59,14 @@ endif()
 configure_file(${KVEL_DIST}/kvel.metainfo.xml.in ${KVEL_DIST_OUT}/${KVEL_APP_ID}.metainfo.xml @ONLY)
 configure_file(${KVEL_DIST}/kvel.1.in ${KVEL_DIST_OUT}/kvel.1 @ONLY)
 configure_file(${KVEL_DIST}/kvel-sim.1.in ${KVEL_DIST_OUT}/kvel-sim.1 @ONLY)
+configure_file(${KVEL_DIST}/kvel-cli.1.in ${KVEL_DIST_OUT}/kvel-cli.1 @ONLY)
 configure_file(${KVEL_DIST}/changelog.in ${KVEL_DIST_OUT}/changelog @ONLY)
 
 # Manual pages and the changelog go compressed, as Debian wants them (-n: no name or time in
 # the header, so the same sources give the same bytes).
 find_program(KVEL_GZIP gzip REQUIRED)
 set(compressed)
-foreach(file kvel.1 kvel-sim.1 changelog)
+foreach(file kvel.1 kvel-sim.1 kvel-cli.1 changelog)
   add_custom_command(OUTPUT ${KVEL_DIST_OUT}/${file}.gz
                      COMMAND ${KVEL_GZIP} -9nc ${KVEL_DIST_OUT}/${file} > ${KVEL_DIST_OUT}/${file}.gz
                      DEPENDS ${KVEL_DIST_OUT}/${file} VERBATIM)
@@ -73,12 +74,26 @@ foreach(file kvel.1 kvel-sim.1 changelog)
 endforeach()
 add_custom_target(kvel_dist_files ALL DEPENDS ${compressed})
 
-foreach(program kvel kvel-sim)
+foreach(program kvel kvel-sim kvel-cli)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${KVEL_DIST_OUT}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
+# The bash completion of kvel-cli goes where bash-completion looks for it (its pkg-config
+# file says where; below the install prefix, so that a staged or packaged install keeps it).
+if(TARGET kvel-cli)
+  set(KVEL_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_get_variable(kvel_completions bash-completion completionsdir)
+    if(kvel_completions MATCHES "^/usr/(.+)$")
+      set(KVEL_BASH_COMPLETION_DIR "${CMAKE_MATCH_1}")
+    endif()
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/cli/completion/kvel-cli
+          DESTINATION ${KVEL_BASH_COMPLETION_DIR})
+endif()
 install(FILES ${KVEL_DIST}/kvel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
         RENAME ${KVEL_APP_ID}.desktop)
 install(FILES ${KVEL_DIST_OUT}/${KVEL_APP_ID}.metainfo.xml

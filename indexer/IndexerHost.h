@@ -34,6 +34,10 @@ class IndexerHost {
   // The main window's save-file dialog with the given filter and default extension.
   virtual std::optional<std::string> RunSaveDialog(const std::string& filter,
                                                    const std::string& defaultExt) = 0;
+  // The main window's open-file dialog with the given filter and default extension (nothing
+  // when it is cancelled).
+  virtual std::optional<std::string> RunOpenDialog(const std::string& filter,
+                                                   const std::string& defaultExt);
   // How a download or upload ended, for the status bar: `text` names the file by its name
   // ("Saved MU-10.PGM: 61 lines"), `detail` says the same with the whole path.
   virtual void ShowTransferResult(const std::string& text, const std::string& detail) = 0;

@@ -52,6 +52,10 @@ std::string LParamName(int n);
 // to save it.
 void ReadProgram(IndexerHost& host, bool withParameters);
 
+// Asks for a program file, reads the selected unit's program back and compares the two; the
+// result goes to the status bar, every differing line to its detail.
+void VerifyProgramFile(IndexerHost& host);
+
 // Writes `lines`, each ended by CR LF, to `path` through a temporary file that replaces the
 // old one only once complete; raises an error naming the file when that fails.
 void SaveLines(const std::string& path, const std::vector<std::string>& lines);

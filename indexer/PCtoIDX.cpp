@@ -15,10 +15,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DownloadEngine.h"
 #include "IndexerHost.h"
 #include "KVEL_32_IDX.h"
 #include "KVEL_Text.h"
 #include "KVEL_Var.h"
+#include "OnExit.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
 #include "ui/Shutdown.h"
@@ -48,85 +50,27 @@ QPushButton* AddButton(QWidget* parent, const char* name, const char* text, cons
   return button;
 }
 
-// A program line goes out in pieces of at most this many bytes: each piece is taken by the
-// device quickly, and between pieces the window's messages are handled, so that a long line
-// neither freezes the program nor outlasts a Cancel.
-constexpr std::size_t kLinePiece = 64;
-
-// The H13 reply (the unit's current line) ends with a carriage return; a slow unit is given
-// this many 20 ms passes to finish it before the download stops as a communication problem.
-constexpr int kReplyEndPasses = 200;
-
-// Why a program file cannot be sent, or nothing when it was read.
-struct FileProblem {
-  bool missing = false;  // the file does not exist
-  std::string text;      // the message for the user
-};
-
-// Reads a whole program file. The file is opened without blocking, so that a named pipe or
-// a device chosen by mistake cannot hang the program, and only a regular file is read.
-std::optional<FileProblem> ReadProgramFile(const std::string& path, std::string* bytes) {
-  const std::string head = "The specified File " + path;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == ENOENT) return FileProblem{true, head + " was not found."};
-    return FileProblem{false, head + " could not be opened: " + std::strerror(error)};
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return FileProblem{false, head + " could not be read: " + std::strerror(errno)};
-  }
-  if (S_ISDIR(info.st_mode)) return FileProblem{false, head + " is a folder, not a file."};
-  if (!S_ISREG(info.st_mode)) {
-    return FileProblem{false, head + " is not a regular file (a pipe or a device)."};
-  }
-  bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return FileProblem{false, head + " could not be read: " + std::strerror(errno)};
-    }
-    bytes->append(buffer, static_cast<std::size_t>(got));
-  }
-  return std::nullopt;
-}
-
 bool FileExists(const std::string& path) {
   std::error_code error;
   return !path.empty() && std::filesystem::exists(path, error);
 }
 
-// The dialogue stops when Cancel (or a time-out) cleared RunFlag or the program is ending.
-bool Stopped() {
-  if (kvel::ShutdownRequested()) RunFlag = 0;
-  return RunFlag == 0;
-}
+// The download's steps in the file field of the dialog.
+class DialogProgress : public TransferProgress {
+ public:
+  explicit DialogProgress(QLineEdit* edit) : edit_(edit) {}
+  void Progress(int current, int total, int bar, const std::string& text) override {
+    (void)current;
+    (void)total;
+    (void)bar;
+    edit_->setText(Latin1(text));
+  }
+
+ private:
+  QLineEdit* edit_;
+};
 
 }  // namespace
-
-std::vector<std::string> LoadProgramLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    const std::size_t end = bytes.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(bytes.substr(start));
-      break;
-    }
-    lines.push_back(bytes.substr(start, end - start));
-    start = end + 1;
-    if (bytes[end] == '\r' && start < bytes.size() && bytes[start] == '\n') ++start;
-  }
-  return lines;
-}
 
 TToIDX_Form::TToIDX_Form(IndexerHost& host) : QDialog(host.Window()), host_(host) {
   setObjectName(QStringLiteral("ToIDX_Form"));
@@ -224,16 +168,10 @@ void TToIDX_Form::ShowResult(const std::string& text, const std::string& detail)
 
 void TToIDX_Form::ShowSendResult(const std::string& path, std::size_t lines,
                                  const std::string& failure) {
-  const auto say = [&](const std::string& file) {
-    const std::string program = "Program " + file;
-    const std::string sent = std::to_string(acknowledged_) + " of " + LinesText(lines) + " sent";
-    if (!failure.empty()) return program + " stopped, " + sent + ": " + failure;
-    if (RunFlag == 1 && !kvel::ShutdownRequested()) return program + " sent: " + LinesText(lines);
-    if (cancelled_ || kvel::ShutdownRequested()) return program + " cancelled, " + sent;
-    if (!eraseAcknowledged_) return program + " not sent: the unit did not confirm the erase";
-    return program + " stopped, " + sent + ": the unit did not answer";
-  };
-  ShowResult(say(FileNameOf(path)), say(AbsolutePath(path)));
+  DownloadResult result = result_;
+  result.lines = lines;
+  ShowResult(DownloadSummary(result, FileNameOf(path), cancelled_, failure),
+             DownloadSummary(result, AbsolutePath(path), cancelled_, failure));
 }
 
 void TToIDX_Form::FormShow() {
@@ -330,140 +268,33 @@ void TToIDX_Form::SendProgramFile(const std::string& path) {
 }
 
 void TToIDX_Form::SendClosingCommands() {
-  TCustomComPort& port = host_.Port();
-  port.SendText("L26 0\n\r");
-  kvel::Wait(200);
-  port.SendText("L48 20 N001\n\r");
-  kvel::Wait(200);
-}
-
-bool TToIDX_Form::SendLine(const std::string& text) {
-  TCustomComPort& port = host_.Port();
-  if (text.size() <= kLinePiece) {
-    port.SendText(text);
-    return true;
-  }
-  for (std::size_t at = 0; at < text.size(); at += kLinePiece) {
-    if (at > 0) {
-      kvel::ProcessMessages();
-      if (Stopped()) {
-        // What is still queued for the device goes, so that the closing commands follow at
-        // once instead of behind the rest of a long line.
-        port.PurgeBuffers(false, true);
-        return false;
-      }
-    }
-    port.SendText(text.substr(at, kLinePiece));
-  }
-  return true;
-}
-
-std::string TToIDX_Form::ReadCurrentLine(int* passes) {
-  TCustomComPort& port = host_.Port();
-  std::string r;
-  port.ReceiveText(r, 35);
-  *passes = 0;
-  // The reply is read to its end, so that nothing of it is taken for the next line's
-  // acknowledge; a unit that answers within the wait is read in the one read above.
-  while (r.find('\r') == std::string::npos && RunFlag == 1) {
-    std::string more;
-    port.ReceiveText(more, port.PendingInput());
-    r += more;
-    if (r.find('\r') != std::string::npos) break;
-    kvel::ProcessMessages();
-    if (Stopped()) break;
-    kvel::Wait(20);
-    if (++*passes >= kReplyEndPasses) RunFlag = 0;
-  }
-  return r;
+  DialogProgress progress(Edit1);
+  ProgramDownload(host_.Port(), progress).SendClosingCommands();
 }
 
 void TToIDX_Form::SendProgramLines(const std::vector<std::string>& lines) {
-  TCustomComPort& port = host_.Port();
   sending_ = true;
   struct Sending {
     bool& flag;
     ~Sending() { flag = false; }
   } sending{sending_};
   cancelled_ = false;
-  eraseAcknowledged_ = false;
-  acknowledged_ = 0;
+  result_ = DownloadResult{};
   Button1->setEnabled(false);
   Button2->setEnabled(false);
-  SetEdit("Removing old program....");
-  RunFlag = 1;
-
-  port.SendText("N001\n\r");
-  kvel::Wait(100);
-  port.SendText("L48 0\n\r");
-  kvel::Wait(300);
-  port.SendText("L26 2\n\r");
-  kvel::Wait(300);
-  port.PurgeBuffers(true, true);
-  // Erasing the old program takes the unit a while before it acknowledges.
-  port.SendText("H12\n\r");
-  kvel::Wait(400);
-  int passes = 0;
-  for (;;) {
-    kvel::ProcessMessages();
-    Stopped();
-    kvel::Wait(10);
-    ++passes;
-    SetEdit(EditText() + ".");
-    if (passes > 500) RunFlag = 0;
-    std::string r;
-    port.ReceiveText(r, 5);
-    const bool acknowledged = FilterPrintable(r).find('=') != std::string::npos;
-    eraseAcknowledged_ = eraseAcknowledged_ || acknowledged;
-    if (acknowledged || Stopped()) break;
+  DialogProgress progress(Edit1);
+  ProgramDownload download(host_.Port(), progress);
+  {
+    // The counts so far stay for the result also when a port error ends the send.
+    OnExit keep([&] { result_ = download.Result(); });
+    download.Run(lines);
   }
-  lastAckPasses_ = passes;
-  kvel::Wait(300);
-
-  for (std::string line : lines) {
-    if (Stopped() || RunFlag != 1) break;
-    // L26 (acknowledge) is set by the download's own commands only.
-    if (line.empty() || line.find("L26") != std::string::npos) line = " ";
-    if (const std::size_t semicolon = line.find(';');
-        semicolon != std::string::npos && semicolon >= 1) {
-      line.resize(semicolon);
-    }
-    if (!SendLine(line + "\r")) break;
-    kvel::Wait(20);
-    passes = 0;
-    for (;;) {
-      kvel::ProcessMessages();
-      Stopped();
-      kvel::Wait(20);
-      ++passes;
-      if (passes >= 200) RunFlag = 0;
-      std::string r;
-      port.ReceiveText(r, 5);
-      const bool acknowledged = r.find('=') != std::string::npos;
-      if (acknowledged) ++acknowledged_;
-      if (acknowledged || Stopped()) break;
-    }
-    lastAckPasses_ = passes;
-    if (line.find('N') != std::string::npos) {
-      port.SendText("H13\n\r");
-      kvel::Wait(55);
-      int replyPasses = 0;
-      std::string r = FilterPrintable(ReadCurrentLine(&replyPasses));
-      // A reply that never ended within its wait counts as the wait that failed.
-      if (replyPasses > 0) lastAckPasses_ = replyPasses;
-      if (const std::size_t at = r.find('='); at != std::string::npos) r.erase(at, 1);
-      SetEdit("Line: " + r.substr(0, 5));
-    }
-    if (line.find('L') != std::string::npos) SetEdit("Parameter : " + line.substr(0, 4));
-  }
-
-  SendClosingCommands();
-  if (RunFlag == 1 && !kvel::ShutdownRequested()) {
+  if (result_.completed) {
     for (int beep = 0; beep < 3; ++beep) {
       kvel::Beep();
       kvel::Wait(1000);
     }
-  } else if (lastAckPasses_ >= 50) {
+  } else if (download.CommunicationProblem()) {
     kvel::ShowMessageBox(this,
                          "There was a communication problem when\r\n the program was send to "
                          "the control.",

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DownloadEngine.h"
 #include "KVEL_32_IDX.h"
 #include "ui/Dialogs.h"
 
@@ -51,7 +52,7 @@ class TToIDX_Form : public QDialog {
   void SendProgramLines(const std::vector<std::string>& lines);
 
   // Passes of the acknowledge wait that ran last (for the time-out message).
-  int LastAckPasses() const { return lastAckPasses_; }
+  int LastAckPasses() const { return result_.lastAckPasses; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -66,11 +67,6 @@ class TToIDX_Form : public QDialog {
   std::string EditText() const;
   // "L26 0" and "L48 20 N001", each with its wait: the unit leaves download mode.
   void SendClosingCommands();
-  // Writes one program line; false when a stop came while a long line was going out.
-  bool SendLine(const std::string& text);
-  // The H13 reply read to its carriage return; `passes` counts the 20 ms waits it took
-  // beyond the first read (RunFlag is cleared when it does not end in time).
-  std::string ReadCurrentLine(int* passes);
   // The file to send for the proposed name when that is not in the current folder: the same
   // name in the folder the program files were last chosen from, or else the operator's
   // choice (nothing when the chooser is cancelled).
@@ -81,16 +77,12 @@ class TToIDX_Form : public QDialog {
 
   IndexerHost& host_;
   bool sending_ = false;
-  int lastAckPasses_ = 0;
   std::string proposal_;    // what FormCreate put into the file field (empty: nothing)
   bool cancelled_ = false;  // the operator stopped the send
-  bool eraseAcknowledged_ = false;
-  std::size_t acknowledged_ = 0;  // program lines the unit confirmed in the last send
+  DownloadResult result_;   // how the last send went
   bool resultShown_ = false;
 };
 
 // Opens the download dialog modally, releases it and sets RunFlag to 1. With a `path`, the
 // dialog offers that file instead of its proposal.
 void SendProgramDialog(IndexerHost& host, const std::string& path = {});
-// The lines of a program file: ended by CR LF, LF or CR; a last line end adds no line.
-std::vector<std::string> LoadProgramLines(const std::string& bytes);

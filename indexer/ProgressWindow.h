@@ -1,8 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "IndexerHost.h"
+#include "OnExit.h"
+#include "ScanEngine.h"
 #include "ScanIDX.h"
 
 // The progress window of one job: created and shown, released on every way out of the job.
@@ -25,25 +28,20 @@ class ProgressWindow {
   std::unique_ptr<TScanForm> form_;
 };
 
-// Runs `f` when the scope ends, also when an error leaves it.
-template <typename F>
-class OnExit {
+// Shows a job's progress in its progress window: Begin() creates and shows the window, End()
+// (or the end of this object) releases it. Cancel and Esc reach the job through RunFlag.
+class WindowProgress : public ScanProgress {
  public:
-  explicit OnExit(F f) : f_(std::move(f)) {}
-  // Runs while an error leaves the scope: a second error here would end the program, so it
-  // gives way to the first, which is the one reported.
-  ~OnExit() {
-    if (!armed_) return;
-    try {
-      f_();
-    } catch (...) {
-    }
-  }
-  OnExit(const OnExit&) = delete;
-  OnExit& operator=(const OnExit&) = delete;
-  void Dismiss() { armed_ = false; }
+  explicit WindowProgress(IndexerHost& host) : host_(host) {}
+
+  void Begin(const std::string& caption, const std::string& endMark,
+             const std::string& text) override;
+  void Progress(int current, int total, int bar, const std::string& text) override;
+  void Note(const std::string& text) override;
+  void Warn(const std::string& text, const std::string& caption) override;
+  void End() override { window_.reset(); }
 
  private:
-  F f_;
-  bool armed_ = true;
+  IndexerHost& host_;
+  std::unique_ptr<ProgressWindow> window_;
 };

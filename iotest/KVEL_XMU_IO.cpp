@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <utility>
 
+#include "ErrorReportEngine.h"
 #include "KVEL_Text.h"
 #include "KVEL_Var.h"
 #include "WindowSupport.h"
@@ -23,83 +24,6 @@ constexpr int kHelpContext = 5100;
 constexpr int kNoResult = 999;
 constexpr const char* kTagProperty = "tag";
 const QString kStartCaption = QStringLiteral("Click on \"Start\"");
-
-// Position n (1-based) of `text` is "1"; a position beyond the end is not set.
-bool FlagSet(const std::string& text, std::size_t n) {
-  return n >= 1 && n <= text.size() && text[n - 1] == '1';
-}
-
-std::string WithoutEquals(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c != '=') out += c;
-  }
-  return out;
-}
-
-std::string PaddedRight(std::string text, std::size_t length) {
-  if (text.size() < length) text.append(length - text.size(), '0');
-  return text;
-}
-
-struct Flag {
-  std::size_t position;
-  const char* text;
-};
-
-// QN4100I: position 1 of H85 is the axis letter.
-constexpr Flag kQnH85[] = {
-    {2, " Drive not ready"},
-    {3, " Index from Run Limit exceeded"},
-    {4, " CW Software Limit exceeded"},
-    {5, " CCW Software Limit exceeded"},
-    {6, " CW Hardware Limit exceeded"},
-    {7, " CCW Hardware Limit exceeded"},
-    {8, " Program Errorr"},
-    {9, " Closed Loop Error"},
-    {10, " Hardware or Software Clear"},
-};
-constexpr Flag kQnH86[] = {
-    {2, " Illegal G Code"},
-    {3, " Illegal L Code"},
-    {4, " Subroutine or loop Nesting Error"},
-    {5, " F data out of range"},
-    {6, " X or Y data out of range"},
-    {7, " N data out of range"},
-    {8, " Line requires F data"},
-    {9, " Line requires X or Y data"},
-    {10, " G code illegal in current cycle"},
-    {11, " Switching axis while Jogging"},
-    {12, " Attempted Index during a Jog cycle"},
-    {13, " G code can not be executed from line 0"},
-    {14, " No external data source"},
-    {15, " Illegal comparision opposite direction"},
-    {16, " X/Y sign required"},
-    {17, " No Trigger from IFR/RMH cycle"},
-};
-constexpr Flag kXmuH85[] = {
-    {2, " Index from Run Limit exceeded"}, {3, " CCW Software Limit exceeded"},
-    {4, " CW Software Limit exceeded"},    {5, " CCW Software Limit exceeded"},
-    {6, " CW Software Limit exceeded"},    {7, " CCW Hardware Limit exceeded"},
-    {8, " CW Hardware Limit exceeded"},
-};
-constexpr Flag kXmuH86[] = {
-    {1, " Illegal G Code"},
-    {2, " Illegal L Code"},
-    {3, " Subroutine or loop Nesting Error"},
-    {4, " F data out of range"},
-    {5, " X data out of range"},
-    {6, " N data out of range"},
-    {7, " Line requires F data"},
-    {8, " Line requires X data"},
-};
-
-template <std::size_t N>
-void ShowFlags(IoTestHost& host, const std::string& reg, const Flag (&flags)[N]) {
-  for (const Flag& flag : flags) {
-    if (FlagSet(reg, flag.position)) host.DisplayText(flag.text);
-  }
-}
 
 }  // namespace
 
@@ -433,56 +357,7 @@ void TXMU_IO_Form::keyPressEvent(QKeyEvent* event) {
 }
 
 void GetXmuError(IoTestHost& host) {
-  TCustomComPort& port = host.Port();
-  if (UnitType == 4) {
-    const std::string id = host.QueryUnitId();
-    host.DisplayText("Reporting QN4100I - " + id + " error -\r\n");
-  }
-  if (UnitType == 5) {
-    const std::string id = host.QueryUnitId();
-    host.DisplayText("Reporting XMU " + id + " error -\r\n");
-  }
-  port.PurgeBuffers(true, true);
-  std::string r85;
-  std::string r86;
-  std::string r87;
-  port.SendText("H85\r");
-  kvel::Wait(100);
-  port.ReceiveText(r85, 40);
-  port.SendText("H86\r");
-  kvel::Wait(100);
-  port.ReceiveText(r86, 40);
-  port.SendText("H87\r");
-  kvel::Wait(100);
-  port.ReceiveText(r87, 20);
-  r85 = WithoutEquals(FilterPrintable(r85));
-  r86 = WithoutEquals(FilterPrintable(r86));
-  r87 = WithoutEquals(FilterPrintable(r87));
-  if (UnitType == 4) {
-    r85 = PaddedRight(r85, 10);
-    r86 = PaddedRight(r86, 16);
-  } else if (UnitType == 5) {
-    r85 = PaddedRight(r85, 8);
-    r86 = PaddedRight(r86, 8);
-  }
-
-  host.DisplayText("\r\n");
-  host.DisplayText("H85 : " + r85 + "  ");
-  if (UnitType == 4) {
-    host.DisplayText(r85.substr(0, 1) + " Axis : ");
-    ShowFlags(host, r85, kQnH85);
-    host.DisplayText("\r\n");
-    host.DisplayText("H86 : " + r86 + " ");
-    ShowFlags(host, r86, kQnH86);
-  } else if (UnitType == 5) {
-    ShowFlags(host, r85, kXmuH85);
-    host.DisplayText("\r\n");
-    host.DisplayText("H86 : " + r86 + " ");
-    ShowFlags(host, r86, kXmuH86);
-  } else {
-    return;
-  }
-  host.DisplayText("\r\n");
-  host.DisplayText("H87 : " + r87 + "      ");
-  host.DisplayText("Error at line number : " + r87 + "\r\n");
+  RunXmuErrorReport(
+      host.Port(), UnitType, [&host] { return host.QueryUnitId(); },
+      [&host](const std::string& text) { host.DisplayText(text); });
 }

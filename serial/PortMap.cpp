@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "MemoryLine.h"
 #include "NetworkDevice.h"
@@ -250,30 +251,54 @@ int LatencyOfTty(const PortMapSources& sources, const std::string& tty) {
 
 }  // namespace
 
-std::string DescribePortDevice(const PortMapSources& sources, const std::string& portName) {
-  if (FindMemoryLine(portName) != nullptr) return "in-memory line";
+PortDeviceDetails DescribePortDetails(const PortMapSources& sources, const std::string& portName) {
+  PortDeviceDetails details;
+  if (FindMemoryLine(portName) != nullptr) {
+    details.note = "in-memory line";
+    return details;
+  }
   std::string device;
-  if (ResolvePortDevice(sources, portName, &device) != 0 || device.empty()) return "no device";
+  if (ResolvePortDevice(sources, portName, &device) != 0 || device.empty()) {
+    details.note = "no device";
+    return details;
+  }
   if (IsNetworkPortName(device)) {
     NetworkAddress address;
     std::string problem;
-    if (!ParseNetworkPortName(device, &address, &problem)) return device + " (not a valid address)";
-    return address.Text() + (address.kind == NetworkAddress::Kind::kRfc2217
-                                 ? " (network, RFC 2217)"
-                                 : " (network, raw TCP)");
+    details.device = device;
+    if (!ParseNetworkPortName(device, &address, &problem)) {
+      details.note = "not a valid address";
+      return details;
+    }
+    details.device = address.Text();
+    details.note =
+        address.kind == NetworkAddress::Kind::kRfc2217 ? "network, RFC 2217" : "network, raw TCP";
+    return details;
   }
+  details.device = device;
   struct stat st {};
-  if (stat(device.c_str(), &st) != 0) return device + " (not present)";
-  const std::string real = RealPath(device);
-  const std::string tty = BaseName(real);
-  const auto [product, serial] = UsbDetails(sources.sysClassTty, tty);
+  if (stat(device.c_str(), &st) != 0) {
+    details.note = "not present";
+    return details;
+  }
+  details.device = RealPath(device);
+  const std::string tty = BaseName(details.device);
+  std::tie(details.product, details.serial) = UsbDetails(sources.sysClassTty, tty);
+  details.latencyMs = LatencyOfTty(sources, tty);
+  return details;
+}
+
+std::string DescribePortDevice(const PortMapSources& sources, const std::string& portName) {
+  const PortDeviceDetails details = DescribePortDetails(sources, portName);
+  if (details.device.empty()) return details.note;
   std::vector<std::string> parts;
-  if (!product.empty()) parts.push_back(product);
-  if (!serial.empty()) parts.push_back("serial " + serial);
-  if (const int latency = LatencyOfTty(sources, tty); latency >= 0)
-    parts.push_back("latency " + std::to_string(latency) + " ms");
-  if (parts.empty()) return real;
-  std::string text = real + " (";
+  if (!details.note.empty()) parts.push_back(details.note);
+  if (!details.product.empty()) parts.push_back(details.product);
+  if (!details.serial.empty()) parts.push_back("serial " + details.serial);
+  if (details.latencyMs >= 0)
+    parts.push_back("latency " + std::to_string(details.latencyMs) + " ms");
+  if (parts.empty()) return details.device;
+  std::string text = details.device + " (";
   for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : ", ") + parts[i];
   return text + ")";
 }

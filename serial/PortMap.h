@@ -50,6 +50,19 @@ std::string DescribePortDevice(const PortMapSources& sources, const std::string&
 // A USB adapter adds its serial number where it has one and, for an FTDI adapter, the
 // driver's latency timer: "/dev/ttyUSB0 (FT232R USB UART, serial A12B, latency 16 ms)".
 
+// What DescribePortDevice says of a port, piece by piece (for a listing that shows each on
+// its own): the device (resolved through its links; the network port as given) or "", the
+// USB product name and serial number where there are any, the latency timer (-1: none) and
+// what stands in the brackets of a network port, an absent device or an in-memory line.
+struct PortDeviceDetails {
+  std::string device;
+  std::string product;
+  std::string serial;
+  int latencyMs = -1;
+  std::string note;  // "network, RFC 2217", "not present", "in-memory line", "no device"
+};
+PortDeviceDetails DescribePortDetails(const PortMapSources& sources, const std::string& portName);
+
 // The FTDI driver's latency timer of the adapter behind a port in ms, -1 where there is none.
 int PortLatencyMs(const PortMapSources& sources, const std::string& portName);
 // What a latency timer above 1 ms costs and how to lower it, or "" when it costs nothing.

@@ -30,9 +30,12 @@ for file in "$out"/root/usr/share/applications/*.desktop; do
   desktop-file-validate "$file"
 done
 # What the man pages and the documentation folder must hold.
-for page in kvel kvel-sim; do
+for page in kvel kvel-sim kvel-cli; do
   [ -s "$out/root/usr/share/man/man1/$page.1.gz" ] || { echo "no man page $page(1)"; exit 1; }
+  [ -x "$out/root/usr/bin/$page" ] || { echo "no program /usr/bin/$page"; exit 1; }
 done
+[ -s "$out/root/usr/share/bash-completion/completions/kvel-cli" ] ||
+  { echo "no bash completion for kvel-cli"; exit 1; }
 for doc in copyright changelog.gz examples/example.sim; do
   [ -s "$out/root/usr/share/doc/kvel/$doc" ] || { echo "no /usr/share/doc/kvel/$doc"; exit 1; }
 done

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "Harness.h"
+#include "Indexer.h"
 
 namespace kvel::sim::test {
 namespace {
@@ -111,6 +112,51 @@ TEST(Faults, DriveCanBeSilent) {
   SimLine sim("drive grv error=5\nfault drive silent");
   Harness h = sim.harness();
   EXPECT_EQ(h.Ask("ERR\r"), "");
+}
+
+}  // namespace
+}  // namespace kvel::sim::test
+
+namespace kvel::sim::test {
+namespace {
+
+TEST(DownloadFaults, UnitFallsSilentAfterProgramLineKUntilTheNextErase) {
+  SimLine sim("indexer 1 xmu\nfault 1 silent-after-line=2");
+  Harness h = sim.harness();
+  EXPECT_EQ(h.Ask("L26 2\n\r", 100), "=");
+  EXPECT_EQ(h.Ask("H12\n\r", 400), "=");
+  EXPECT_EQ(h.Ask("N001 G01 X1\r", 100), "=");
+  EXPECT_EQ(h.Ask("N002 G01 X2\r", 100), "=");
+  EXPECT_EQ(h.Ask("N003 G01 X3\r", 500), "");
+  // Nothing at all answers now: not the line read, the unit query or the probe.
+  EXPECT_EQ(h.Ask("H13\n\r", 200), "");
+  EXPECT_EQ(h.Ask("H23\r", 200), "");
+  EXPECT_EQ(h.Ask("<1? ", 200), "");
+  // The third line was never stored.
+  EXPECT_EQ(static_cast<Indexer*>(sim.line().Find(1))->Program().count(3), 0U);
+  EXPECT_EQ(h.Ask("H12\n\r", 400), "=");
+  EXPECT_EQ(h.Ask("H23\r", 100), "=E XMU VORTAN V2.1\r\n");
+}
+
+TEST(DownloadFaults, UnitStoresOneLineAsAnotherText) {
+  SimLine sim("indexer 1 xmu\nfault 1 \"store-line=2:N002 G01 X999\"");
+  Harness h = sim.harness();
+  EXPECT_EQ(h.Ask("L26 2\n\r", 100), "=");
+  EXPECT_EQ(h.Ask("N001 G01 X1\r", 100), "=");
+  EXPECT_EQ(h.Ask("N002 G01 X2\r", 100), "=");
+  EXPECT_EQ(h.Ask("N003 G01 X3\r", 100), "=");
+  EXPECT_EQ(h.Ask("N1 H13\n\r", 100), "=N001 G01 X1\r\n");
+  EXPECT_EQ(h.Ask("N2 H13\n\r", 100), "=N002 G01 X999\r\n");
+  EXPECT_EQ(h.Ask("N3 H13\n\r", 100), "=N003 G01 X3\r\n");
+}
+
+TEST(DownloadFaults, NewFaultSettingsAreChecked) {
+  SimConfig config;
+  config.Apply("indexer 1 xmu");
+  EXPECT_THROW(config.Apply("fault 1 store-line=2"), ConfigError);
+  EXPECT_THROW(config.Apply("fault 1 store-line=0:N000 X1"), ConfigError);
+  EXPECT_THROW(config.Apply("fault 1 silent-after-line=x"), ConfigError);
+  EXPECT_NO_THROW(config.Apply("fault 1 silent-after-line=0"));
 }
 
 }  // namespace

@@ -94,6 +94,17 @@ void ApplyFault(Faults& f, const std::string& word) {
     f.silentFromUs = Millis(key, value);
   } else if (key == "busy-until") {
     f.busyUntilUs = Millis(key, value);
+  } else if (key == "silent-after-line") {
+    f.silentAfterLine = static_cast<int>(Integer(key, value, 0, Indexer::kMaxLineNumber));
+  } else if (key == "store-line") {
+    // store-line=N:TEXT
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos || colon + 1 >= value.size()) {
+      Fail("store-line: needs a line number and the text, as store-line=3:\"N003 G01 X9\"");
+    }
+    const int n =
+        static_cast<int>(Integer(key, value.substr(0, colon), 1, Indexer::kMaxLineNumber));
+    f.storedAs[n] = value.substr(colon + 1);
   } else {
     Fail("unknown fault '" + key + "'");
   }
@@ -439,7 +450,11 @@ std::string SimConfig::StatementHelp() {
       a drive; bit strings have input or output 1 on the right
   fault ADDR|drive silent | busy | slow=MS | ack-delay=MS | no-ack-after-line=K |
               no-ack-h12 | cut=BYTES | noise="BYTES" | answer-after=N |
-              silent-after=N | silent-from=MS | busy-until=MS
+              silent-after=N | silent-from=MS | busy-until=MS |
+              silent-after-line=K | store-line=N:"TEXT"
+      silent-after-line: from the program line after the k-th since H12 on, nothing at
+      all is answered until the next H12; store-line: program line N is stored (and
+      listed back) as TEXT
   reply ADDR|drive "COMMAND" "BYTES" [uses=N] [from=MS] [pause-at=K pause=MS]
       answers COMMAND (as the unit sees it, without its line end) with exactly BYTES,
       optionally pausing before byte K; the unit still carries the command out

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct Faults {
   int silentAfter = -1;        // requests after the first n get no answer (-1 = never)
   Micros silentFromUs = -1;    // requests from this time on get no answer (-1 = never)
   Micros busyUntilUs = -1;     // busy (":" to probes and acknowledges) until this time
+  int silentAfterLine = -1;    // from the program line after the k-th since H12 on, the unit
+                               // answers nothing at all until it is erased again
+  std::map<int, std::string> storedAs;  // program line N is stored as this text instead
 };
 
 // A reply the test or the line file fixes for one command, in place of the unit's own: the

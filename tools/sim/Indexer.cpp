@@ -177,7 +177,7 @@ std::string Indexer::ParameterDump() const {
 
 bool Indexer::FallenSilent() {
   ++requests_;
-  return setup_.silentAfter >= 0 && requests_ > setup_.silentAfter;
+  return silentInDownload_ || (setup_.silentAfter >= 0 && requests_ > setup_.silentAfter);
 }
 
 std::string Indexer::ProbeReply(Micros atUs) {
@@ -274,6 +274,9 @@ bool Indexer::ExecuteCommands(const std::vector<std::string>& tokens, Micros atU
 
 Reply Indexer::Execute(const std::string& command, Micros atUs) {
   static const Reply kRefused = {{0, "?\r\n"}};
+  // A unit that fell silent during a download comes back only with the next erase (which
+  // it does not acknowledge either).
+  if (silentInDownload_ && Upper(Trim(command)) == "H12") silentInDownload_ = false;
   if (FallenSilent()) return {};
   if (!command.empty() && command[0] == 27) {
     if (Upper(Trim(command.substr(1))) == "REV") {
@@ -302,7 +305,12 @@ Reply Indexer::Execute(const std::string& command, Micros atUs) {
       std::vector<std::string> rest(tokens.begin() + 1, tokens.end());
       if (!ExecuteCommands(rest, atUs, &data, &extraUs, &ackSuppressed, &later)) return kRefused;
     } else {
-      StoreProgramLine(command);
+      if (faults_.silentAfterLine >= 0 && linesSinceErase_ >= faults_.silentAfterLine) {
+        silentInDownload_ = true;
+        return {};
+      }
+      const auto altered = faults_.storedAs.find(lineNumber);
+      StoreProgramLine(altered != faults_.storedAs.end() ? altered->second : command);
       ++linesSinceErase_;
       if (faults_.noAckAfterLine >= 0 && linesSinceErase_ > faults_.noAckAfterLine) {
         ackSuppressed = true;

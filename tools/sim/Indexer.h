@@ -91,6 +91,7 @@ class Indexer : public Controller {
   int strobe_ = 9;
   Micros busyUntilUs_ = 0;
   int requests_ = 0;
+  bool silentInDownload_ = false;  // Faults::silentAfterLine has struck
 };
 
 }  // namespace kvel::sim
