@@ -54,6 +54,8 @@ constexpr int kClientWidth = 657;
 constexpr int kClientHeight = 412;
 constexpr int kGridColumns = 3;
 constexpr int kGridRows = 17;
+// The longest a shown change of a streaming device waits to be drawn: some 25 frames a second.
+constexpr int kTerminalFrameMs = 40;
 
 void Log(const char* text) {
   DiagLog(kErrorLogName, text, true);
@@ -363,6 +365,8 @@ void TForm1::CreateClientArea() {
   terminalFont.setPixelSize(12);
   ComTerminal1->SetTermFont(terminalFont);
   ComTerminal1->SetScrollBars(kvel::ssBoth);
+  // A device that streams is drawn a frame at a time, not once for every round that read some.
+  ComTerminal1->SetFrameInterval(kTerminalFrameMs);
   auto* layout = new QVBoxLayout(area);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(ComTerminal1);

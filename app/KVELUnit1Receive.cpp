@@ -29,8 +29,11 @@ constexpr int kStreamWaitMs = 10;
 // From the first byte's notice to the round that reads it: long enough for the rest of a
 // short reply (a few characters at 9600 baud) to arrive, short against what the eye sees.
 constexpr int kPollGatherMs = 4;
-// The gathering while a device streams: about a display frame.
-constexpr int kStreamGatherMs = 16;
+// The gathering while a device streams: the terminal's frame (kTerminalFrameMs), so that
+// each round is drawn at once and once.
+constexpr int kStreamGatherMs = 40;
+// Bytes that come this soon after a round that read some belong to a stream.
+constexpr int kStreamGapMs = 16;
 // The longest sleep of the poll on a device that tells of its input. Nothing needs it while
 // the device and the window are well; it bounds how long a device that goes away without a
 // byte, with the window untouched, stays unreported.
@@ -101,10 +104,10 @@ void TForm1::PollReceive() {
       // for it.
       const std::int64_t quietFrom = kvel::NowMs();
       const bool arrived = ComPort1.PendingInput() > 0 || WaitForActivity(kPollIdleMs, *waker);
-      // Bytes that follow a round that read some within a frame's time are a stream: its
-      // rounds gather a frame's worth, so that the window draws once a frame and not once
+      // Bytes that follow soon after a round that read some are a stream: its rounds gather
+      // a frame's worth, so that the window reads, logs and draws once a frame and not once
       // every few milliseconds. After a quiet spell the short gathering keeps replies quick.
-      const bool stream = RxCount > 0 && kvel::NowMs() - quietFrom < kStreamGatherMs;
+      const bool stream = RxCount > 0 && kvel::NowMs() - quietFrom < kStreamGapMs;
       if (arrived) WaitServingEvents(stream ? kStreamGatherMs : kPollGatherMs);
     } else {
       WaitServingEvents(now - lastBacklogMs < kPollPeriodMs ? kStreamWaitMs : kPollPeriodMs, waker);

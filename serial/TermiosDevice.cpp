@@ -34,10 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr int kTickMs = 10;
-// Reads smaller than this are a trickle, gathered for kTrickleGatherMs before the next read:
-// at 921600 baud that is some 92 bytes, far below what the tty holds.
-constexpr std::size_t kTrickleBytes = 64;
-constexpr int kTrickleGatherMs = 1;
 // Output that has not moved for this long is held off by the far end.
 constexpr int kStallMs = 100;
 // Rates a driver may round to; further off, the line would not talk to the far end.
@@ -88,6 +84,17 @@ class TtyModemLines final : public ModemLines {
 };
 
 }  // namespace
+
+int ReadGatherMs(std::size_t got, bool throttled) {
+  // A read this large means the tty fills faster than a pause could wait for: at the pause
+  // below that is over 6 Mbaud, or a pseudo-terminal whose writer is held back.
+  constexpr std::size_t kFillingBytes = 2048;
+  // Short against the poll's own gathering for a reply, so that a reply still reaches the
+  // window in one round; at 921600 baud some 280 bytes, far below what the tty holds.
+  constexpr int kGatherMs = 3;
+  if (got == 0 || throttled || got >= kFillingBytes) return 0;
+  return kGatherMs;
+}
 
 std::unique_ptr<ModemLines> SystemModemLines() {
   return std::make_unique<TtyModemLines>();
@@ -351,12 +358,13 @@ void TermiosDevice::ReaderLoop() {
         MarkLost(failure);
         return;
       }
-      // A device that hands its bytes over one or a few at a time (as many UARTs do)
-      // would cost a wake-up of every waiter per byte. Such a trickle gathers in the tty
-      // for a moment instead; a stop, a purge or a write's wake still ends it at once.
-      if (got > 0 && got < kTrickleBytes && !throttled) {
+      // A device that keeps sending (a byte at a time, as many UARTs hand them over, or in
+      // the pieces of a line-rate stream) would cost a wake-up of this thread and of every
+      // waiter per piece. What follows a read gathers in the tty for a moment instead and
+      // is taken in one read; a stop, a purge or a write's wake still ends the pause at once.
+      if (const int pause = ReadGatherMs(got, throttled); pause > 0) {
         pollfd wake{wakeFd_.Get(), POLLIN, 0};
-        if (poll(&wake, 1, kTrickleGatherMs) > 0) {
+        if (poll(&wake, 1, pause) > 0) {
           std::uint64_t count = 0;
           [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
         }

@@ -61,6 +61,11 @@ std::unique_ptr<ModemLines> SystemModemLines();
 // polled instead).
 bool ModemWaitRefused(int code);
 
+// How long the reader lets the tty gather after a read that took `got` bytes before it looks
+// again: nothing after an empty read, with a full queue, or while the tty fills faster than
+// a pause could wait for. A byte after a quiet spell is read as soon as it comes.
+int ReadGatherMs(std::size_t got, bool throttled);
+
 // A serial device behind a Linux tty, with the behaviour of a classic serial driver:
 // a reader thread drains the tty into a receive queue of its own as bytes arrive,
 // decodes marked errors and breaks, and records line events and modem-line changes.

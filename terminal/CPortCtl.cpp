@@ -13,9 +13,11 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <ostream>
+#include <utility>
 
 #include "TerminalAccessible.h"
 #include "ui/Convert.h"
@@ -48,13 +50,26 @@ QColor FromRgb(TColor rgb) {
 // Keeps repaint requests and the caret out of the way while a block is written: the caret
 // is hidden once for the whole block and the changed cells become update rectangles when
 // the outermost batch closes, also when it is left by an exception.
+// A batch that only writes text may leave its painting to the end of the frame; any other
+// batch nested in it or around it paints at once.
 class TComTerminal::Batch {
  public:
-  explicit Batch(TComTerminal& terminal) : terminal_(terminal) { ++terminal_.batchDepth_; }
+  explicit Batch(TComTerminal& terminal, bool paced = false) : terminal_(terminal) {
+    if (terminal_.batchDepth_++ == 0) {
+      terminal_.batchPaced_ = paced;
+    } else if (!paced) {
+      terminal_.batchPaced_ = false;
+    }
+  }
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
   ~Batch() {
-    if (--terminal_.batchDepth_ == 0) terminal_.Flush();
+    if (--terminal_.batchDepth_ != 0) return;
+    if (terminal_.batchPaced_) {
+      terminal_.FlushPaced();
+    } else {
+      terminal_.Flush();
+    }
   }
 
  private:
@@ -102,6 +117,12 @@ TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     unpaintedUpdates_ = true;
   });
 
+  frameTimer_.setSingleShot(true);
+  frameTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&frameTimer_, &QTimer::timeout, this, [this] {
+    if (batchDepth_ == 0) Flush();
+  });
+
   SetColor(color_);
   SetBorderStyle(borderStyle_);
   ApplyScrollBarPolicy();
@@ -126,7 +147,7 @@ void TComTerminal::PutText(const std::string& text) {
 }
 
 void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
-  Batch batch(*this);
+  Batch batch(*this, true);
   for (std::size_t i = 0; i < count; ++i) {
     // Printable text outside a sequence, with nobody to tell of each character, goes in a
     // row's worth at a time: the bulk of what a device sends.
@@ -1041,7 +1062,7 @@ void TComTerminal::scrollContentsBy(int dx, int dy) {
   dx = (oldCol - viewCol_) * cellWidth_;
   dy = (oldRow - viewRow_) * cellHeight_;
   if (dx == 0 && dy == 0) return;
-  if (batchDepth_ > 0 || unpaintedUpdates_) {
+  if (batchDepth_ > 0 || unpaintedUpdates_ || frameTimer_.isActive()) {
     MarkAll();
     if (batchDepth_ == 0) Flush();
     return;
@@ -1089,10 +1110,49 @@ QRect TComTerminal::CaretRect() const {
           caretHeight_};
 }
 
+void TComTerminal::SetFrameInterval(int ms) {
+  frameIntervalMs_ = std::max(ms, 0);
+  if (frameIntervalMs_ == 0 && frameTimer_.isActive() && batchDepth_ == 0) Flush();
+}
+
+void TComTerminal::SetFrameClock(std::function<std::int64_t()> nowMs) {
+  frameClock_ = std::move(nowMs);
+}
+
+void TComTerminal::FlushPaced() {
+  if (frameIntervalMs_ > 0) {
+    // The frame's flush takes these changes along.
+    if (frameTimer_.isActive()) return;
+    const std::int64_t since = FrameNow() - lastFrameMs_;
+    if (framed_ && since >= 0 && since < frameIntervalMs_) {
+      paintedWhileDeferred_ = false;
+      frameTimer_.start(static_cast<int>(frameIntervalMs_ - since));
+      return;
+    }
+  }
+  Flush();
+}
+
+std::int64_t TComTerminal::FrameNow() const {
+  if (frameClock_) return frameClock_();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 void TComTerminal::Flush() {
+  frameTimer_.stop();
+  if (frameIntervalMs_ > 0) {
+    lastFrameMs_ = FrameNow();
+    framed_ = true;
+  }
   QWidget* view = viewport();
   const int visibleRows = std::max(view->height() / cellHeight_, 1);
-  if (pendingScroll_ != 0 && (unpaintedUpdates_ || std::abs(pendingScroll_) >= visibleRows)) {
+  // A paint while the marks waited for their frame drew the buffer as it is now: its pixels
+  // cannot be moved by the scroll the marks recorded.
+  const bool paintedMeanwhile = std::exchange(paintedWhileDeferred_, false);
+  const bool stalePixels = unpaintedUpdates_ || paintedMeanwhile;
+  if (pendingScroll_ != 0 && (stalePixels || std::abs(pendingScroll_) >= visibleRows)) {
     // Pixels that have not been painted yet cannot be moved; a long scroll redraws anyway.
     dirtyAll_ = true;
   }
@@ -1212,6 +1272,7 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
     }
   }
   unpaintedUpdates_ = false;
+  if (frameTimer_.isActive()) paintedWhileDeferred_ = true;
 }
 
 void TComTerminal::resizeEvent(QResizeEvent* event) {

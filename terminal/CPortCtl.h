@@ -125,6 +125,16 @@ class TComTerminal : public QAbstractScrollArea {
   // Whether the caret currently exists (the control has the focus and Caret is not tcNone).
   bool HasCaret() const { return caretExists_; }
 
+  // While text keeps coming, paints at most one frame every `ms`: text after a quiet spell
+  // is painted at once, what follows within the frame together at its end. 0 (the default)
+  // paints every write at once. The buffer itself always changes at once.
+  void SetFrameInterval(int ms);
+  int FrameInterval() const { return frameIntervalMs_; }
+  // The monotonic milliseconds the frame pace is measured with (a steady clock by default).
+  void SetFrameClock(std::function<std::int64_t()> nowMs);
+  // Whether written text waits for the end of its frame to be painted.
+  bool FramePending() const { return frameTimer_.isActive(); }
+
   void UpdateScrollBars();
   QSize sizeHint() const override;
 
@@ -203,6 +213,9 @@ class TComTerminal : public QAbstractScrollArea {
   void MarkRows(int row1, int row2);
   void MarkAll();
   void Flush();
+  // Flush, or leave it to the end of the frame while text keeps coming.
+  void FlushPaced();
+  std::int64_t FrameNow() const;
   QRect CellsRect(int col1, int col2, int row1, int row2) const;
   QRect CaretRect() const;
   void ShowCaret(bool on);
@@ -282,6 +295,13 @@ class TComTerminal : public QAbstractScrollArea {
   QTimer caretTimer_;
 
   int batchDepth_ = 0;
+  bool batchPaced_ = false;  // the open batch only writes text: its flush may wait a frame
+  int frameIntervalMs_ = 0;
+  std::function<std::int64_t()> frameClock_;
+  std::int64_t lastFrameMs_ = 0;
+  bool framed_ = false;  // lastFrameMs_ holds a frame
+  QTimer frameTimer_;
+  bool paintedWhileDeferred_ = false;  // pixels newer than the marks: no pixel scroll
   std::vector<DirtySpan> dirty_;
   int pendingScroll_ = 0;  // net rows scrolled up in the open batch
   bool scrollMixed_ = false;

@@ -115,6 +115,49 @@ TEST_F(PtyPortTest, QueueHoldsMoreThanTheTerminalBuffer) {
   EXPECT_EQ(text, data);
 }
 
+// A device that keeps sending, in pieces of the sizes UARTs and writers hand over, is read
+// with pauses between the reads: every byte arrives once and in order (marked 0xFF bytes
+// and NULs among them), and the last piece arrives without anything behind it to push it.
+TEST_F(PtyPortTest, GatheredReadsKeepEveryByteInOrderAndEndWithTheLine) {
+  port_.OpenPort();
+  std::string sent;
+  const std::size_t sizes[] = {1, 1, 3, 64, 1, 300, 2047, 2048, 5000, 17, 64, 1};
+  std::size_t n = 0;
+  for (int round = 0; round < 12; ++round) {
+    for (const std::size_t size : sizes) {
+      std::string piece(size, '\0');
+      for (char& c : piece) {
+        c = static_cast<char>((n * 7 + n / 251) & 0xFF);
+        ++n;
+      }
+      pty_.Write(piece);
+      sent += piece;
+      if (size < 64) std::this_thread::sleep_for(200us);  // a trickle, not one block
+    }
+  }
+  EXPECT_EQ(ReadAll(sent.size()), sent);
+  std::string rest;
+  port_.ReceiveText(rest, 4096);
+  EXPECT_EQ(rest, "");
+  // After the stream, a last byte on a quiet line.
+  pty_.Write("Z");
+  EXPECT_EQ(ReadAll(1), "Z");
+}
+
+// The reader pauses only while more is coming and the pause is worth it: never after an empty
+// read or with a full queue, never once the tty fills faster, and never for longer than a
+// reply may take to reach the window.
+TEST(ReadGather, PausesWhileATrickleOrALineRateStreamComes) {
+  EXPECT_EQ(kvel::ReadGatherMs(0, false), 0);
+  for (const std::size_t got : {1u, 63u, 64u, 300u, 2047u}) {
+    EXPECT_GT(kvel::ReadGatherMs(got, false), 0) << got;
+    EXPECT_LE(kvel::ReadGatherMs(got, false), 4) << got;
+    EXPECT_EQ(kvel::ReadGatherMs(got, true), 0) << got;
+  }
+  EXPECT_EQ(kvel::ReadGatherMs(2048, false), 0);
+  EXPECT_EQ(kvel::ReadGatherMs(kvel::TermiosDevice::kReadSize, false), 0);
+}
+
 TEST_F(PtyPortTest, AFullQueueHoldsTheWriterBackInsteadOfDropping) {
   port_.OpenPort();
   const std::size_t total = 2 * kvel::TermiosDevice::kMinQueue;

@@ -527,6 +527,77 @@ TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
   EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
 }
 
+// While text keeps coming the terminal paints a frame at a time. The buffer changes at once;
+// what the screen shows once the frame has ended is the whole screen, also when something
+// painted the window while the frame waited and when the text scrolled meanwhile.
+TEST_F(Terminal, PacedPaintingShowsTheFinalScreenWhenTheFrameEnds) {
+  std::int64_t now = 1000;
+  term.SetFrameClock([&now] { return now; });
+  term.SetFrameInterval(40);
+  QFont courier(QStringLiteral("Courier New"));
+  courier.setPixelSize(12);
+  term.SetTermFont(courier);
+  term.SetRows(12);
+  term.SetColumns(40);
+  term.resize(40 * term.CellWidth() + 40, 12 * term.CellHeight() + 40);
+  term.show();
+  QApplication::processEvents();
+  auto screen = [this] {
+    return term.screen()->grabWindow(term.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  auto fresh = [this] { return term.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+  auto endFrame = [this] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (term.FramePending() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      QApplication::processEvents();
+    }
+    QApplication::processEvents();
+  };
+
+  // Text after a quiet spell is painted at once.
+  now += 100;
+  term.PutText("first\r\n");
+  EXPECT_FALSE(term.FramePending());
+  QApplication::processEvents();
+  EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
+
+  // Text that follows within the frame waits for its end, scrolling included.
+  now += 5;
+  for (int i = 0; i < 14; ++i) {
+    term.PutText("line " + std::to_string(i) + "\r\n");
+    now += 2;
+    QApplication::processEvents();
+  }
+  EXPECT_TRUE(term.FramePending());
+  EXPECT_EQ(Row(11), "line 13");
+  // A paint meanwhile (an expose) draws the buffer as it is, already scrolled: the end of
+  // the frame must not move those pixels by the scroll once more.
+  term.viewport()->repaint();
+  term.PutText("tail");
+  endFrame();
+  EXPECT_FALSE(term.FramePending());
+  EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
+
+  // A frame later the next text is painted at once again; anything but text (a clear, a
+  // change of size) paints at once and takes the waiting text along.
+  now += 100;
+  term.PutText("\r\nlater");
+  EXPECT_FALSE(term.FramePending());
+  now += 1;
+  term.PutText("\r\nsoon");
+  ASSERT_TRUE(term.FramePending());
+  term.ClearScreen();
+  EXPECT_FALSE(term.FramePending());
+  QApplication::processEvents();
+  EXPECT_EQ(DifferingPixels(screen(), fresh()), 0);
+
+  // Without a frame interval every write is painted at once.
+  term.SetFrameInterval(0);
+  term.PutText("x");
+  EXPECT_FALSE(term.FramePending());
+}
+
 TEST_F(Terminal, CaretExistsOnlyWithTheFocusAndAShape) {
   term.show();
   term.activateWindow();
