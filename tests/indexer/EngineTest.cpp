@@ -4,6 +4,7 @@
 #include "DownloadEngine.h"
 #include "Indexer.h"
 #include "IndexerRig.h"
+#include "KVEL_32_IDX.h"
 #include "KVEL_Var.h"
 #include "ScanEngine.h"
 #include "ScanIDX.h"
