@@ -3,9 +3,11 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <fstream>
 
 #include "AppTestSupport.h"
 #include "Config.h"
@@ -183,6 +185,56 @@ TEST_F(IndexerCommandsTest, SendProgramOpensTheDownloadDialog) {
   EXPECT_EQ(caption, " PC to Indexer");
   EXPECT_EQ(RunFlag, 1);
   EXPECT_EQ(ProgramFileName, "MU-1.PGM");
+}
+
+TEST_F(IndexerCommandsTest, VerifyProgramComparesTheChosenFileWithTheUnit) {
+  TForm1& form = StartWith("indexer 3 mu\nprogram 3 N001 G01 X100\nprogram 3 N002 G04 F500");
+  SelectedUnit = 3;
+  EXPECT_EQ(form.VerifyProgram1->text().toStdString(), "Verify program...");
+  EXPECT_TRUE(form.IDXtpoPC->actions().contains(form.VerifyProgram1));
+  const std::string same = Folder() + "/same.PGM";
+  const std::string other = Folder() + "/other.PGM";
+  std::ofstream(same, std::ios::binary) << "n1 g01 x100\r\n; comment\r\nN002 G04 F500\r\n";
+  std::ofstream(other, std::ios::binary) << "N001 G01 X100\r\nN002 G04 F600\r\n";
+  std::vector<kvel::FileDialogRequest> asked;
+  std::string answer = same;
+  kvel::SetFileDialogHook([&](const kvel::FileDialogRequest& request) {
+    asked.push_back(request);
+    return std::optional<std::string>(answer);
+  });
+  form.VerifyProgram1->trigger();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_FALSE(asked[0].save);
+  EXPECT_EQ(asked[0].filter, "TavorSerie Files (*.PGM)|*.PGM");
+  EXPECT_EQ(Panel(2), " Verify: 2 lines match");
+  EXPECT_TRUE(form.isEnabled());
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(ScanForm, nullptr);
+  EXPECT_EQ(RunFlag, 1);
+
+  answer = other;
+  form.VerifyProgram1->trigger();
+  EXPECT_EQ(Panel(2), " Verify: 1 line differs, first at line 2");
+  const std::string hint = qobject_cast<kvel::StatusPanel*>(form.Panels[2])->Hint().toStdString();
+  EXPECT_NE(hint.find(other), std::string::npos) << hint;
+  EXPECT_NE(hint.find("2: file line 2 \"N002 G04 F600\", unit \"N002 G04 F500\""),
+            std::string::npos)
+      << hint;
+  // Nothing was written to the unit's program by the compare.
+  EXPECT_EQ(Written().find("H12"), std::string::npos);
+}
+
+TEST_F(IndexerCommandsTest, VerifyWithoutAFileOrAUnitSaysWhy) {
+  TForm1& form = StartWith("indexer 3 mu");
+  SelectedUnit = 3;
+  kvel::SetFileDialogHook([](const kvel::FileDialogRequest&) { return std::nullopt; });
+  form.VerifyProgram1->trigger();
+  EXPECT_EQ(Panel(2), " Verify not run: no program file chosen");
+  SelectedUnit = 100;
+  form.VerifyProgram1->trigger();
+  EXPECT_EQ(Panel(2), " Verify not run: no control selected");
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].caption, " No control selected");
 }
 
 }  // namespace
