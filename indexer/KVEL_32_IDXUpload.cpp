@@ -48,6 +48,9 @@ void ReadLParameters(IndexerHost& host) {
   } catch (const std::exception&) {
     ShowResult(host, AbsolutePath(kLParamFileName),
                [&](const std::string& file) { return read + " read, " + file + " not written"; });
+    // The unit leaves parameter transfer also when the file could not be written; otherwise
+    // it would stay in it until someone sends "L50 0" by hand.
+    reading.Finish();
     throw;
   }
   ShowResult(host, AbsolutePath(kLParamFileName),
