@@ -8,6 +8,7 @@ void MemoryPeer::OnHostBytes(const std::uint8_t* data, std::size_t count, std::i
 }
 
 void MemoryPeer::Pump(kvel::MemoryLine& memoryLine, std::int64_t nowMs) {
+  std::lock_guard handOver(handOverMutex_);
   std::string due;
   bool unplug = false;
   {
@@ -20,7 +21,7 @@ void MemoryPeer::Pump(kvel::MemoryLine& memoryLine, std::int64_t nowMs) {
       due = line_.TakeDue(now);
     }
   }
-  // Outside the lock: the memory line takes its own.
+  // Outside the line's lock: the memory line takes its own.
   if (unplug) memoryLine.Unplug();
   if (!due.empty()) memoryLine.Send(due);
 }

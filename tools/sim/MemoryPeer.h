@@ -24,6 +24,10 @@ class MemoryPeer : public kvel::MemoryLine::Peer {
   }
 
  private:
+  // Held from taking the due bytes until the memory line has them: two threads that pump at
+  // once must hand their pieces over in the order they took them, or the host would read a
+  // later piece before an earlier one.
+  std::mutex handOverMutex_;
   std::mutex mutex_;
   Line& line_;
   bool unplugged_ = false;
