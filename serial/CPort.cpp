@@ -682,12 +682,17 @@ void TCustomComPort::ReportSignalsOff() {
   DoRLSDChange(false);
 }
 
+void TCustomComPort::RaiseNoDevice(int errorNumber) const {
+  if (absenceNote_.empty()) kvel::RaiseComError(errorNumber, kNoDevice);
+  throw EComPort(errorNumber, kNoDevice, " - " + absenceNote_);
+}
+
 std::int32_t TCustomComPort::SendText(const std::string& text) {
   TransferRecord record;
   if (!text.empty()) {
     record.kind = TransferKind::WriteTransfer;
     record.data.assign(text.begin(), text.end());
-    if (device_ == nullptr) kvel::RaiseComError(2, kNoDevice);
+    if (device_ == nullptr) RaiseNoDevice(2);
     if (const int rc = device_->Write(record.data.data(), record.data.size(), &record.count);
         rc != 0)
       kvel::RaiseComError(2, rc);
@@ -702,7 +707,7 @@ std::int32_t TCustomComPort::Read(std::uint8_t* data, std::int32_t count) {
   if (count <= 0) return 0;
   TransferRecord record;
   record.kind = TransferKind::ReadTransfer;
-  if (device_ == nullptr) kvel::RaiseComError(3, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(3);
   if (const int rc = device_->Read(data, static_cast<std::size_t>(count), &record.count); rc != 0)
     kvel::RaiseComError(3, rc);
   // Only links learn that the queue ran empty; without any, asking would needlessly
@@ -733,7 +738,7 @@ std::int32_t TCustomComPort::ReadBlock(void* buffer, std::int32_t count) {
 }
 
 std::int32_t TCustomComPort::PendingInput() {
-  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(10);
   std::uint32_t errors = 0;
   kvel::ComStat stat;
   if (const int rc = device_->ClearCommError(&errors, &stat); rc != 0) kvel::RaiseComError(10, rc);
@@ -745,12 +750,12 @@ void TCustomComPort::PurgeBuffers(bool input, bool output) {
   std::uint32_t flags = 0;
   if (input) flags |= kvel::kPurgeRxClear;
   if (output) flags |= kvel::kPurgeTxClear;
-  if (device_ == nullptr) kvel::RaiseComError(5, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(5);
   if (const int rc = device_->Purge(flags); rc != 0) kvel::RaiseComError(5, rc);
 }
 
 TModemSignals TCustomComPort::ReadModemSignals() {
-  if (device_ == nullptr) kvel::RaiseComError(11, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(11);
   std::uint32_t status = 0;
   if (const int rc = device_->GetModemStatus(&status); rc != 0) kvel::RaiseComError(11, rc);
   TModemSignals signals;
@@ -762,7 +767,7 @@ TModemSignals TCustomComPort::ReadModemSignals() {
 }
 
 TComErrors TCustomComPort::ReadLineErrors() {
-  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(10);
   std::uint32_t word = 0;
   kvel::ComStat stat;
   if (const int rc = device_->ClearCommError(&word, &stat); rc != 0) kvel::RaiseComError(10, rc);
@@ -780,24 +785,24 @@ TComErrors TCustomComPort::ReadLineErrors() {
 }
 
 void TCustomComPort::SetDTR(bool on) {
-  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(12);
   if (const int rc = device_->SetDtr(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
   dtrState_ = on;
 }
 
 void TCustomComPort::SetRTS(bool on) {
-  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(12);
   if (const int rc = device_->SetRts(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
   rtsState_ = on;
 }
 
 void TCustomComPort::SetBreak(bool on) {
-  if (device_ == nullptr) kvel::RaiseComError(12, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(12);
   if (const int rc = device_->SetBreak(on); rc != 0) kvel::RaiseComError(12, rc, *device_);
 }
 
 bool TCustomComPort::ReadLineCounters(kvel::LineCounters* counters) {
-  if (device_ == nullptr) kvel::RaiseComError(10, kNoDevice);
+  if (device_ == nullptr) RaiseNoDevice(10);
   const int rc = device_->GetLineCounters(counters);
   if (rc == ENOTSUP) return false;
   if (rc != 0) kvel::RaiseComError(10, rc);

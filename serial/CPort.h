@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "SerialDevice.h"
@@ -406,6 +407,9 @@ class TCustomComPort {
   // it has: the same device back after it went away, perhaps under another node. A network
   // port gets `connectMs` to connect (0: the usual time).
   void ReopenOn(const std::string& devicePath, int connectMs = 0);
+  // Why the port has no device, in words ("COM1 unplugged: waiting for /dev/ttyUSB0"): said
+  // after the error of every call that fails for want of one. Empty: nothing is added.
+  void SetAbsenceNote(std::string note) { absenceNote_ = std::move(note); }
   const std::string& Port() const { return port_; }
   void SetPort(const std::string& value);
   TBaudRate BaudRate() const { return baudRate_; }
@@ -558,8 +562,10 @@ class TCustomComPort {
   bool CanApply() const;
   std::int32_t Read(std::uint8_t* data, std::int32_t count);
   void RecomputeHasDataLink();
+  [[noreturn]] void RaiseNoDevice(int errorNumber) const;
 
   std::unique_ptr<kvel::SerialDevice> device_;
+  std::string absenceNote_;
   std::string devicePath_;
   std::string reopenPath_;  // set while ReopenOn opens
   int reopenConnectMs_ = 0;

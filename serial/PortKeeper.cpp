@@ -211,6 +211,7 @@ void PortKeeper::Opened() {
   identity_ = IdentifyDevice(sources_, port_.DevicePath());
   reason_.clear();
   watch_.reset();
+  NoteState();
 }
 
 void PortKeeper::OpenFailed(int code) {
@@ -218,6 +219,7 @@ void PortKeeper::OpenFailed(int code) {
   portName_ = port_.Port();
   reason_ = ClosedReason(code, port_.DevicePath());
   watch_.reset();
+  NoteState();
 }
 
 void PortKeeper::Closed() {
@@ -225,6 +227,7 @@ void PortKeeper::Closed() {
   portName_ = port_.Port();
   reason_.clear();
   watch_.reset();
+  NoteState();
 }
 
 void PortKeeper::Lost(std::int64_t nowMs) {
@@ -244,6 +247,7 @@ void PortKeeper::Lost(std::int64_t nowMs) {
   reason_.clear();
   nextLookMs_ = nowMs + kLookMs;
   WatchFolders();
+  NoteState();
 }
 
 void PortKeeper::WatchFolders() {
@@ -257,12 +261,22 @@ void PortKeeper::WatchFolders() {
   watch_->Add(sources_.devDir + "/serial/by-id");
 }
 
+void PortKeeper::NoteState() {
+  port_.SetAbsenceNote(Text());
+}
+
 int PortKeeper::WatchFd() const {
   return watch_ != nullptr ? watch_->Fd() : -1;
 }
 
 bool PortKeeper::Serve(std::int64_t nowMs) {
   if (!Waiting()) return false;
+  const bool reopened = Look(nowMs);
+  NoteState();
+  return reopened;
+}
+
+bool PortKeeper::Look(std::int64_t nowMs) {
   if (port_.Connected()) {  // opened meanwhile by someone else
     Opened();
     return false;

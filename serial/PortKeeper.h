@@ -95,6 +95,9 @@ class PortKeeper {
 
  private:
   void WatchFolders();
+  bool Look(std::int64_t nowMs);
+  // Tells the port why it has no device, so that a call failing for want of one says so.
+  void NoteState();
 
   TCustomComPort& port_;
   const PortMapSources sources_;

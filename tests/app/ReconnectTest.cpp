@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QTimer>
@@ -87,6 +88,28 @@ TEST_F(ReconnectTest, KeysTypedWhileUnpluggedAreNeitherSentNorEchoedAndNoticedOn
   form.FormKeyPress(form.ComTerminal1, 'x');
   EXPECT_EQ(line_->TakeReceived(), "x");
   EXPECT_EQ(Panel(0), " COM1 9600 8 None 1");
+}
+
+// A command that needs the line while the adapter is away says why it failed, not only which
+// call: the error alone reads as if the program had a fault.
+TEST_F(ReconnectTest, ACommandWhileUnpluggedSaysThePortWaitsForItsDevice) {
+  TForm1& form = StartPolling();
+  form.ComboBox2->addItem(QStringLiteral("# 3 = XMU 2.1"));
+  form.ComboBox2->setCurrentIndex(0);
+  clock_.ScheduleAt(clock_.NowMs() + 50, [this] { line_->Unplug(); });
+  PollFor(200);
+  ASSERT_TRUE(form.PortKeeping().Waiting());
+  Q_EMIT form.ComboBox2->activated(0);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "WriteFile function failed (win error code: 9) - COM1 unplugged");
+
+  line_->Replug();
+  PollFor(1000);
+  ASSERT_TRUE(form.ComPort1.Connected());
+  line_->TakeReceived();
+  Q_EMIT form.ComboBox2->activated(0);
+  EXPECT_EQ(line_->TakeReceived(), "<3? \n\r");
+  EXPECT_EQ(boxes_.size(), 1u);
 }
 
 TEST_F(ReconnectTest, AKeyThatMeetsTheLossFirstShowsNoBox) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "CPort.h"
 
@@ -14,4 +15,14 @@ inline int ErrorOf(const std::function<void()>& call, int* systemError = nullptr
     return e.ErrorNumber();
   }
   return 0;
+}
+
+// The text of the EComPort that `call` raises (empty when it raises none).
+inline std::string ErrorTextOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EComPort& e) {
+    return e.what();
+  }
+  return {};
 }

@@ -174,6 +174,9 @@ TEST_F(MemoryLineKeeperTest, ClosedStatesSayWhy) {
   keeper_.OpenFailed(code);
   EXPECT_EQ(keeper_.Text(), "COM61 closed: busy");
   EXPECT_FALSE(keeper_.Waiting());
+  // What the keeper knows is said after the error of a call that finds no device.
+  EXPECT_EQ(ErrorTextOf([&] { port_.SendText("x"); }),
+            "WriteFile function failed (win error code: 9) - COM61 closed: busy");
   EXPECT_FALSE(keeper_.Serve(5000));  // a failed open is not retried behind the user's back
   EXPECT_EQ(keeper_.Looks(), 0u);
 
