@@ -17,8 +17,6 @@
 
 namespace {
 
-const QColor kInputOn(255, 255, 0);
-const QColor kInputOff(128, 0, 0);
 constexpr int kHelpContext = 150;
 constexpr int kStopped = 10;
 constexpr int kMaxAttempts = 6;

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <QColor>
+
 #include "ui/Convert.h"
 #include "ui/Form.h"
 
 // Small helpers the test windows share.
+
+// An input lamp lit and dark.
+inline const QColor kInputOn(255, 255, 0);
+inline const QColor kInputOff(128, 0, 0);
 
 // Whether the program is ending while a window's loop runs: a shutdown has been requested,
 // or RunFlag, set when the loop began, has dropped to 0. The windows take either as their
