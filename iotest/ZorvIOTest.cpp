@@ -243,15 +243,11 @@ void TZorvIOForm::CreateControls() {
   SpeedButton3->setObjectName(QStringLiteral("SpeedButton3"));
   SpeedButton3->setText(QStringLiteral("Help"));
   SpeedButton3->setGeometry(396, 8, 68, 24);
-  connect(BtBCD, &QToolButton::clicked, this, [this] { kvel::Guarded([this] { BtBCDClick(); }); });
-  connect(BtBCDIO, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { BtBCDIOClick(); }); });
-  connect(BtAnalogIO, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { BtAnalogIOClick(); }); });
-  connect(BtEncoder, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { BtEncoderClick(); }); });
-  connect(SpeedButton3, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { SpeedButton3Click(); }); });
+  OnClick(BtBCD, this, [this] { BtBCDClick(); });
+  OnClick(BtBCDIO, this, [this] { BtBCDIOClick(); });
+  OnClick(BtAnalogIO, this, [this] { BtAnalogIOClick(); });
+  OnClick(BtEncoder, this, [this] { BtEncoderClick(); });
+  OnClick(SpeedButton3, this, [this] { SpeedButton3Click(); });
 
   for (std::size_t i = 0; i < IN.size(); ++i) {
     IN[i] = new TDopjeNew(this);
@@ -302,10 +298,8 @@ void TZorvIOForm::CreateControls() {
 
   StopBtn = AddButton(this, "StopBtn", "Exit", QRect(8, 202, 75, 25));
   Button2 = AddButton(this, "Button2", "Start", QRect(90, 202, 75, 25));
-  connect(StopBtn, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { StopBtnClick(); }); });
-  connect(Button2, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button2Click(); }); });
+  OnClick(StopBtn, this, [this] { StopBtnClick(); });
+  OnClick(Button2, this, [this] { Button2Click(); });
 
   // Right column: the pages; the mode buttons choose which show.
   const QRect page(228, 40, 236, 76);
@@ -357,8 +351,7 @@ void TZorvIOForm::CreateControls() {
   connect(UpDown1, &TUpDown::OnChanging, this,
           [this] { kvel::Guarded([this] { UpDown1Changing(); }); });
   AnOutOff = AddButton(AnalogOut, "AnOutOff", "On", QRect(112, 22, 60, 25));
-  connect(AnOutOff, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { AnOutOffClick(); }); });
+  OnClick(AnOutOff, this, [this] { AnOutOffClick(); });
 
   encoderbox = AddGroup(this, "encoderbox", " Encoders ", page);
   Label13 = AddLabel(encoderbox, "Label13", " Enc1", QRect(12, 22, 40, 20));

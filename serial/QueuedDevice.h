@@ -114,15 +114,16 @@ class QueuedDevice : public SerialDevice {
   std::string failureDetail_;
   std::deque<std::uint8_t> rx_;
   std::size_t inputSize_ = 4096;
+  std::uint32_t errors_ = 0;     // kCe* bits since ClearCommError last took them
   std::size_t noticeLevel_ = 0;  // 0: no notice
   bool noticed_ = false;         // told at this level; re-armed when the queue falls below
   CommTimeouts timeouts_;
+  // A purge's abort moves these on: the reads and writes begun before it end.
   std::uint64_t readAbortGeneration_ = 0;
   std::uint64_t writeAbortGeneration_ = 0;
-  std::uint32_t errors_ = 0;
   std::uint32_t mask_ = 0;
   std::uint32_t events_ = 0;
-  std::uint64_t waitGeneration_ = 0;
+  std::uint64_t waitGeneration_ = 0;  // moved on to end the event waits begun before
 };
 
 }  // namespace kvel
