@@ -12,6 +12,7 @@
 #include "OnExit.h"
 #include "serial/CPort.h"
 #include "ui/Clock.h"
+#include "ui/Convert.h"
 #include "ui/Shutdown.h"
 
 namespace {
@@ -26,13 +27,8 @@ constexpr int kReaskMs = 500;
 }  // namespace
 
 long long ProbeNumber(const std::string& filtered) {
-  std::size_t i = 0;
-  while (i < filtered.size() && filtered[i] == ' ') ++i;
   bool negative = false;
-  if (i < filtered.size() && (filtered[i] == '+' || filtered[i] == '-')) {
-    negative = filtered[i] == '-';
-    ++i;
-  }
+  std::size_t i = kvel::NumberStart(filtered, &negative);
   if (i == filtered.size()) return 0;
   long long value = 0;
   for (; i < filtered.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "KVEL_Var.h"
+#include "ui/Form.h"
 
 TScanForm* ScanForm = nullptr;
 
@@ -38,18 +39,11 @@ TScanForm::TScanForm(QWidget* mainWindow)
   ProgressBar1->setTextVisible(false);
   ProgressBar1->setGeometry(40, 40, 250, 16);
 
-  Label1 = new QLabel(QStringLiteral("1 "), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(16, 40, 22, 16);
-  Label2 = new QLabel(QStringLiteral("Scanning :"), this);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->setGeometry(16, 12, 300, 16);
-  Label3 = new QLabel(QStringLiteral("99"), this);
-  Label3->setObjectName(QStringLiteral("Label3"));
-  Label3->setGeometry(296, 40, 30, 16);
-  Label4 = new QLabel(QStringLiteral("                    "), this);
-  Label4->setObjectName(QStringLiteral("Label4"));
-  Label4->setGeometry(16, 64, 300, 16);
+  // Plain text: what the scan writes into them is shown as it is, never as markup.
+  Label1 = kvel::AddLabel(this, "Label1", "1 ", QRect(16, 40, 22, 16));
+  Label2 = kvel::AddLabel(this, "Label2", "Scanning :", QRect(16, 12, 300, 16));
+  Label3 = kvel::AddLabel(this, "Label3", "99", QRect(296, 40, 30, 16));
+  Label4 = kvel::AddLabel(this, "Label4", "                    ", QRect(16, 64, 300, 16));
 
   Button2 = new QPushButton(QStringLiteral("Cancel"), this);
   Button2->setObjectName(QStringLiteral("Button2"));

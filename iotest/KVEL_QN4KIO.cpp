@@ -17,8 +17,6 @@
 
 namespace {
 
-const QColor kInputOn(255, 255, 0);
-const QColor kInputOff(128, 0, 0);
 constexpr int kHelpContext = 150;
 constexpr int kStopped = 10;
 constexpr int kMaxAttempts = 6;
@@ -85,12 +83,9 @@ void TQN4K_IO_Form::CreateControls() {
   Button2 = AddButton(this, "Button2", "Info", QRect(90, 180, 75, 25));
   Button3 = AddButton(this, "Button3", nullptr, QRect());
   Button3->hide();
-  connect(Button1, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button1Click(); }); });
-  connect(Button2, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button2Click(); }); });
-  connect(Button3, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button3Click(); }); });
+  OnClick(Button1, this, [this] { Button1Click(); });
+  OnClick(Button2, this, [this] { Button2Click(); });
+  OnClick(Button3, this, [this] { Button3Click(); });
 }
 
 void TQN4K_IO_Form::FormShow() {

@@ -65,8 +65,7 @@ void TXMU_IO_Form::CreateControls() {
     *outputBoxes[i] = box;
   }
   AllOutOFF = AddButton(OutputsBox, "AllOutOFF", "OFF", QRect(12, 184, 96, 25));
-  connect(AllOutOFF, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { AllOutOFFClick(); }); });
+  OnClick(AllOutOFF, this, [this] { AllOutOFFClick(); });
 
   StrobeBox = AddGroup(this, "StrobeBox", " Strobe test ", QRect(136, 8, 256, 76));
   for (int tag = 0; tag < 8; ++tag) {
@@ -81,8 +80,7 @@ void TXMU_IO_Form::CreateControls() {
     RadioButtons[static_cast<std::size_t>(tag)] = radio;
   }
   StrobesON = AddButton(StrobeBox, "StrobesON", "ON", QRect(12, 44, 64, 25));
-  connect(StrobesON, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { StobesONClick(); }); });
+  OnClick(StrobesON, this, [this] { StobesONClick(); });
 
   InputsBox = AddGroup(this, "GroupBox3", " Inputs ", QRect(136, 90, 256, 76));
   InputPanel = kvel::AddPanel(InputsBox, "Panel1", QRect(8, 18, 244, 22));
@@ -95,8 +93,7 @@ void TXMU_IO_Form::CreateControls() {
                                  QRect(4 + 60 * static_cast<int>(i), 1, 60, 20));
   }
   ReadInput = AddButton(InputsBox, "ReadInput", "Read", QRect(12, 44, 64, 25));
-  connect(ReadInput, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { ReadInputClick(); }); });
+  OnClick(ReadInput, this, [this] { ReadInputClick(); });
 
   AutoTestBox = AddGroup(this, "GroupBox4", " Automatic I/OTest ", QRect(136, 172, 256, 86));
   Label1 = AddLabel(AutoTestBox, "Label1", nullptr, QRect(12, 20, 236, 16));
@@ -123,8 +120,7 @@ void TXMU_IO_Form::CreateControls() {
     close();
     exitFailed_ = false;
   });
-  connect(Button2, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button2Click(); }); });
+  OnClick(Button2, this, [this] { Button2Click(); });
 }
 
 void TXMU_IO_Form::Send(const std::string& text) {

@@ -1,9 +1,24 @@
 #pragma once
 
+#include <QColor>
+#include <QObject>
+
 #include "ui/Convert.h"
+#include "ui/ErrorDisplay.h"
 #include "ui/Form.h"
 
 // Small helpers the test windows share.
+
+// An input lamp lit and dark.
+inline const QColor kInputOn(255, 255, 0);
+inline const QColor kInputOff(128, 0, 0);
+
+// `handler` runs on every click of `button`, under the default error display; the connection
+// ends with `context`.
+template <class Button, class Handler>
+void OnClick(Button* button, QObject* context, Handler handler) {
+  QObject::connect(button, &Button::clicked, context, [handler] { kvel::Guarded(handler); });
+}
 
 // Whether the program is ending while a window's loop runs: a shutdown has been requested,
 // or RunFlag, set when the loop began, has dropped to 0. The windows take either as their

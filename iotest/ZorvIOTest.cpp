@@ -28,8 +28,6 @@
 
 namespace {
 
-const QColor kInputOn(255, 255, 0);
-const QColor kInputOff(128, 0, 0);
 constexpr int kMaxInputs = 19;
 constexpr int kMaxOutputs = 8;
 constexpr int kZorvOptoWidth = 172;
@@ -121,6 +119,18 @@ void PlaceOverNumbers(QGroupBox* group, const QLabel* first, const QLabel* secon
     controls[i]->setParent(group);
     PlaceAbove(controls[i], centres[i], 19);
     controls[i]->show();
+  }
+}
+
+// Gives the numbers label `numbers` its text and stands the `count` controls from
+// `controls` on above its numbers, where they already are in its group.
+template <typename Control>
+void Renumber(QLabel* numbers, const QString& text, Control* const* controls, std::size_t count) {
+  numbers->setText(text);
+  numbers->adjustSize();
+  const std::vector<int> centres = NumberCentres(numbers);
+  for (std::size_t i = 0; i < count && i < centres.size(); ++i) {
+    PlaceAbove(controls[i], centres[i], 19);
   }
 }
 
@@ -233,15 +243,11 @@ void TZorvIOForm::CreateControls() {
   SpeedButton3->setObjectName(QStringLiteral("SpeedButton3"));
   SpeedButton3->setText(QStringLiteral("Help"));
   SpeedButton3->setGeometry(396, 8, 68, 24);
-  connect(BtBCD, &QToolButton::clicked, this, [this] { kvel::Guarded([this] { BtBCDClick(); }); });
-  connect(BtBCDIO, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { BtBCDIOClick(); }); });
-  connect(BtAnalogIO, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { BtAnalogIOClick(); }); });
-  connect(BtEncoder, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { BtEncoderClick(); }); });
-  connect(SpeedButton3, &QToolButton::clicked, this,
-          [this] { kvel::Guarded([this] { SpeedButton3Click(); }); });
+  OnClick(BtBCD, this, [this] { BtBCDClick(); });
+  OnClick(BtBCDIO, this, [this] { BtBCDIOClick(); });
+  OnClick(BtAnalogIO, this, [this] { BtAnalogIOClick(); });
+  OnClick(BtEncoder, this, [this] { BtEncoderClick(); });
+  OnClick(SpeedButton3, this, [this] { SpeedButton3Click(); });
 
   for (std::size_t i = 0; i < IN.size(); ++i) {
     IN[i] = new TDopjeNew(this);
@@ -292,10 +298,8 @@ void TZorvIOForm::CreateControls() {
 
   StopBtn = AddButton(this, "StopBtn", "Exit", QRect(8, 202, 75, 25));
   Button2 = AddButton(this, "Button2", "Start", QRect(90, 202, 75, 25));
-  connect(StopBtn, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { StopBtnClick(); }); });
-  connect(Button2, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { Button2Click(); }); });
+  OnClick(StopBtn, this, [this] { StopBtnClick(); });
+  OnClick(Button2, this, [this] { Button2Click(); });
 
   // Right column: the pages; the mode buttons choose which show.
   const QRect page(228, 40, 236, 76);
@@ -347,8 +351,7 @@ void TZorvIOForm::CreateControls() {
   connect(UpDown1, &TUpDown::OnChanging, this,
           [this] { kvel::Guarded([this] { UpDown1Changing(); }); });
   AnOutOff = AddButton(AnalogOut, "AnOutOff", "On", QRect(112, 22, 60, 25));
-  connect(AnOutOff, &QPushButton::clicked, this,
-          [this] { kvel::Guarded([this] { AnOutOffClick(); }); });
+  OnClick(AnOutOff, this, [this] { AnOutOffClick(); });
 
   encoderbox = AddGroup(this, "encoderbox", " Encoders ", page);
   Label13 = AddLabel(encoderbox, "Label13", " Enc1", QRect(12, 22, 40, 20));
@@ -372,24 +375,17 @@ void TZorvIOForm::ApplyUnitType() {
   OptoInNumbers910->setVisible(grv_);
   OptoIn->resize(grv_ ? kGrvOptoWidth : kZorvOptoWidth, OptoIn->height());
 
-  BCDInNumbers->setText(grv_ ? QStringLiteral("11   12  13   14   15  16   17   18")
-                             : QStringLiteral("  9   10  11   12   13  14   15   16"));
-  BCDInNumbers->adjustSize();
-  const std::vector<int> bcdInCentres = NumberCentres(BCDInNumbers);
-  for (std::size_t i = 0; i < 8 && i < bcdInCentres.size(); ++i) {
-    PlaceAbove(IN[10 + i], bcdInCentres[i], 19);
-  }
+  Renumber(BCDInNumbers,
+           grv_ ? QStringLiteral("11   12  13   14   15  16   17   18")
+                : QStringLiteral("  9   10  11   12   13  14   15   16"),
+           &IN[10], 8);
 
   OUT[2]->setVisible(!grv_);
   OUT[3]->setVisible(!grv_);
   OptoOutNumbers34->setVisible(!grv_);
-  BCDOutNumbers->setText(grv_ ? QStringLiteral("3    4    5    6")
-                              : QStringLiteral("5    6     7     8"));
-  BCDOutNumbers->adjustSize();
-  const std::vector<int> bcdOutCentres = NumberCentres(BCDOutNumbers);
-  for (std::size_t i = 0; i < 4 && i < bcdOutCentres.size(); ++i) {
-    PlaceAbove(OUT[4 + i], bcdOutCentres[i], 19);
-  }
+  Renumber(BCDOutNumbers,
+           grv_ ? QStringLiteral("3    4    5    6") : QStringLiteral("5    6     7     8"),
+           &OUT[4], 4);
 
   AnalogOut->setEnabled(grv_);
   ENC2->setVisible(grv_);

@@ -72,6 +72,13 @@ struct MemoryLine::State {
 
 namespace {
 
+// One field of the line's state, read under the state's lock.
+template <typename T>
+T ReadLocked(MemoryLine::State& state, T MemoryLine::State::*field) {
+  std::lock_guard lock(state.mutex);
+  return state.*field;
+}
+
 // The host's handle on a memory line.
 class MemoryDevice final : public SerialDevice {
  public:
@@ -367,18 +374,15 @@ std::vector<MemoryLine::LineAction> MemoryLine::TakeLineActions() {
 }
 
 bool MemoryLine::Dtr() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->dtr;
+  return ReadLocked(*state_, &State::dtr);
 }
 
 bool MemoryLine::Rts() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->rts;
+  return ReadLocked(*state_, &State::rts);
 }
 
 bool MemoryLine::InBreak() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->brk;
+  return ReadLocked(*state_, &State::brk);
 }
 
 void MemoryLine::Unplug() {
@@ -401,23 +405,19 @@ void MemoryLine::Replug() {
 }
 
 bool MemoryLine::IsOpen() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->open;
+  return ReadLocked(*state_, &State::open);
 }
 
 Dcb MemoryLine::LastDcb() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->dcb;
+  return ReadLocked(*state_, &State::dcb);
 }
 
 CommTimeouts MemoryLine::LastTimeouts() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->timeouts;
+  return ReadLocked(*state_, &State::timeouts);
 }
 
 std::uint32_t MemoryLine::InputSize() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->inputSize;
+  return ReadLocked(*state_, &State::inputSize);
 }
 
 std::uint32_t MemoryLine::PendingInput() const {

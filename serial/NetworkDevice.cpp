@@ -22,8 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
-constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::size_t kMaxSub = 512;  // longer subnegotiations are cut (a signature text)
 
 // Telnet.
@@ -49,12 +47,6 @@ constexpr std::uint8_t kNotifyModemState = 7;
 constexpr std::uint8_t kSetLineStateMask = 10;
 constexpr std::uint8_t kPurgeData = 12;
 constexpr std::uint8_t kServerOffset = 100;
-
-Clock::time_point After(Clock::time_point from, std::uint64_t ms) {
-  constexpr std::uint64_t kNoLimit = std::uint64_t{1} << 40;
-  if (ms >= kNoLimit) return Clock::time_point::max();
-  return from + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
-}
 
 int MsLeft(Clock::time_point deadline) {
   const auto left =
@@ -277,8 +269,8 @@ int NetworkDevice::Open(const std::string& name, std::unique_ptr<SerialDevice>* 
   const int one = 1;
   setsockopt(dev->socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   setsockopt(dev->socket_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-  dev->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (dev->wakeFd_ < 0) {
+  dev->wakeFd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!dev->wakeFd_.Valid()) {
     *detail = std::string("eventfd: ") + std::strerror(errno);
     return errno;
   }
@@ -329,25 +321,10 @@ int NetworkDevice::Open(const std::string& name, std::unique_ptr<SerialDevice>* 
 }
 
 NetworkDevice::~NetworkDevice() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-    ++waitGeneration_;
-  }
-  eventCv_.notify_all();
-  dataCv_.notify_all();
+  StopWaiters();
   replyCv_.notify_all();
-  if (reader_.joinable()) {
-    Wake();
-    reader_.join();
-  }
+  JoinReader();
   if (socket_ >= 0) close(socket_);
-  if (wakeFd_ >= 0) close(wakeFd_);
-}
-
-void NetworkDevice::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
 void NetworkDevice::LostLocked(const std::string& why) {
@@ -367,30 +344,16 @@ void NetworkDevice::MarkLost(const std::string& why) {
   replyCv_.notify_all();
 }
 
-std::size_t NetworkDevice::QueueCapacity() const {
-  return std::max<std::size_t>(inputSize_, kMinQueue);
+// The reader looks at the queue before each poll: a read that makes room while it leaves
+// the socket alone must tell it.
+bool NetworkDevice::ResumesReader(bool wasFull) const {
+  (void)wasFull;
+  return throttled_ && !QueueFull();
 }
 
-std::size_t NetworkDevice::Full80() const {
-  return (inputSize_ * 4 + 4) / 5;
-}
-
-bool NetworkDevice::TakeNoticeDue() {
-  if (noticeLevel_ == 0 || noticed_ || rx_.size() < noticeLevel_) return false;
-  noticed_ = true;
-  return true;
-}
-
-void NetworkDevice::CheckNoticeRearm() {
-  if (noticed_ && rx_.size() < noticeLevel_) noticed_ = false;
-}
-
-void NetworkDevice::SetInputNotice(std::size_t level, std::function<void()> notice) {
-  std::lock_guard noticeLock(noticeMutex_);
-  notice_ = std::move(notice);
-  std::lock_guard lock(mutex_);
-  noticeLevel_ = notice_ ? level : 0;
-  noticed_ = false;
+std::uint32_t NetworkDevice::OutputQueued() const {
+  int queued = 0;
+  return ioctl(socket_, TIOCOUTQ, &queued) == 0 ? static_cast<std::uint32_t>(queued) : 0;
 }
 
 void NetworkDevice::ReaderLoop() {
@@ -401,25 +364,22 @@ void NetworkDevice::ReaderLoop() {
     {
       std::lock_guard lock(mutex_);
       if (stop_ || lost_ != 0) return;
-      throttled = rx_.size() >= QueueCapacity();
+      throttled = QueueFull();
       throttled_ = throttled;
     }
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {socket_, POLLIN, 0}};
+    pollfd fds[2] = {{wakeFd_.Get(), POLLIN, 0}, {socket_, POLLIN, 0}};
     const int r = poll(fds, throttled ? 1 : 2, -1);
     if (r < 0) {
       if (errno == EINTR) continue;
       MarkLost("the connection to " + where + " failed (" + std::strerror(errno) + ")");
       return;
     }
-    if ((fds[0].revents & POLLIN) != 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
-    }
+    if ((fds[0].revents & POLLIN) != 0) DrainWake();
     if (throttled || fds[1].revents == 0) continue;
     std::size_t room = 0;
     {
       std::lock_guard lock(mutex_);
-      room = std::min(buffer.size(), QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+      room = std::min(buffer.size(), QueueRoom());
     }
     if (room == 0) continue;
     const ssize_t n = recv(socket_, buffer.data(), room, 0);
@@ -439,25 +399,14 @@ void NetworkDevice::ReaderLoop() {
     eventCv_.notify_all();
     replyCv_.notify_all();
     FlushControl();
-    if (tell) {
-      std::lock_guard noticeLock(noticeMutex_);
-      if (notice_) notice_();
-    }
+    if (tell) CallNotice();
   }
 }
 
 void NetworkDevice::QueueData(std::uint8_t byte) {
   if (dropInput_) return;  // came before the server purged its buffer
   if ((dcb_.flags & kDcbNull) != 0 && byte == 0) return;
-  if (rx_.size() >= QueueCapacity()) {
-    errors_ |= kCeRxOver;
-    return;
-  }
-  rx_.push_back(byte);
-  std::uint32_t ev = kEvRxChar;
-  if (byte == dcb_.evtChar) ev |= kEvRxFlag;
-  if (rx_.size() == Full80()) ev |= kEvRx80Full;
-  events_ |= ev & mask_;
+  QueueByte(byte, dcb_.evtChar);
 }
 
 void NetworkDevice::Parse(const std::uint8_t* data, std::size_t count) {
@@ -517,39 +466,44 @@ void NetworkDevice::Reply3(std::uint8_t verb, std::uint8_t option) {
   control_.insert(control_.end(), {kIac, verb, option});
 }
 
+// One side of an option (ours or the server's) asked to be on: agreed where we take the
+// option, with an answer unless it answers our own request; refused once otherwise.
+void NetworkDevice::AgreeOn(OptionSide side, bool accepted, std::uint8_t yes, std::uint8_t no,
+                            std::uint8_t option) {
+  if (accepted) {
+    if (!side.on && !side.asked) Reply3(yes, option);
+    side.on = true;
+    side.asked = false;
+  } else if (!side.refused) {
+    Reply3(no, option);
+    side.refused = true;
+  }
+}
+
+// One side of an option told to be off: acknowledged unless it answers our own request.
+void NetworkDevice::AgreeOff(OptionSide side, std::uint8_t no, std::uint8_t option) {
+  if (side.on && !side.asked) Reply3(no, option);
+  side.on = false;
+  side.asked = false;
+}
+
 void NetworkDevice::OnCommand(std::uint8_t verb, std::uint8_t option) {
   Option& o = options_[option];
+  const OptionSide us{o.us, o.usAsked, o.refusedDo};
+  const OptionSide him{o.him, o.himAsked, o.refusedWill};
   switch (verb) {
     case kDo:
-      if (AcceptedForUs(option)) {
-        if (!o.us && !o.usAsked) Reply3(kWill, option);
-        o.us = true;
-        o.usAsked = false;
-      } else if (!o.refusedDo) {
-        Reply3(kWont, option);
-        o.refusedDo = true;
-      }
+      AgreeOn(us, AcceptedForUs(option), kWill, kWont, option);
       break;
     case kDont:
-      if (o.us && !o.usAsked) Reply3(kWont, option);
       if (option == kComPort && (o.us || o.usAsked)) comPortRefused_ = true;
-      o.us = false;
-      o.usAsked = false;
+      AgreeOff(us, kWont, option);
       break;
     case kWill:
-      if (AcceptedForHim(option)) {
-        if (!o.him && !o.himAsked) Reply3(kDo, option);
-        o.him = true;
-        o.himAsked = false;
-      } else if (!o.refusedWill) {
-        Reply3(kDont, option);
-        o.refusedWill = true;
-      }
+      AgreeOn(him, AcceptedForHim(option), kDo, kDont, option);
       break;
     case kWont:
-      if (o.him && !o.himAsked) Reply3(kDont, option);
-      o.him = false;
-      o.himAsked = false;
+      AgreeOff(him, kDont, option);
       break;
     default:
       break;
@@ -814,13 +768,6 @@ int NetworkDevice::SetCommState(const Dcb& dcb) {
   return 0;
 }
 
-int NetworkDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
-  std::lock_guard lock(mutex_);
-  if (lost_ != 0) return lost_;
-  timeouts_ = timeouts;
-  return 0;
-}
-
 int NetworkDevice::Write(const std::uint8_t* data, std::size_t count, std::size_t* written) {
   *written = 0;
   CommTimeouts timeouts;
@@ -867,14 +814,8 @@ int NetworkDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
     std::vector<std::uint8_t> answers;
     {
       std::lock_guard lock(mutex_);
-      if (lost_ != 0) {
-        result = lost_;
-        break;
-      }
-      if (writeAbortGeneration_ != abortGeneration) {
-        result = ECANCELED;
-        break;
-      }
+      result = WriteEnded(abortGeneration);
+      if (result != 0) break;
       // The reader's answers go out whole, between two of the caller's bytes.
       const bool boundary = done == 0 || complete[done - 1] != (done >= 2 ? complete[done - 2] : 0);
       if (boundary) answers.swap(control_);
@@ -926,65 +867,6 @@ int NetworkDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
   return result;
 }
 
-int NetworkDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got) {
-  *got = 0;
-  std::unique_lock lock(mutex_);
-  if (lost_ != 0 && rx_.empty()) return lost_;
-  const CommTimeouts t = timeouts_;
-  const std::uint64_t abortGeneration = readAbortGeneration_;
-  auto take = [&] {
-    const std::size_t n = std::min(count - *got, rx_.size());
-    if (n == 0) return;
-    const auto end = rx_.begin() + static_cast<std::ptrdiff_t>(n);
-    std::copy(rx_.begin(), end, data + *got);
-    rx_.erase(rx_.begin(), end);
-    *got += n;
-  };
-  auto finish = [&](int rc) {
-    CheckNoticeRearm();
-    const bool resume = throttled_ && rx_.size() < QueueCapacity();
-    lock.unlock();
-    if (resume) Wake();
-    return rc;
-  };
-
-  take();
-  if (*got == count || lost_ != 0) return finish(0);
-  if (t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0)
-    return finish(0);
-
-  const auto start = Clock::now();
-  Clock::time_point totalDeadline = Clock::time_point::max();
-  bool anyByteReturns = false;
-  if (t.readInterval == kMaxDword && t.readTotalMultiplier == kMaxDword &&
-      t.readTotalConstant != 0 && t.readTotalConstant != kMaxDword) {
-    if (*got > 0) return finish(0);
-    anyByteReturns = true;
-    totalDeadline = After(start, t.readTotalConstant);
-  } else if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0) {
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
-    totalDeadline = After(start, total);
-  }
-  const bool useInterval = t.readInterval != 0 && t.readInterval != kMaxDword;
-  auto lastByte = start;
-  for (;;) {
-    if (lost_ != 0 && rx_.empty()) return finish(*got > 0 ? 0 : lost_);
-    if (readAbortGeneration_ != abortGeneration || stop_) return finish(ECANCELED);
-    Clock::time_point deadline = totalDeadline;
-    if (useInterval && *got > 0) deadline = std::min(deadline, After(lastByte, t.readInterval));
-    if (deadline == Clock::time_point::max()) {
-      dataCv_.wait(lock);
-    } else if (dataCv_.wait_until(lock, deadline) == std::cv_status::timeout && rx_.empty()) {
-      return finish(0);
-    }
-    const std::size_t before = *got;
-    take();
-    if (*got > before) lastByte = Clock::now();
-    if (*got == count || (anyByteReturns && *got > 0)) return finish(0);
-  }
-}
-
 int NetworkDevice::Purge(std::uint32_t flags) {
   std::uint8_t server = 0;
   {
@@ -1020,17 +902,6 @@ int NetworkDevice::Purge(std::uint32_t flags) {
     return 0;
   }
   return rc;
-}
-
-int NetworkDevice::ClearCommError(std::uint32_t* errors, ComStat* stat) {
-  std::lock_guard lock(mutex_);
-  if (lost_ != 0 && rx_.empty()) return lost_;
-  *errors = errors_;
-  errors_ = 0;
-  stat->inQue = static_cast<std::uint32_t>(rx_.size());
-  int queued = 0;
-  stat->outQue = ioctl(socket_, TIOCOUTQ, &queued) == 0 ? static_cast<std::uint32_t>(queued) : 0;
-  return 0;
 }
 
 int NetworkDevice::SendControl(Key key, std::uint32_t value, const char* what) {
@@ -1082,48 +953,6 @@ int NetworkDevice::GetModemStatus(std::uint32_t* status) {
   if (lost_ != 0) return lost_;
   *status = modem_;
   return 0;
-}
-
-int NetworkDevice::SetCommMask(std::uint32_t mask) {
-  {
-    std::lock_guard lock(mutex_);
-    if (lost_ != 0) return lost_;
-    mask_ = mask;
-    events_ = rx_.empty() ? 0 : kEvRxChar & mask;
-    ++waitGeneration_;
-  }
-  eventCv_.notify_all();
-  return 0;
-}
-
-int NetworkDevice::WaitCommEvent(std::uint32_t* events) {
-  *events = 0;
-  std::unique_lock lock(mutex_);
-  const std::uint64_t generation = waitGeneration_;
-  eventCv_.wait(lock, [&] {
-    return lost_ != 0 || stop_ || (events_ & mask_) != 0 || waitGeneration_ != generation;
-  });
-  if (waitGeneration_ != generation || stop_) return 0;
-  if (lost_ != 0 && rx_.empty()) return lost_;
-  if ((events_ & mask_) != 0) {
-    *events = events_ & mask_;
-    events_ = 0;
-    return 0;
-  }
-  return lost_;
-}
-
-void NetworkDevice::CancelWait() {
-  {
-    std::lock_guard lock(mutex_);
-    ++waitGeneration_;
-  }
-  eventCv_.notify_all();
-}
-
-std::string NetworkDevice::FailureDetail() const {
-  std::lock_guard lock(mutex_);
-  return failureDetail_;
 }
 
 }  // namespace kvel

@@ -2,15 +2,12 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "SerialDevice.h"
+#include "QueuedDevice.h"
 
 namespace kvel {
 
@@ -41,7 +38,7 @@ struct NetworkTimeouts {
 // The network port as a serial device. A reader thread drains the socket into a receive
 // queue of its own, takes the Telnet commands out of the stream and answers them, and turns
 // the server's modem and line state notices into line events, as a serial driver would.
-class NetworkDevice final : public SerialDevice {
+class NetworkDevice final : public QueuedDevice {
  public:
   // Connects and, for rfc2217://, negotiates; returns 0 or an errno value with what failed
   // and where in `detail`.
@@ -51,27 +48,15 @@ class NetworkDevice final : public SerialDevice {
 
   int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;
   int SetCommState(const Dcb& dcb) override;
-  int SetCommTimeouts(const CommTimeouts& timeouts) override;
   int Write(const std::uint8_t* data, std::size_t count, std::size_t* written) override;
-  int Read(std::uint8_t* data, std::size_t count, std::size_t* got) override;
   int Purge(std::uint32_t flags) override;
-  int ClearCommError(std::uint32_t* errors, ComStat* stat) override;
   int GetModemStatus(std::uint32_t* status) override;
-  int SetCommMask(std::uint32_t mask) override;
-  int WaitCommEvent(std::uint32_t* events) override;
-  void CancelWait() override;
-  std::string FailureDetail() const override;
-  void SetInputNotice(std::size_t level, std::function<void()> notice) override;
-  bool TellsOfInput() const override { return true; }
   // SET-CONTROL on an RFC 2217 port; a raw TCP port has no lines to set.
   int SetDtr(bool on) override;
   int SetRts(bool on) override;
   int SetBreak(bool on) override;
   // The errors the server has told of in its line-state notices, one for each notice.
   int GetLineCounters(LineCounters* counters) override;
-
-  // The receive queue never holds less than this (as with a local device).
-  static constexpr std::size_t kMinQueue = 16 * 1024 * 1024;
 
  private:
   // Keys of the settings whose answers are awaited (the COM port option's commands, with
@@ -88,54 +73,38 @@ class NetworkDevice final : public SerialDevice {
 
   explicit NetworkDevice(NetworkAddress address, NetworkTimeouts timeouts);
   void ReaderLoop();
-  void Wake();
   void MarkLost(const std::string& why);                    // mutex held or not: locks
   void LostLocked(const std::string& why);                  // mutex held
   void Parse(const std::uint8_t* data, std::size_t count);  // mutex held
   void QueueData(std::uint8_t byte);                        // mutex held
   void OnCommand(std::uint8_t verb, std::uint8_t option);   // mutex held
-  void OnSubnegotiation();                                  // mutex held
-  void Reply3(std::uint8_t verb, std::uint8_t option);      // mutex held
+  struct OptionSide {
+    bool& on;
+    bool& asked;
+    bool& refused;
+  };
+  void AgreeOn(OptionSide side, bool accepted, std::uint8_t yes, std::uint8_t no,
+               std::uint8_t option);                                     // mutex held
+  void AgreeOff(OptionSide side, std::uint8_t no, std::uint8_t option);  // mutex held
+  void OnSubnegotiation();                                               // mutex held
+  void Reply3(std::uint8_t verb, std::uint8_t option);                   // mutex held
   int SendRaw(const std::vector<std::uint8_t>& bytes, int timeoutMs);
   void FlushControl();
   int SendControl(Key key, std::uint32_t value, const char* what);
   int SendSetting(std::uint8_t command, const std::vector<std::uint8_t>& value,
                   std::uint64_t* generation, Key key);
   int AwaitReply(Key key, std::uint64_t generation, const char* what, std::uint32_t* value);
-  std::size_t QueueCapacity() const;  // mutex held
-  std::size_t Full80() const;         // mutex held
-  bool TakeNoticeDue();               // mutex held
-  void CheckNoticeRearm();            // mutex held
+  bool ResumesReader(bool wasFull) const override;  // mutex held
+  std::uint32_t OutputQueued() const override;      // mutex held
 
   const NetworkAddress address_;
   const NetworkTimeouts limits_;
   int socket_ = -1;
-  int wakeFd_ = -1;
-  std::thread reader_;
   std::mutex sendMutex_;  // one writer of the socket at a time; taken before mutex_
-  std::mutex noticeMutex_;
-  std::function<void()> notice_;  // noticeMutex_
 
-  mutable std::mutex mutex_;
-  std::condition_variable dataCv_;
-  std::condition_variable eventCv_;
-  std::condition_variable replyCv_;
-  bool stop_ = false;
-  int lost_ = 0;
-  std::string failureDetail_;
-  std::deque<std::uint8_t> rx_;
-  std::size_t inputSize_ = 4096;
-  std::size_t noticeLevel_ = 0;
-  bool noticed_ = false;
-  bool throttled_ = false;
-  CommTimeouts timeouts_;
+  std::condition_variable replyCv_;  // mutex_
+  bool throttled_ = false;           // the reader's last look found the queue full
   Dcb dcb_;
-  std::uint64_t readAbortGeneration_ = 0;
-  std::uint64_t writeAbortGeneration_ = 0;
-  std::uint32_t errors_ = 0;
-  std::uint32_t mask_ = 0;
-  std::uint32_t events_ = 0;
-  std::uint64_t waitGeneration_ = 0;
   std::uint32_t modem_ = 0;
   LineCounters counters_;
 

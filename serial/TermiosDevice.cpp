@@ -32,7 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr int kTickMs = 10;
 // Output that has not moved for this long is held off by the far end.
 constexpr int kStallMs = 100;
@@ -44,14 +43,6 @@ constexpr int kLast8250Type = 30;
 
 bool Unsupported(int code) {
   return code == ENOTTY || code == EINVAL;
-}
-
-// `ms` milliseconds after `from`. Products with an all-ones timeout field reach beyond
-// what the clock can count; they mean no limit.
-Clock::time_point After(Clock::time_point from, std::uint64_t ms) {
-  constexpr std::uint64_t kNoLimit = std::uint64_t{1} << 40;  // some 35 years
-  if (ms >= kNoLimit) return Clock::time_point::max();
-  return from + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
 }
 
 // The kernel's "no such ioctl" before it reaches the program as ENOTTY.
@@ -102,16 +93,6 @@ std::unique_ptr<ModemLines> SystemModemLines() {
 
 bool ModemWaitRefused(int code) {
   return code == ENOTTY || code == EINVAL || code == kNoIoctlCommand || code == ENOSYS;
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
 }
 
 int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
@@ -166,28 +147,14 @@ int TermiosDevice::Open(const std::string& path, std::unique_ptr<SerialDevice>* 
 }
 
 TermiosDevice::~TermiosDevice() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-    ++waitGeneration_;
-  }
-  eventCv_.notify_all();
-  dataCv_.notify_all();
+  StopWaiters();
   StopModemWaiter();
-  if (reader_.joinable()) {
-    Wake();
-    reader_.join();
-  }
+  JoinReader();
   // A break left on would hold the far end's line at space after the program has gone.
   if (breakOn_) ioctl(fd_.Get(), TIOCCBRK);
   if (exclusive_) ioctl(fd_.Get(), TIOCNXCL);
   // Whatever is still held off must not keep the close waiting.
   if (!pseudoTerminal_) tcflush(fd_.Get(), TCOFLUSH);
-}
-
-void TermiosDevice::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(wakeFd_.Get(), &one, sizeof one);
 }
 
 void TermiosDevice::MarkLost(int code) {
@@ -253,29 +220,7 @@ bool TermiosDevice::InputThrottled() const {
   // then holds its writer back, a handshake holds the far end off, and only a UART without
   // handshake overflows (where the driver counts it). Dropping here would lose bytes that
   // could have been kept.
-  return rx_.size() >= QueueCapacity();
-}
-
-void TermiosDevice::SetInputNotice(std::size_t level, std::function<void()> notice) {
-  std::lock_guard noticeLock(noticeMutex_);
-  notice_ = std::move(notice);
-  std::lock_guard lock(mutex_);
-  noticeLevel_ = notice_ ? level : 0;
-  noticed_ = false;
-}
-
-bool TermiosDevice::TakeNoticeDue() {
-  if (noticeLevel_ == 0 || noticed_ || rx_.size() < noticeLevel_) return false;
-  noticed_ = true;
-  return true;
-}
-
-void TermiosDevice::CheckNoticeRearm() {
-  if (noticed_ && rx_.size() < noticeLevel_) noticed_ = false;
-}
-
-std::size_t TermiosDevice::QueueCapacity() const {
-  return std::max<std::size_t>(inputSize_, kMinQueue);
+  return QueueFull();
 }
 
 void TermiosDevice::ReaderLoop() {
@@ -296,10 +241,7 @@ void TermiosDevice::ReaderLoop() {
       MarkLost(errno);
       return;
     }
-    if ((fds[0].revents & POLLIN) != 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
-    }
+    if ((fds[0].revents & POLLIN) != 0) DrainWake();
     if (!throttled && fds[1].revents != 0) {
       // Everything the tty holds is taken before anyone is told: one wake-up of the
       // waiters for what came together, however many reads it took.
@@ -317,7 +259,7 @@ void TermiosDevice::ReaderLoop() {
           // Never read more than the queue can take, so nothing read is dropped. Only this
           // thread adds to the queue, so the room cannot shrink before the bytes go in.
           std::lock_guard lock(mutex_);
-          room = std::min(buffer.size(), QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+          room = std::min(buffer.size(), QueueRoom());
         }
         if (room == 0) break;
         const ssize_t n = read(fd_.Get(), buffer.data(), room);
@@ -347,10 +289,7 @@ void TermiosDevice::ReaderLoop() {
       if (got > 0) {
         dataCv_.notify_all();
         eventCv_.notify_all();
-        if (tell) {
-          std::lock_guard noticeLock(noticeMutex_);
-          if (notice_) notice_();
-        }
+        if (tell) CallNotice();
       }
       if (failure == 0 && got == 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
         failure = EIO;
@@ -364,10 +303,7 @@ void TermiosDevice::ReaderLoop() {
       // is taken in one read; a stop, a purge or a write's wake still ends the pause at once.
       if (const int pause = ReadGatherMs(got, throttled); pause > 0) {
         pollfd wake{wakeFd_.Get(), POLLIN, 0};
-        if (poll(&wake, 1, pause) > 0) {
-          std::uint64_t count = 0;
-          [[maybe_unused]] const ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
-        }
+        if (poll(&wake, 1, pause) > 0) DrainWake();
       }
     }
     {
@@ -380,19 +316,7 @@ void TermiosDevice::ReaderLoop() {
 
 void TermiosDevice::Queue(std::uint8_t byte, bool filterable) {
   if (filterable && plan_.discardNull && byte == 0) return;
-  if (rx_.size() >= QueueCapacity()) {
-    errors_ |= kCeRxOver;
-    return;
-  }
-  rx_.push_back(byte);
-  std::uint32_t ev = kEvRxChar;
-  if (byte == plan_.eventChar) ev |= kEvRxFlag;
-  if (rx_.size() == Full80()) ev |= kEvRx80Full;
-  events_ |= ev & mask_;
-}
-
-std::size_t TermiosDevice::Full80() const {
-  return (inputSize_ * 4 + 4) / 5;
+  QueueByte(byte, plan_.eventChar);
 }
 
 // Plain bytes (no mark, no NUL to drop) go into the queue as one block.
@@ -404,7 +328,7 @@ std::size_t TermiosDevice::QueuePlain(const std::uint8_t* data, std::size_t coun
     if (const void* nul = std::memchr(data, 0, plain); nul != nullptr)
       plain = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data);
   }
-  plain = std::min(plain, QueueCapacity() - std::min(QueueCapacity(), rx_.size()));
+  plain = std::min(plain, QueueRoom());
   if (plain == 0) return 0;
   const std::size_t before = rx_.size();
   rx_.insert(rx_.end(), data, data + plain);
@@ -578,11 +502,6 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
   return 0;
 }
 
-std::string TermiosDevice::FailureDetail() const {
-  std::lock_guard lock(mutex_);
-  return failureDetail_;
-}
-
 std::uint32_t UartRate(std::uint32_t baudBase, std::uint32_t requested) {
   if (requested == 0) return 0;
   const std::uint64_t divisor =
@@ -593,13 +512,6 @@ std::uint32_t UartRate(std::uint32_t baudBase, std::uint32_t requested) {
 bool FrameKept(std::uint32_t requestedCflag, std::uint32_t actualCflag) {
   constexpr std::uint32_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
   return (requestedCflag & kFrame) == (actualCflag & kFrame);
-}
-
-int TermiosDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
-  std::lock_guard lock(mutex_);
-  if (lost_ != 0) return lost_;
-  timeouts_ = timeouts;
-  return 0;
 }
 
 int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_t* written) {
@@ -627,14 +539,8 @@ int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
   while (done < count) {
     {
       std::lock_guard lock(mutex_);
-      if (lost_ != 0) {
-        result = lost_;
-        break;
-      }
-      if (writeAbortGeneration_ != abortGeneration) {
-        result = ECANCELED;
-        break;
-      }
+      result = WriteEnded(abortGeneration);
+      if (result != 0) break;
     }
     int waitMs = 50;
     if (bounded) {
@@ -685,70 +591,6 @@ int TermiosDevice::Write(const std::uint8_t* data, std::size_t count, std::size_
     Wake();
   }
   return result;
-}
-
-int TermiosDevice::Read(std::uint8_t* data, std::size_t count, std::size_t* got) {
-  *got = 0;
-  std::unique_lock lock(mutex_);
-  // What arrived before the device went is served first; the loss is told once the
-  // queue is empty.
-  if (lost_ != 0 && rx_.empty()) return lost_;
-  const CommTimeouts t = timeouts_;
-  const std::uint64_t abortGeneration = readAbortGeneration_;
-  const bool wasThrottled = InputThrottled();
-  auto take = [&] {
-    const std::size_t n = std::min(count - *got, rx_.size());
-    if (n == 0) return;
-    const auto end = rx_.begin() + static_cast<std::ptrdiff_t>(n);
-    std::copy(rx_.begin(), end, data + *got);
-    rx_.erase(rx_.begin(), end);
-    *got += n;
-  };
-  auto finish = [&](int rc) {
-    CheckNoticeRearm();
-    const bool resume = wasThrottled && !InputThrottled();
-    lock.unlock();
-    if (resume) Wake();
-    return rc;
-  };
-
-  take();
-  if (*got == count || lost_ != 0) return finish(0);
-  // Interval all ones with no totals: what is queued, at once.
-  if (t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0)
-    return finish(0);
-
-  const auto start = Clock::now();
-  Clock::time_point totalDeadline = Clock::time_point::max();
-  bool anyByteReturns = false;
-  if (t.readInterval == kMaxDword && t.readTotalMultiplier == kMaxDword &&
-      t.readTotalConstant != 0 && t.readTotalConstant != kMaxDword) {
-    // Wait up to the constant for a first byte, then return what is there.
-    if (*got > 0) return finish(0);
-    anyByteReturns = true;
-    totalDeadline = After(start, t.readTotalConstant);
-  } else if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0) {
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
-    totalDeadline = After(start, total);
-  }
-  const bool useInterval = t.readInterval != 0 && t.readInterval != kMaxDword;
-  auto lastByte = start;
-  for (;;) {
-    if (lost_ != 0 && rx_.empty()) return finish(*got > 0 ? 0 : lost_);
-    if (readAbortGeneration_ != abortGeneration || stop_) return finish(ECANCELED);
-    Clock::time_point deadline = totalDeadline;
-    if (useInterval && *got > 0) deadline = std::min(deadline, After(lastByte, t.readInterval));
-    if (deadline == Clock::time_point::max()) {
-      dataCv_.wait(lock);
-    } else if (dataCv_.wait_until(lock, deadline) == std::cv_status::timeout && rx_.empty()) {
-      return finish(0);
-    }
-    const std::size_t before = *got;
-    take();
-    if (*got > before) lastByte = Clock::now();
-    if (*got == count || (anyByteReturns && *got > 0)) return finish(0);
-  }
 }
 
 int TermiosDevice::Purge(std::uint32_t flags) {
@@ -815,16 +657,13 @@ void TermiosDevice::LetOutputDrain(std::uint32_t rate) {
   }
 }
 
-int TermiosDevice::ClearCommError(std::uint32_t* errors, ComStat* stat) {
-  std::lock_guard lock(mutex_);
-  if (lost_ != 0 && rx_.empty()) return lost_;
-  if (lost_ == 0) PollCounters();
-  *errors = errors_;
-  errors_ = 0;
-  stat->inQue = static_cast<std::uint32_t>(rx_.size());
+void TermiosDevice::CollectErrors() {
+  PollCounters();
+}
+
+std::uint32_t TermiosDevice::OutputQueued() const {
   int queued = 0;
-  stat->outQue = ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 ? static_cast<std::uint32_t>(queued) : 0;
-  return 0;
+  return ioctl(fd_.Get(), TIOCOUTQ, &queued) == 0 ? static_cast<std::uint32_t>(queued) : 0;
 }
 
 int TermiosDevice::GetModemStatus(std::uint32_t* status) {
@@ -842,48 +681,19 @@ int TermiosDevice::GetModemStatus(std::uint32_t* status) {
   return 0;
 }
 
+void TermiosDevice::OnMaskSet() {
+  // Changes are told against the lines and counters as they are now.
+  int status = 0;
+  if (lines_->Get(fd_.Get(), &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);
+  countersValid_ = false;
+  PollCounters();
+}
+
 int TermiosDevice::SetCommMask(std::uint32_t mask) {
-  {
-    std::lock_guard lock(mutex_);
-    if (lost_ != 0) return lost_;
-    mask_ = mask;
-    // Bytes that came before the mask was set are announced all the same, so a reader
-    // that waits for them is not left waiting for more.
-    events_ = rx_.empty() ? 0 : kEvRxChar & mask;
-    ++waitGeneration_;
-    int status = 0;
-    if (lines_->Get(fd_.Get(), &status) == 0) lastModem_ = static_cast<std::uint32_t>(status);
-    countersValid_ = false;
-    PollCounters();
-  }
-  eventCv_.notify_all();
-  Wake();
-  return 0;
-}
-
-int TermiosDevice::WaitCommEvent(std::uint32_t* events) {
-  *events = 0;
-  std::unique_lock lock(mutex_);
-  const std::uint64_t generation = waitGeneration_;
-  eventCv_.wait(
-      lock, [&] { return lost_ != 0 || (events_ & mask_) != 0 || waitGeneration_ != generation; });
-  if (waitGeneration_ != generation) return 0;
-  // After a loss only what is still queued is worth telling.
-  if (lost_ != 0 && rx_.empty()) return lost_;
-  if ((events_ & mask_) != 0) {
-    *events = events_ & mask_;
-    events_ = 0;
-    return 0;
-  }
-  return lost_;
-}
-
-void TermiosDevice::CancelWait() {
-  {
-    std::lock_guard lock(mutex_);
-    ++waitGeneration_;
-  }
-  eventCv_.notify_all();
+  const int rc = QueuedDevice::SetCommMask(mask);
+  // Whether the reader polls the lines depends on the mask.
+  if (rc == 0) Wake();
+  return rc;
 }
 
 int TermiosDevice::SetOutput(int bit, bool on) {

@@ -17,40 +17,12 @@ int PlanLineSettings(const Dcb& dcb, LineSettingsPlan* plan) {
 
   // Raw bytes both ways; a modem-less line (CLOCAL) that receives (CREAD).
   t.cflag = CREAD | CLOCAL;
-  switch (dcb.byteSize) {
-    case 5:
-      t.cflag |= CS5;
-      break;
-    case 6:
-      t.cflag |= CS6;
-      break;
-    case 7:
-      t.cflag |= CS7;
-      break;
-    case 8:
-      t.cflag |= CS8;
-      break;
-    default:
-      return EINVAL;
-  }
-  switch (dcb.parity) {
-    case 0:
-      break;
-    case 1:
-      t.cflag |= PARENB | PARODD;
-      break;
-    case 2:
-      t.cflag |= PARENB;
-      break;
-    case 3:
-      t.cflag |= PARENB | CMSPAR | PARODD;
-      break;
-    case 4:
-      t.cflag |= PARENB | CMSPAR;
-      break;
-    default:
-      return EINVAL;
-  }
+  // Data bits 5 ... 8; parity none, odd, even, mark, space.
+  constexpr tcflag_t kSizeFlags[] = {CS5, CS6, CS7, CS8};
+  constexpr tcflag_t kParityFlags[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD,
+                                       PARENB | CMSPAR};
+  if (dcb.byteSize < 5 || dcb.byteSize > 8 || dcb.parity > 4) return EINVAL;
+  t.cflag |= kSizeFlags[dcb.byteSize - 5] | kParityFlags[dcb.parity];
   // termios knows one or two stop bits; a UART sends 1.5 for "two" at five data bits,
   // and the two bits it sends otherwise are what a receiver of 1.5 accepts.
   switch (dcb.stopBits) {

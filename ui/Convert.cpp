@@ -26,13 +26,8 @@ int HexDigit(char c) {
 // use all 32 bits and are taken as the two's complement ("$FFFFFFFF" is -1), as the
 // classic reader does. Only blanks may precede the number; nothing may follow it.
 bool Parse(const std::string& text, int* value) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
+  std::size_t i = NumberStart(text, &negative);
   bool hex = false;
   if (i < text.size() && text[i] == '$') {
     hex = true;
@@ -129,6 +124,17 @@ std::string FromQt(const QString& text) {
     bytes += static_cast<char>(byte < 0 ? '?' : byte);
   }
   return bytes;
+}
+
+std::size_t NumberStart(const std::string& text, bool* negative) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  *negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    *negative = text[i] == '-';
+    ++i;
+  }
+  return i;
 }
 
 int StrToInt(const std::string& text) {

@@ -21,6 +21,9 @@ int StrToInt(const std::string& text);
 // The same without raising: `fallback` when the text is not an integer.
 int StrToIntDef(const std::string& text, int fallback);
 bool TryStrToInt(const std::string& text, int* value);
+// Where the digits of a number in `text` begin: after leading blanks and one sign, which
+// sets `negative`.
+std::size_t NumberStart(const std::string& text, bool* negative);
 
 // The program's 8-bit texts (macros, settings, line texts) are Windows-1252, as the terminal
 // draws them. The five codes the code page leaves unassigned (0x81, 0x8D, 0x8F, 0x90, 0x9D)

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchWindow.h"
 #include "KVELUnit1.h"
 #include "KVEL_Var.h"
 #include "PtyPair.h"
@@ -90,12 +91,7 @@ pid_t StartSingleByteDevice(int fd, int baud, int seconds) {
   timespec next{};
   clock_gettime(CLOCK_MONOTONIC, &next);
   for (long i = 0; i < count; ++i) {
-    next.tv_nsec += periodNs;
-    if (next.tv_nsec >= 1000000000L) {
-      next.tv_nsec -= 1000000000L;
-      ++next.tv_sec;
-    }
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    SleepOnePeriod(next, periodNs);
     const char byte = static_cast<char>(' ' + i % 90);
     if (write(fd, &byte, 1) != 1) break;
   }
@@ -123,12 +119,7 @@ long PaceStream(int fd, int baud, int chunk, int seconds) {
   long written = 0;
   std::size_t at = 0;
   for (long i = 0; i < count; ++i) {
-    next.tv_nsec += periodNs;
-    while (next.tv_nsec >= 1000000000L) {
-      next.tv_nsec -= 1000000000L;
-      ++next.tv_sec;
-    }
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    SleepOnePeriod(next, periodNs);
     if (at + static_cast<std::size_t>(chunk) > pattern.size()) at = 0;
     const ssize_t n = write(fd, pattern.data() + at, static_cast<std::size_t>(chunk));
     if (n <= 0) break;
@@ -185,26 +176,15 @@ void SingleByteLine(TForm1& form, kvel::test::PtyPair& pty, int seconds) {
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kvel_bench_app";
-  std::filesystem::create_directories(folder);
-  std::filesystem::current_path(folder);
-  ::setenv("KVEL_INI_DIR", folder.c_str(), 1);
+  EnterBenchFolder("kvel_bench_app");
   if (argc > 3 && std::string(argv[1]) == "pace") {
     return PaceForPeer(std::atoi(argv[2]), std::atoi(argv[3]));
   }
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
 
-  kvel::Application application(argc, argv);
-  kvel::SetMessageBoxHook([](const kvel::MessageBoxRequest& request) {
-    std::fprintf(stderr, "box: %s\n", request.text.c_str());
-    return kvel::MsgResult::Ok;
-  });
-  kvel::test::PtyPair pty;
-  ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
-  ResetProcessState();
-  TForm1 form;
-  form.show();
-  form.Timer1->stop();
+  BenchWindow window(argc, argv);
+  TForm1& form = window.Form();
+  kvel::test::PtyPair& pty = window.Pty();
   form.activateWindow();
   (void)QTest::qWaitForWindowActive(&form);
   (void)QTest::qWaitFor([&form] { return form.FormShowDone(); }, 5000);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchWindow.h"
 #include "KVELUnit1.h"
 #include "KVEL_Var.h"
 #include "PtyPair.h"
@@ -89,22 +90,11 @@ int main(int argc, char** argv) {
   std::vector<std::filesystem::path> files;
   for (int i = first; i < argc; ++i) files.push_back(std::filesystem::absolute(argv[i]));
 
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kvel_bench_window";
-  std::filesystem::create_directories(folder);
-  std::filesystem::current_path(folder);
-  ::setenv("KVEL_INI_DIR", folder.c_str(), 1);
+  const std::filesystem::path folder = EnterBenchFolder("kvel_bench_window");
 
-  kvel::Application application(argc, argv);
-  kvel::SetMessageBoxHook([](const kvel::MessageBoxRequest& request) {
-    std::fprintf(stderr, "box: %s\n", request.text.c_str());
-    return kvel::MsgResult::Ok;
-  });
-  kvel::test::PtyPair pty;
-  ::setenv("KVEL_COM1", pty.SlavePath().c_str(), 1);
-  ResetProcessState();
-  TForm1 form;
-  form.show();
-  form.Timer1->stop();
+  BenchWindow window(argc, argv);
+  TForm1& form = window.Form();
+  kvel::test::PtyPair& pty = window.Pty();
   (void)QTest::qWaitForWindowExposed(&form);
   (void)QTest::qWaitFor([&form] { return form.FormShowDone(); }, 5000);
   UnitType = 5;

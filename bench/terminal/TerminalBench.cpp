@@ -5,15 +5,14 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QFont>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "CPortCtl.h"
 #include "CPortEsc.h"
+#include "StyledTerminal.h"
 
 namespace {
 
@@ -105,13 +104,7 @@ void RunTerminal(const std::string& data, const char* name, std::size_t block) {
   char* argv[] = {app, nullptr};
   QApplication application(argc, argv);
   kvel::TComTerminal terminal;
-  QFont font(QStringLiteral("Courier New"));
-  font.setPixelSize(12);
-  terminal.SetTermFont(font);
-  terminal.SetColor(Qt::white);
-  terminal.SetFontColor(QColor(0, 0, 128));
-  terminal.SetWrapLines(true);
-  terminal.resize(80 * terminal.CellWidth() + 40, 24 * terminal.CellHeight() + 40);
+  StyleLikeMainWindow(terminal, 80, 24, 40);
   terminal.show();
   terminal.setFocus();
   QApplication::processEvents();

@@ -4,19 +4,13 @@
 #include <QPixmap>
 #include <cstdio>
 
-#include "CPortCtl.h"
+#include "StyledTerminal.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("terminal.png");
   kvel::TComTerminal terminal;
-  QFont font(QStringLiteral("Courier New"));
-  font.setPixelSize(12);
-  terminal.SetTermFont(font);
-  terminal.SetColor(Qt::white);
-  terminal.SetFontColor(QColor(0, 0, 128));
-  terminal.SetWrapLines(true);
-  terminal.resize(60 * terminal.CellWidth() + 30, 16 * terminal.CellHeight() + 30);
+  StyleLikeMainWindow(terminal, 60, 16, 30);
   terminal.show();
   terminal.activateWindow();
   terminal.setFocus();

@@ -6,18 +6,10 @@
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "KVEL_Var.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/HelpViewer.h"
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 const std::vector<std::string> kUnitTypeLines{"Procedure TForm1.PutContrSpec",
                                               "INI file created",

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KVELUnit1.h"
+#include "TestFiles.h"
 #include "serial/MemoryLine.h"
 #include "ui/Dialogs.h"
 #include "ui/VirtualClock.h"
@@ -45,9 +46,6 @@ class AppTest : public ::testing::Test {
   // runs one round and returns. Tests of the poll clear it and stop the poll themselves.
   bool endPolls_ = true;
 };
-
-// A whole file's bytes (empty when it cannot be read).
-std::string ReadFile(const std::string& path);
 
 // The lines every start writes after the time stamp line, and the group of a unit-type change.
 extern const std::vector<std::string> kStartLines;

@@ -17,19 +17,13 @@
 #include "KVELUnit1.h"
 #include "KVEL_Var.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 #include "indexer/PCtoIDX.h"
 #include "indexer/ScanIDX.h"
 #include "ui/Dialogs.h"
 #include "ui/ErrorDisplay.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class IndexerPtyTest : public ::testing::Test {
  protected:

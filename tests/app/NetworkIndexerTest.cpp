@@ -19,19 +19,13 @@
 #include "KVEL_Var.h"
 #include "NetworkTestServers.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 #include "indexer/PCtoIDX.h"
 #include "indexer/ScanIDX.h"
 #include "ui/Dialogs.h"
 #include "ui/ErrorDisplay.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class NetworkIndexerTest : public ::testing::Test {
  protected:

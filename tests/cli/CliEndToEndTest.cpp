@@ -3,27 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "CliProcess.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 namespace kvel::cli::test {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // The closing commands of a download, as the transcript shows them.
 constexpr const char* kClosing = "L26 0\\n\\rL48 20 N001\\n\\r";

@@ -1,22 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "CliOptions.h"
+#include "TestFiles.h"
 
 namespace kvel::cli {
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The commands and long options the usage lists.
 std::set<std::string> UsageNames() {
@@ -43,7 +35,7 @@ std::string Troff(const std::string& text) {
 }
 
 TEST(CliManPage, NamesEveryCommandAndOptionOfTheUsage) {
-  const std::string page = ReadText(KVEL_CLI_MAN_PAGE);
+  const std::string page = ReadFile(KVEL_CLI_MAN_PAGE);
   ASSERT_FALSE(page.empty()) << KVEL_CLI_MAN_PAGE;
   const std::set<std::string> names = UsageNames();
   EXPECT_GE(names.size(), 18U);
@@ -57,7 +49,7 @@ TEST(CliManPage, NamesEveryCommandAndOptionOfTheUsage) {
 }
 
 TEST(CliManPage, CompletionOffersEveryCommandAndOption) {
-  const std::string completion = ReadText(KVEL_CLI_COMPLETION);
+  const std::string completion = ReadFile(KVEL_CLI_COMPLETION);
   ASSERT_FALSE(completion.empty()) << KVEL_CLI_COMPLETION;
   for (const std::string& name : UsageNames()) {
     const std::regex word("[\" ]" + name + "[\" ]");

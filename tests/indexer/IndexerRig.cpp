@@ -5,25 +5,12 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <fstream>
-#include <sstream>
 
 #include "KVEL_32_IDX.h"
 #include "KVEL_Var.h"
 #include "ScanIDX.h"
 #include "Transcript.h"
 #include "ui/ErrorDisplay.h"
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 void IndexerRig::SetUp() {
   ASSERT_TRUE(folder_.isValid());

@@ -14,6 +14,7 @@
 #include "IndexerHost.h"
 #include "MemoryLine.h"
 #include "MemoryPeer.h"
+#include "TestFiles.h"
 #include "serial/CPort.h"
 #include "ui/Dialogs.h"
 #include "ui/VirtualClock.h"
@@ -81,7 +82,3 @@ class IndexerRig : public ::testing::Test, public IndexerHost {
   std::vector<std::string> resultDetails_;
   std::vector<std::string> sentFiles_;  // the programs the download began to send
 };
-
-// A whole file's bytes (empty when it cannot be read).
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);

@@ -62,40 +62,39 @@ Indexer::Indexer(int address, IndexerSetup setup) : Controller(address), setup_(
   params_[21] = address;
 }
 
-const char* Indexer::TypeName(IndexerType type) {
+namespace {
+
+// What a unit of each type calls itself.
+struct TypeTexts {
+  const char* name;
+  const char* id;
+  const char* revision;
+};
+
+TypeTexts TextsOf(IndexerType type) {
   switch (type) {
     case IndexerType::MU:
-      return "MU";
+      return {"MU", "I MU VORTAN V1.7", "MU firmware rev 1.7 03/1996"};
     case IndexerType::XMU:
-      return "XMU";
+      return {"XMU", "E XMU VORTAN V2.1", "XMU firmware rev 2.14 11/1998"};
     case IndexerType::QN4100I:
-      return "QN4100I";
+      return {"QN4100I", "P QN4100I VORTAN V3.0", "QN4100I firmware rev 3.02 06/1999"};
   }
-  return "?";
+  return {"?", "", ""};
+}
+
+}  // namespace
+
+const char* Indexer::TypeName(IndexerType type) {
+  return TextsOf(type).name;
 }
 
 std::string Indexer::DefaultId(IndexerType type) {
-  switch (type) {
-    case IndexerType::MU:
-      return "I MU VORTAN V1.7";
-    case IndexerType::XMU:
-      return "E XMU VORTAN V2.1";
-    case IndexerType::QN4100I:
-      return "P QN4100I VORTAN V3.0";
-  }
-  return {};
+  return TextsOf(type).id;
 }
 
 std::string Indexer::DefaultRevision(IndexerType type) {
-  switch (type) {
-    case IndexerType::MU:
-      return "MU firmware rev 1.7 03/1996";
-    case IndexerType::XMU:
-      return "XMU firmware rev 2.14 11/1998";
-    case IndexerType::QN4100I:
-      return "QN4100I firmware rev 3.02 06/1999";
-  }
-  return {};
+  return TextsOf(type).revision;
 }
 
 std::optional<int> Indexer::Param(int n) const {

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "RealTime.h"
+
 namespace kvel::sim {
 
 namespace {
@@ -19,16 +21,6 @@ namespace {
 [[noreturn]] void ThrowErrno(const char* what) {
   throw std::system_error(errno, std::generic_category(), what);
 }
-
-Micros Now() {
-  static const auto start = std::chrono::steady_clock::now();
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
-
-// What is kept for a program that does not read; a real line would lose it anyway.
-constexpr std::size_t kMaxBacklog = 64 * 1024;
 
 }  // namespace
 
@@ -108,21 +100,14 @@ std::vector<std::string> PtyRunner::EnvironmentLines() const {
 
 void PtyRunner::TraceTo(std::FILE* out) {
   trace_ = out;
-  for (Endpoint& e : endpoints_) {
-    const std::string port = e.port;
-    e.line->transcript().SetSink([this, port](const Transcript::Entry& entry) {
-      if (trace_ == nullptr) return;
-      std::fprintf(trace_, "%s %s\n", port.c_str(), Transcript::Format(entry).c_str());
-      std::fflush(trace_);
-    });
-  }
+  for (Endpoint& e : endpoints_) TraceLine(*e.line, e.port, &trace_);
 }
 
 void PtyRunner::Run(const volatile std::sig_atomic_t& stop) {
   std::vector<pollfd> fds;
   std::vector<Endpoint*> polled;
   while (stop == 0) {
-    const Micros now = Now();
+    const Micros now = RealNowUs();
     std::optional<Micros> next;
     fds.clear();
     polled.clear();
@@ -134,7 +119,7 @@ void PtyRunner::Run(const volatile std::sig_atomic_t& stop) {
         continue;
       }
       e.backlog += e.line->TakeDue(now);
-      if (e.backlog.size() > kMaxBacklog) e.backlog.erase(0, e.backlog.size() - kMaxBacklog);
+      TrimBacklog(e.backlog);
       while (!e.backlog.empty()) {
         const ssize_t n = ::write(e.pty->Master(), e.backlog.data(), e.backlog.size());
         if (n <= 0) break;  // EAGAIN: the program is not reading; EIO: nobody there yet
@@ -156,10 +141,7 @@ void PtyRunner::Run(const volatile std::sig_atomic_t& stop) {
       polled.push_back(&e);
     }
     if (fds.empty()) return;
-    Micros waitUs = next ? std::max<Micros>(0, *next - now) : 1'000'000;
-    waitUs = std::min<Micros>(waitUs, 1'000'000);
-    const timespec ts{static_cast<time_t>(waitUs / 1'000'000),
-                      static_cast<long>((waitUs % 1'000'000) * 1000)};
+    const timespec ts = WaitUntil(next, now);
     const int ready = ::ppoll(fds.data(), fds.size(), &ts, nullptr);
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -171,14 +153,14 @@ void PtyRunner::Run(const volatile std::sig_atomic_t& stop) {
         std::uint8_t buffer[4096];
         const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
         if (n > 0) {
-          e.line->Receive(buffer, static_cast<std::size_t>(n), Now());
+          e.line->Receive(buffer, static_cast<std::size_t>(n), RealNowUs());
           continue;
         }
         if (n < 0 && errno == EAGAIN) continue;
       }
       if ((fds[i].revents & (POLLHUP | POLLERR | POLLIN)) != 0) {
         // No slave side open at the moment (EIO); wait instead of spinning.
-        e.quietUntilUs = Now() + 50'000;
+        e.quietUntilUs = RealNowUs() + 50'000;
       }
     }
   }

@@ -15,21 +15,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include "RealTime.h"
+
 namespace kvel::sim {
-
-namespace {
-
-Micros Now() {
-  static const auto start = std::chrono::steady_clock::now();
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
-
-// What is kept for a client that does not read; a real line would lose it anyway.
-constexpr std::size_t kMaxBacklog = 64 * 1024;
-
-}  // namespace
 
 TcpRunner::TcpRunner(SimConfig& config, const std::string& where) {
   if (config.lines.size() != 1)
@@ -100,18 +88,13 @@ std::vector<std::string> TcpRunner::EnvironmentLines() const {
 
 void TcpRunner::TraceTo(std::FILE* out) {
   trace_ = out;
-  const std::string port = port_;
-  line_->transcript().SetSink([this, port](const Transcript::Entry& entry) {
-    if (trace_ == nullptr) return;
-    std::fprintf(trace_, "%s %s\n", port.c_str(), Transcript::Format(entry).c_str());
-    std::fflush(trace_);
-  });
+  TraceLine(*line_, port_, &trace_);
 }
 
 void TcpRunner::Run(const volatile std::sig_atomic_t& stop) {
   std::string backlog;
   while (stop == 0) {
-    const Micros now = Now();
+    const Micros now = RealNowUs();
     if (line_->IsGone(now)) {
       std::fprintf(stderr, "kvel-sim: %s has gone away\n", port_.c_str());
       return;
@@ -119,7 +102,7 @@ void TcpRunner::Run(const volatile std::sig_atomic_t& stop) {
     // With nobody connected the line still runs: what it says is lost, as on a real line.
     const std::string due = line_->TakeDue(now);
     if (client_ >= 0) backlog += due;
-    if (backlog.size() > kMaxBacklog) backlog.erase(0, backlog.size() - kMaxBacklog);
+    TrimBacklog(backlog);
     while (client_ >= 0 && !backlog.empty()) {
       const ssize_t n = send(client_, backlog.data(), backlog.size(), MSG_NOSIGNAL);
       if (n <= 0) break;
@@ -128,10 +111,7 @@ void TcpRunner::Run(const volatile std::sig_atomic_t& stop) {
     std::optional<Micros> next = line_->NextEventUs();
     pollfd fds[2] = {{listen_, POLLIN, 0}, {client_, POLLIN, 0}};
     if (client_ >= 0 && !backlog.empty()) fds[1].events |= POLLOUT;
-    Micros waitUs = next ? std::max<Micros>(0, *next - now) : 1'000'000;
-    waitUs = std::min<Micros>(waitUs, 1'000'000);
-    const timespec ts{static_cast<time_t>(waitUs / 1'000'000),
-                      static_cast<long>((waitUs % 1'000'000) * 1000)};
+    const timespec ts = WaitUntil(next, now);
     const int ready = ::ppoll(fds, client_ >= 0 ? 2 : 1, &ts, nullptr);
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -152,7 +132,7 @@ void TcpRunner::Run(const volatile std::sig_atomic_t& stop) {
       std::uint8_t buffer[4096];
       const ssize_t n = recv(client_, buffer, sizeof buffer, 0);
       if (n > 0) {
-        line_->Receive(buffer, static_cast<std::size_t>(n), Now());
+        line_->Receive(buffer, static_cast<std::size_t>(n), RealNowUs());
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         close(client_);
         client_ = -1;
