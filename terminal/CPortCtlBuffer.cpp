@@ -96,7 +96,8 @@ int TComTermBuffer::NextTab(int col) const {
 void TComTermBuffer::BlankRow(int row) {
   // A blank cell is all zero bytes: the row is cleared as memory.
   static_assert(std::is_trivially_copyable_v<TTermCell>);
-  std::memset(&cells_[Index(1, row)], 0, static_cast<std::size_t>(columns_) * sizeof(TTermCell));
+  std::memset(static_cast<void*>(&cells_[Index(1, row)]), 0,
+              static_cast<std::size_t>(columns_) * sizeof(TTermCell));
 }
 
 void TComTermBuffer::ScrollUp() {
