@@ -192,12 +192,14 @@ void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
   }
 }
 
-// Feeds bytes from `from` on until the end or until the codec is no longer `codec`; returns
+// Feeds bytes from `from` on until the end or until the codec is replaced; returns
 // where it stopped. `Framed`: the codec hands every control byte outside a sequence out as
 // that character (as both of the terminal's own do), so CR and LF there skip the codec.
 template <class Codec, bool Framed>
 std::size_t TComTerminal::FeedBytes(Codec* codec, const std::uint8_t* bytes, std::size_t from,
                                     std::size_t count) {
+  // A replaced codec may well be allocated where the old one was: the generation tells.
+  const std::uint32_t generation = codecGeneration_;
   for (std::size_t i = from; i < count; ++i) {
     const std::uint8_t byte = bytes[i];
     // Printable text outside a sequence, with nobody to tell of each character, goes in a
@@ -220,7 +222,7 @@ std::size_t TComTerminal::FeedBytes(Codec* codec, const std::uint8_t* bytes, std
     }
     if (codec == nullptr) {
       WriteChar(byte);
-      if (codec_ != nullptr) return i + 1;
+      if (codecGeneration_ != generation) return i + 1;
       continue;
     }
     switch (codec->FeedByte(byte)) {
@@ -234,14 +236,14 @@ std::size_t TComTerminal::FeedBytes(Codec* codec, const std::uint8_t* bytes, std
           const std::string text = codec->Data();
           OnUnhandledCode(*this, code, text);
         }
-        if (codec_.get() != codec) return i + 1;
+        if (codecGeneration_ != generation) return i + 1;
         codec->Params().clear();
         break;
       }
       case frAbsorbed:
         break;
     }
-    if (codec_.get() != codec) return i + 1;
+    if (codecGeneration_ != generation) return i + 1;
   }
   return count;
 }
@@ -858,6 +860,7 @@ void TComTerminal::Reallocate() {
 }
 
 void TComTerminal::CreateCodec() {
+  ++codecGeneration_;
   codec_.reset();
   switch (emulation_) {
     case teVT100orANSI:

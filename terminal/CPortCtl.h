@@ -231,6 +231,7 @@ class TComTerminal : public QAbstractScrollArea {
 
   TComTermBuffer buffer_;
   std::unique_ptr<TEscapeCodes> codec_;
+  std::uint32_t codecGeneration_ = 0;  // counts the codecs made, so a replaced one is noticed
   ::TCustomComPort* comPort_ = nullptr;
   TComLink link_;
 
