@@ -16,7 +16,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
+#include <typeinfo>
 #include <utility>
 
 #include "TerminalAccessible.h"
@@ -43,6 +45,30 @@ int Moved(int from, std::int64_t by) {
 QColor FromRgb(TColor rgb) {
   return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
                 static_cast<int>(rgb & 0xFF));
+}
+
+bool IsPrintable(std::uint8_t b) {
+  return b >= 32 && b != 127;
+}
+
+// How many of the first `limit` bytes are printable before the first one that is not.
+// Eight bytes are looked at together while they all are: a byte below 32 and a DEL each
+// leave a high bit in these word operations (exact for whether a word has one; which one it
+// is, is then found a byte at a time).
+std::size_t PrintableLength(const std::uint8_t* bytes, std::size_t limit) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  std::size_t n = 0;
+  while (n + 8 <= limit) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes + n, sizeof word);
+    const std::uint64_t control = (word - 0x20 * kOnes) & ~word & kHigh;
+    const std::uint64_t del = word ^ (0x7F * kOnes);
+    if ((control | ((del - kOnes) & ~del & kHigh)) != 0) break;
+    n += 8;
+  }
+  while (n < limit && IsPrintable(bytes[n])) ++n;
+  return n;
 }
 
 }  // namespace
@@ -148,35 +174,78 @@ void TComTerminal::PutText(const std::string& text) {
 
 void TComTerminal::PutBytes(const std::uint8_t* bytes, std::size_t count) {
   Batch batch(*this, true);
-  for (std::size_t i = 0; i < count; ++i) {
+  // The codecs the terminal makes itself are fed through their own type, so that the bytes
+  // of a sequence cost no call; a codec supplied by the program goes through the base class.
+  // A handler may replace the codec on the way: the rest is then fed to the new one.
+  for (std::size_t i = 0; i < count;) {
+    TEscapeCodes* const codec = codec_.get();
+    if (codec == nullptr) {
+      i = FeedBytes<TEscapeCodes, false>(nullptr, bytes, i, count);
+    } else if (typeid(*codec) == typeid(TEscapeCodesVT100)) {
+      i = FeedBytes<TEscapeCodesVT100, true>(static_cast<TEscapeCodesVT100*>(codec), bytes, i,
+                                             count);
+    } else if (typeid(*codec) == typeid(TEscapeCodesVT52)) {
+      i = FeedBytes<TEscapeCodesVT52, true>(static_cast<TEscapeCodesVT52*>(codec), bytes, i, count);
+    } else {
+      i = FeedBytes<TEscapeCodes, false>(codec, bytes, i, count);
+    }
+  }
+}
+
+// Feeds bytes from `from` on until the end or until the codec is replaced; returns
+// where it stopped. `Framed`: the codec hands every control byte outside a sequence out as
+// that character (as both of the terminal's own do), so CR and LF there skip the codec.
+template <class Codec, bool Framed>
+std::size_t TComTerminal::FeedBytes(Codec* codec, const std::uint8_t* bytes, std::size_t from,
+                                    std::size_t count) {
+  // A replaced codec may well be allocated where the old one was: the generation tells.
+  const std::uint32_t generation = codecGeneration_;
+  for (std::size_t i = from; i < count; ++i) {
+    const std::uint8_t byte = bytes[i];
     // Printable text outside a sequence, with nobody to tell of each character, goes in a
     // row's worth at a time: the bulk of what a device sends.
-    if (bytes[i] >= 32 && bytes[i] != 127 && !OnChar && (!codec_ || !codec_->InSequence())) {
-      i += PutPrintableRun(bytes + i, count - i) - 1;
+    if (!OnChar && (codec == nullptr || !codec->InSequence())) {
+      if (byte >= 32 && byte != 127) {
+        i += PutPrintableRun(bytes + i, count - i) - 1;
+        continue;
+      }
+      if constexpr (Framed) {
+        if (byte == 13) {
+          CarriageReturn();
+          continue;
+        }
+        if (byte == 10) {
+          LineFeed();
+          continue;
+        }
+      }
+    }
+    if (codec == nullptr) {
+      WriteChar(byte);
+      if (codecGeneration_ != generation) return i + 1;
       continue;
     }
-    if (!codec_) {
-      WriteChar(bytes[i]);
-      continue;
-    }
-    switch (codec_->FeedByte(bytes[i])) {
+    switch (codec->FeedByte(byte)) {
       case frCharacter:
-        WriteChar(codec_->Character());
+        WriteChar(codec->Character());
         break;
       case frCode: {
-        const TEscapeCode code = codec_->Code();
-        if (!PerformAction(code, &codec_->Params()) && OnUnhandledCode) {
+        const TEscapeCode code = codec->Code();
+        if (!PerformAction(code, &codec->Params()) && OnUnhandledCode) {
           // A copy: the handler may replace the codec that owns the text.
-          const std::string text = codec_->Data();
+          const std::string text = codec->Data();
           OnUnhandledCode(*this, code, text);
         }
-        if (codec_) codec_->Params().clear();
+        if (codecGeneration_ != generation) return i + 1;
+        codec->Params().clear();
         break;
       }
       case frAbsorbed:
         break;
     }
+    if (codecGeneration_ != generation) return i + 1;
   }
+  return count;
 }
 
 // Printable bytes go into the grid a row's worth at a time. A character in the last column
@@ -186,9 +255,8 @@ std::size_t TComTerminal::PutPrintableRun(const std::uint8_t* bytes, std::size_t
   const TColor fore = bold_ ? altColorRgb_ : (reverse_ ? colorRgb_ : fontColorRgb_);
   const TColor back = reverse_ ? fontColorRgb_ : colorRgb_;
   const Charset charset = charsets_[static_cast<std::size_t>(shift_)];
-  auto printable = [](std::uint8_t b) { return b >= 32 && b != 127; };
   std::size_t i = 0;
-  while (i < count && printable(bytes[i])) {
+  while (i < count && IsPrintable(bytes[i])) {
     if (wrapPending_) {
       wrapPending_ = false;
       if (wrapLines_) {
@@ -198,19 +266,15 @@ std::size_t TComTerminal::PutPrintableRun(const std::uint8_t* bytes, std::size_t
     }
     const int row = cursorRow_;
     const int first = std::clamp(cursorCol_, 1, columns_);
-    const auto room = static_cast<std::size_t>(columns_ - first + 1);
-    std::size_t n = 0;
-    while (n < room && i + n < count && printable(bytes[i + n])) ++n;
+    const std::size_t n = PrintableLength(
+        bytes + i, std::min(static_cast<std::size_t>(columns_ - first + 1), count - i));
     if (insertMode_) buffer_.InsertCells(first, row, static_cast<int>(n));
     TTermCell* cells = &buffer_.Cell(first, row);
     if (charset == csAscii) {
-      for (std::size_t k = 0; k < n; ++k) {
-        cells[k].Ch = bytes[i + k];
-        cells[k].Fore = fore;
-        cells[k].Back = back;
-        cells[k].Underline = underline_;
-        cells[k].Graphic = false;
-      }
+      // The cells take their colours in one fill and their characters in a second pass:
+      // two short loops the compiler turns into wide stores.
+      std::fill_n(cells, n, TTermCell{0, fore, back, underline_, false});
+      for (std::size_t k = 0; k < n; ++k) cells[k].Ch = bytes[i + k];
     } else {
       for (std::size_t k = 0; k < n; ++k) {
         std::uint8_t ch = bytes[i + k];
@@ -508,7 +572,7 @@ void TComTerminal::CarriageReturn() {
 void TComTerminal::LineFeed() {
   wrapPending_ = false;
   if (cursorRow_ == bottomMargin_) {
-    ScrollRegionUp(topMargin_, 1);
+    ScrollRegion(topMargin_, 1);
   } else if (cursorRow_ < rows_) {
     ++cursorRow_;
   }
@@ -517,7 +581,7 @@ void TComTerminal::LineFeed() {
 void TComTerminal::ReverseLineFeed() {
   wrapPending_ = false;
   if (cursorRow_ == topMargin_) {
-    ScrollRegionDown(topMargin_, 1);
+    ScrollRegion(topMargin_, -1);
   } else if (cursorRow_ > 1) {
     --cursorRow_;
   }
@@ -582,21 +646,20 @@ void TComTerminal::ScrollDown() {
   MarkCells(1, columns_, 1);
 }
 
-void TComTerminal::ScrollRegionUp(int top, int n) {
-  if (top == 1 && bottomMargin_ == rows_ && n == 1) {
-    ScrollUp();
+void TComTerminal::ScrollRegion(int top, int n) {
+  if (top == 1 && bottomMargin_ == rows_ && (n == 1 || n == -1)) {
+    if (n > 0) {
+      ScrollUp();
+    } else {
+      ScrollDown();
+    }
     return;
   }
-  buffer_.ScrollUp(top, bottomMargin_, n);
-  MarkRows(top, bottomMargin_);
-}
-
-void TComTerminal::ScrollRegionDown(int top, int n) {
-  if (top == 1 && bottomMargin_ == rows_ && n == 1) {
-    ScrollDown();
-    return;
+  if (n > 0) {
+    buffer_.ScrollUp(top, bottomMargin_, n);
+  } else {
+    buffer_.ScrollDown(top, bottomMargin_, -n);
   }
-  buffer_.ScrollDown(top, bottomMargin_, n);
   MarkRows(top, bottomMargin_);
 }
 
@@ -797,6 +860,7 @@ void TComTerminal::Reallocate() {
 }
 
 void TComTerminal::CreateCodec() {
+  ++codecGeneration_;
   codec_.reset();
   switch (emulation_) {
     case teVT100orANSI:

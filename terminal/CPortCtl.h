@@ -173,6 +173,9 @@ class TComTerminal : public QAbstractScrollArea {
   enum Charset : std::uint8_t { csAscii, csUk, csGraphics };
 
   void WriteChar(std::uint8_t ch);
+  template <class Codec, bool Framed>
+  std::size_t FeedBytes(Codec* codec, const std::uint8_t* bytes, std::size_t from,
+                        std::size_t count);
   // Writes the printable bytes (32 and up) at the start of `bytes` as WriteChar would, one
   // row at a time; returns how many it took (at least one when the first is printable).
   std::size_t PutPrintableRun(const std::uint8_t* bytes, std::size_t count);
@@ -187,9 +190,8 @@ class TComTerminal : public QAbstractScrollArea {
   void Backspace();
   void ScrollUp();
   void ScrollDown();
-  // Scrolls the region between the margins by n rows.
-  void ScrollRegionUp(int top, int n);
-  void ScrollRegionDown(int top, int n);
+  // Scrolls the rows from `top` to the bottom margin by n rows: up for n > 0, down for n < 0.
+  void ScrollRegion(int top, int n);
   void EraseLineFrom(int col, int row);
   void EraseScreenFrom(int col, int row);
   void SetMargins(const TParamList* params);
@@ -229,6 +231,7 @@ class TComTerminal : public QAbstractScrollArea {
 
   TComTermBuffer buffer_;
   std::unique_ptr<TEscapeCodes> codec_;
+  std::uint32_t codecGeneration_ = 0;  // counts the codecs made, so a replaced one is noticed
   ::TCustomComPort* comPort_ = nullptr;
   TComLink link_;
 

@@ -1,7 +1,10 @@
 #include "CPortCtlBuffer.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
+#include <type_traits>
 
 namespace kvel {
 
@@ -91,8 +94,10 @@ int TComTermBuffer::NextTab(int col) const {
 }
 
 void TComTermBuffer::BlankRow(int row) {
-  auto first = cells_.begin() + static_cast<std::ptrdiff_t>(Index(1, row));
-  std::fill(first, first + columns_, TTermCell{});
+  // A blank cell is all zero bytes: the row is cleared as memory.
+  static_assert(std::is_trivially_copyable_v<TTermCell>);
+  std::memset(static_cast<void*>(&cells_[Index(1, row)]), 0,
+              static_cast<std::size_t>(columns_) * sizeof(TTermCell));
 }
 
 void TComTermBuffer::ScrollUp() {
@@ -108,35 +113,34 @@ void TComTermBuffer::ScrollDown() {
 }
 
 void TComTermBuffer::ScrollUp(int top, int bottom, int n) {
-  if (!Allocated()) return;
-  top = std::max(top, 1);
-  bottom = std::min(bottom, rows_);
-  if (top > bottom || n <= 0) return;
-  if (top == 1 && bottom == rows_ && n == 1) {
-    ScrollUp();
-    return;
-  }
-  n = std::min(n, bottom - top + 1);
-  for (int r = top; r + n <= bottom; ++r) {
-    std::copy_n(&Cell(1, r + n), columns_, &Cell(1, r));
-  }
-  for (int r = bottom - n + 1; r <= bottom; ++r) BlankRow(r);
+  if (n > 0) Scroll(top, bottom, n);
 }
 
 void TComTermBuffer::ScrollDown(int top, int bottom, int n) {
+  if (n > 0) Scroll(top, bottom, -n);
+}
+
+void TComTermBuffer::Scroll(int top, int bottom, int by) {
   if (!Allocated()) return;
   top = std::max(top, 1);
   bottom = std::min(bottom, rows_);
-  if (top > bottom || n <= 0) return;
-  if (top == 1 && bottom == rows_ && n == 1) {
-    ScrollDown();
+  if (top > bottom) return;
+  if (top == 1 && bottom == rows_ && (by == 1 || by == -1)) {
+    if (by > 0) {
+      ScrollUp();
+    } else {
+      ScrollDown();
+    }
     return;
   }
-  n = std::min(n, bottom - top + 1);
-  for (int r = bottom; r - n >= top; --r) {
-    std::copy_n(&Cell(1, r - n), columns_, &Cell(1, r));
+  const int n = std::min(std::abs(by), bottom - top + 1);
+  if (by > 0) {
+    for (int r = top; r + n <= bottom; ++r) std::copy_n(&Cell(1, r + n), columns_, &Cell(1, r));
+    for (int r = bottom - n + 1; r <= bottom; ++r) BlankRow(r);
+  } else {
+    for (int r = bottom; r - n >= top; --r) std::copy_n(&Cell(1, r - n), columns_, &Cell(1, r));
+    for (int r = top; r < top + n; ++r) BlankRow(r);
   }
-  for (int r = top; r < top + n; ++r) BlankRow(r);
 }
 
 void TComTermBuffer::EraseLineTo(int col, int row) {

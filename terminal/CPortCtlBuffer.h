@@ -81,6 +81,8 @@ class TComTermBuffer {
            static_cast<std::size_t>(col - 1);
   }
   void BlankRow(int row);
+  // Rows top..bottom move up by `by` rows (down for a negative one).
+  void Scroll(int top, int bottom, int by);
 
   int columns_ = 0;
   int rows_ = 0;

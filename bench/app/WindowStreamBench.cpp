@@ -67,6 +67,14 @@ RunResult StreamOnce(TForm1& form, kvel::test::PtyPair& pty, const std::string& 
   device.join();
   form.DisplayTap = {};
   form.LogOn = false;
+  if (std::getenv("KVEL_BENCH_SPANS") != nullptr) {
+    // The timed span on the steady clock, for a profiler recording on the same clock
+    // (perf record -k CLOCK_MONOTONIC) to keep only what falls inside it.
+    auto at = [](Clock::time_point t) {
+      return std::chrono::duration<double>(t.time_since_epoch()).count();
+    };
+    std::fprintf(stderr, "span %.6f %.6f\n", at(start), at(last));
+  }
   RunResult result;
   result.seconds = std::chrono::duration<double>(last - start).count();
   result.identical = ReadFile(logPath) == data;

@@ -805,20 +805,17 @@ TEST_F(BoundTerminal, RebindingMovesTheLink) {
 }
 
 // The bytes of a line arrive in any order and split anyhow; nothing may leave the grid.
-// Printable text goes into the grid a row at a time unless a handler watches each
+// Printable text, CR and LF go into the grid a row at a time unless a handler watches each
 // character; both ways must leave the same cells, attributes and cursor.
-TEST(TerminalText, RowsAtATimeEqualCharacterByCharacter) {
+void ExpectBulkEqualsSingle(const std::vector<std::string>& controls, unsigned seed) {
   TComTerminal bulk;
   TComTerminal single;
   std::size_t watched = 0;
   single.OnChar = [&watched](TComTerminal&, std::uint8_t) { ++watched; };
-  std::mt19937 random(11u);
+  std::mt19937 random(seed);
   std::uniform_int_distribution<int> pick(0, 99);
   std::uniform_int_distribution<int> length(1, 300);
   std::uniform_int_distribution<int> printable(32, 255);
-  const char* controls[] = {"\r\n",    "\r",      "\n",      "\t",         "\b",          "\033[1m",
-                            "\033[7m", "\033[4m", "\033[0m", "\033[5;78H", "\033[24;80H", "\033[K",
-                            "\033[2J", "\033Y!~", "\033[1",  "\033A"};
   for (int round = 0; round < 400; ++round) {
     std::string block;
     while (block.size() < 2000) {
@@ -826,7 +823,7 @@ TEST(TerminalText, RowsAtATimeEqualCharacterByCharacter) {
         const int n = length(random);
         for (int i = 0; i < n; ++i) block.push_back(static_cast<char>(printable(random)));
       } else {
-        block += controls[static_cast<std::size_t>(pick(random)) % std::size(controls)];
+        block += controls[static_cast<std::size_t>(pick(random)) % controls.size()];
       }
     }
     if (round % 40 == 3) {
@@ -850,6 +847,7 @@ TEST(TerminalText, RowsAtATimeEqualCharacterByCharacter) {
     }
     ASSERT_EQ(bulk.CursorCol(), single.CursorCol()) << "round " << round;
     ASSERT_EQ(bulk.CursorRow(), single.CursorRow()) << "round " << round;
+    ASSERT_EQ(bulk.WrapPending(), single.WrapPending()) << "round " << round;
     for (int row = 1; row <= bulk.Rows(); ++row) {
       for (int col = 1; col <= bulk.Columns(); ++col) {
         ASSERT_EQ(bulk.Buffer().Cell(col, row), single.Buffer().Cell(col, row))
@@ -858,6 +856,70 @@ TEST(TerminalText, RowsAtATimeEqualCharacterByCharacter) {
     }
   }
   EXPECT_GT(watched, 0u);
+}
+
+TEST(TerminalText, RowsAtATimeEqualCharacterByCharacter) {
+  ExpectBulkEqualsSingle(
+      {"\r\n", "\r", "\n", "\t", "\b", "\033[1m", "\033[7m", "\033[4m", "\033[0m", "\033[5;78H",
+       "\033[24;80H", "\033[K", "\033[2J", "\033Y!~", "\033[1", "\033A"},
+      11u);
+}
+
+// The same with the modes and states a run and a line feed have to respect: insert mode,
+// the character sets, scrolling margins and lines fed in the middle of a sequence.
+TEST(TerminalText, RowsAtATimeRespectInsertModeCharsetsAndMargins) {
+  ExpectBulkEqualsSingle(
+      {"\r\n",    "\n\n\n",      "\r",          "\033[4h",  "\033[4l",  "\033(0",
+       "\033(A",  "\033(B",      "\033)0",      "\016",     "\017",     "\033[5;20r",
+       "\033[r",  "\033[?6h",    "\033[?6l",    "\033[?7l", "\033[?7h", "\033[1;4;7m",
+       "\033[0m", "\033[3\r\nB", "\033[24;75H", "\033M",    "\033D",    "\033E"},
+      23u);
+}
+
+// Runs are measured eight bytes at a time: a byte that ends one must stop it at any place in
+// the word, next to any printable byte, the 8-bit ones and the edges of the range included.
+TEST(TerminalText, ARunEndsExactlyAtTheFirstByteThatIsNotPrintable) {
+  const std::uint8_t fillers[] = {0x20, 0x7E, 0x80, 0xA0, 0xFF, 'a'};
+  const std::uint8_t stoppers[] = {0x00, 0x07, 0x1F, 0x7F, '\r', '\b'};
+  for (const std::uint8_t filler : fillers) {
+    for (const std::uint8_t stopper : stoppers) {
+      for (std::size_t at = 0; at < 20; ++at) {
+        std::string text(20, static_cast<char>(filler));
+        text[at] = static_cast<char>(stopper);
+        text += "\033[1mz";
+        TComTerminal bulk;
+        TComTerminal single;
+        single.OnChar = [](TComTerminal&, std::uint8_t) {};
+        bulk.PutText(text);
+        single.PutText(text);
+        SCOPED_TRACE(testing::Message()
+                     << "filler " << int{filler} << " stopper " << int{stopper} << " at " << at);
+        ASSERT_EQ(bulk.CursorCol(), single.CursorCol());
+        for (int col = 1; col <= 24; ++col) {
+          ASSERT_EQ(bulk.Buffer().Cell(col, 1), single.Buffer().Cell(col, 1)) << "column " << col;
+        }
+      }
+    }
+  }
+}
+
+// A handler may change the emulation in the middle of a block: the rest of the block is
+// read by the codec in place after it.
+TEST(TerminalText, AHandlerThatChangesTheEmulationHandsTheRestToTheNewCodec) {
+  TComTerminal term;
+  term.OnUnhandledCode = [](TComTerminal& sender, TEscapeCode code, const std::string& data) {
+    if (code != ecUnrecognised) return;
+    sender.SetEmulation(data == "[1z" ? teVT52 : teNone);
+  };
+  term.PutText("a\033[1z\033Y\"#x\033Q\033[2Jb\r\nc");
+  // VT52 places the x at column 4, row 3; its unknown ESC Q turns the emulation off, so the
+  // rest is text: "[2Jb" after the x, then c at the start of the next row.
+  EXPECT_EQ(term.Emulation(), teNone);
+  EXPECT_EQ(term.Buffer().Cell(1, 1).Ch, 'a');
+  std::string row3;
+  for (int c = 4; c <= 8; ++c) row3.push_back(static_cast<char>(term.Buffer().Cell(c, 3).Ch));
+  EXPECT_EQ(row3, "x[2Jb");
+  EXPECT_EQ(term.Buffer().Cell(1, 4).Ch, 'c');
 }
 
 TEST_F(Terminal, RandomInputKeepsTheCursorInsideTheGrid) {
