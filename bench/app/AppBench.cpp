@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "KVELUnit1.h"
+#include "KVEL_32.h"
 #include "KVEL_Var.h"
 #include "PtyPair.h"
 #include "terminal/CPortCtl.h"
@@ -194,6 +195,7 @@ int main(int argc, char** argv) {
   }
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
 
+  SetPlatformDefaults();
   kvel::Application application(argc, argv);
   kvel::SetMessageBoxHook([](const kvel::MessageBoxRequest& request) {
     std::fprintf(stderr, "box: %s\n", request.text.c_str());

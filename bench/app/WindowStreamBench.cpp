@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "KVELUnit1.h"
+#include "KVEL_32.h"
 #include "KVEL_Var.h"
 #include "PtyPair.h"
 #include "ui/Dialogs.h"
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
   std::filesystem::current_path(folder);
   ::setenv("KVEL_INI_DIR", folder.c_str(), 1);
 
+  SetPlatformDefaults();
   kvel::Application application(argc, argv);
   kvel::SetMessageBoxHook([](const kvel::MessageBoxRequest& request) {
     std::fprintf(stderr, "box: %s\n", request.text.c_str());
