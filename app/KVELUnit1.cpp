@@ -54,8 +54,6 @@ constexpr int kClientWidth = 657;
 constexpr int kClientHeight = 412;
 constexpr int kGridColumns = 3;
 constexpr int kGridRows = 17;
-// The longest a shown change of a streaming device waits to be drawn: some 25 frames a second.
-constexpr int kTerminalFrameMs = 40;
 
 void Log(const char* text) {
   DiagLog(kErrorLogName, text, true);

@@ -141,6 +141,9 @@ class TForm1 : public QMainWindow {
   // without the wait, a wait ends as soon as this much has arrived, and for one poll period
   // after such a round the waits last 10 ms instead of 100.
   static constexpr std::size_t kPollBacklogBytes = 16 * 1024;
+  // The longest a shown change of a streaming device waits to be drawn: some 25 frames a
+  // second. The poll gathers a frame's worth per round while a device streams.
+  static constexpr int kTerminalFrameMs = 40;
   void FormCloseQuery();
   void FormClose();
   void PutContrSpec();

@@ -29,9 +29,9 @@ constexpr int kStreamWaitMs = 10;
 // From the first byte's notice to the round that reads it: long enough for the rest of a
 // short reply (a few characters at 9600 baud) to arrive, short against what the eye sees.
 constexpr int kPollGatherMs = 4;
-// The gathering while a device streams: the terminal's frame (kTerminalFrameMs), so that
-// each round is drawn at once and once.
-constexpr int kStreamGatherMs = 40;
+// The gathering while a device streams: the terminal's frame, so that each round is drawn
+// at once and once.
+constexpr int kStreamGatherMs = TForm1::kTerminalFrameMs;
 // Bytes that come this soon after a round that read some belong to a stream.
 constexpr int kStreamGapMs = 16;
 // The longest sleep of the poll on a device that tells of its input. Nothing needs it while

@@ -81,6 +81,13 @@ const char* KvelVersion() {
   return KVEL_VERSION;
 }
 
+void SetPlatformDefaults() {
+  // Shared-memory images cost the X server's completion event, and so two wake-ups of the
+  // program, for every paint, the caret's blink included. The terminal draws at most a frame
+  // at a time, which the plain transfer carries as well.
+  if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 QIcon ProgramIcon() {
   // The images are linked in from a static library: registered here, where they are used.
   Q_INIT_RESOURCE(kvel);
@@ -104,6 +111,7 @@ int KVEL_32(int argc, char** argv) {
     std::cerr << "kvel: " << missing << std::endl;
     return 1;
   }
+  SetPlatformDefaults();
   kvel::Application application(argc, argv);
   QCoreApplication::setApplicationVersion(QString::fromLatin1(KvelVersion()));
   QGuiApplication::setDesktopFileName(QStringLiteral(KVEL_APP_ID));

@@ -14,5 +14,9 @@ void ShowOtherInstanceMessage(kvel::SingleInstance::Outcome outcome);
 // The program's version, as the build names it ("0.1").
 const char* KvelVersion();
 
+// Platform settings the program's drawing is made for; to be made before the application
+// object exists. A choice in the environment stays.
+void SetPlatformDefaults();
+
 // The program's icon (window icon and About box).
 QIcon ProgramIcon();

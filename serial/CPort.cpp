@@ -511,39 +511,56 @@ void TCustomComPort::ClosePort() {
 // ---- line events ----
 
 void TCustomComPort::StartEventThread() {
-  eventThread_ =
-      std::make_unique<kvel::TComThread>(*this, *device_, kvel::EventSetToMask(events_.Bits()));
+  eventThread_ = std::make_unique<kvel::TComThread>(*this, *device_, WaitMask());
 }
 
 void TCustomComPort::StopEventThread() {
   eventThread_.reset();
 }
 
+TComEvents TCustomComPort::BoundEvents() const {
+  TComEvents bound;
+  const auto heard = [&bound](TComEvent event, bool by) {
+    if (by) bound.Insert(event);
+  };
+  const bool links = hasLinks_;
+  heard(evError, static_cast<bool>(OnError));
+  heard(evRxChar, links || OnRxChar || OnRxBuf);
+  heard(evTxEmpty, links || OnTxEmpty);
+  heard(evBreak, static_cast<bool>(OnBreak));
+  heard(evRing, links || OnRing);
+  heard(evCTS, links || OnCTSChange);
+  heard(evDSR, links || OnDSRChange);
+  heard(evRxFlag, links || OnRxFlag);
+  heard(evRLSD, links || OnRLSDChange);
+  heard(evRx80Full, static_cast<bool>(OnRx80Full));
+  return bound;
+}
+
 bool TCustomComPort::HasBoundEvents() const {
-  return hasLinks_ || OnRxChar || OnRxBuf || OnTxEmpty || OnBreak || OnRing || OnCTSChange ||
-         OnDSRChange || OnRLSDChange || OnError || OnRxFlag || OnRx80Full;
+  return !BoundEvents().Empty();
+}
+
+std::uint32_t TCustomComPort::WaitMask() const {
+  return kvel::EventSetToMask(events_.Bits() & BoundEvents().Bits());
+}
+
+void TCustomComPort::EventBindingChanged() {
+  if (eventThread_ != nullptr) eventThread_->SetWaitMask(WaitMask());
+}
+
+void kvel::LineHandlersChanged(TCustomComPort& port) {
+  port.EventBindingChanged();
 }
 
 void TCustomComPort::DispatchEvents(TComEvents events, const std::atomic<bool>& stop) {
-  if (!HasBoundEvents()) {
-    // Nobody would hear of the batch. What its handlers leave behind is done here: the
-    // error and queue reads of an error or a received byte clear the line-error word. A
-    // device that has gone ends the thread at its next wait.
-    if (events.Contains(evError) || events.Contains(evRxChar)) {
-      std::uint32_t errors = 0;
-      kvel::ComStat stat;
-      if (kvel::SerialDevice* device = device_.get(); device != nullptr)
-        device->ClearCommError(&errors, &stat);
-    }
-    return;
-  }
-  // A received byte that no handler or link takes up is left for the owner's own reads
-  // (which also take the error word and tally its losses for the error handler). Handing
-  // each arrival over would wake the GUI thread once per read at line rate for nothing.
-  if (!hasLinks_ && !OnRxChar && !OnRxBuf) {
-    events.Erase(evRxChar);
-    if (events.Empty()) return;
-  }
+  // An event that nobody hears is not handed over: a received byte stays for the owner's
+  // own reads, which also take the error word and tally its losses for the error handler.
+  // The thread waits for heard events only; a batch may still hold others that came
+  // before a handler was cleared.
+  if (!HasBoundEvents()) return;
+  events = TComEvents::FromBits(events.Bits() & BoundEvents().Bits());
+  if (events.Empty()) return;
   const std::uint64_t session = session_;
   switch (syncMethod_) {
     case smThreadSync:
@@ -846,6 +863,7 @@ void TCustomComPort::AttachLink(TComLink* link) {
     throw EComPort(18);
   links_.push_back(link);
   RecomputeHasDataLink();
+  EventBindingChanged();
 }
 
 void TCustomComPort::DetachLink(TComLink* link) {
@@ -853,6 +871,7 @@ void TCustomComPort::DetachLink(TComLink* link) {
   if (it == links_.end()) throw EComPort(18);
   links_.erase(it);
   RecomputeHasDataLink();
+  EventBindingChanged();
 }
 
 void TCustomComPort::RecomputeHasDataLink() {

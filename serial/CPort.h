@@ -188,6 +188,38 @@ using TRxBufEvent = std::function<void(TCustomComPort&, const std::uint8_t*, std
 using TComSignalEvent = std::function<void(TCustomComPort&, bool)>;
 using TComErrorEvent = std::function<void(TCustomComPort&, TComErrors)>;
 
+namespace kvel {
+
+// Tells the port that one of its line-event handlers was assigned or cleared.
+void LineHandlersChanged(TCustomComPort& port);
+
+// A line-event handler of the port: holds the handler as a plain function does, and tells
+// the port of every assignment, so that its event thread waits only for the events that
+// somebody hears.
+template <typename Handler>
+class LineEventHandler {
+ public:
+  explicit LineEventHandler(TCustomComPort& owner) : owner_(owner) {}
+  LineEventHandler(const LineEventHandler&) = delete;
+  LineEventHandler& operator=(const LineEventHandler&) = delete;
+  LineEventHandler& operator=(Handler handler) {
+    handler_ = std::move(handler);
+    LineHandlersChanged(owner_);
+    return *this;
+  }
+  explicit operator bool() const { return static_cast<bool>(handler_); }
+  template <typename... Args>
+  void operator()(Args&&... args) const {
+    handler_(std::forward<Args>(args)...);
+  }
+
+ private:
+  TCustomComPort& owner_;
+  Handler handler_;
+};
+
+}  // namespace kvel
+
 // The handler slots a control bound to a port fills in; the port calls them, it never owns them.
 class TComLink {
  public:
@@ -473,21 +505,21 @@ class TCustomComPort {
   // The line-settings record the current settings make.
   kvel::Dcb LineSettingsRecord() const;
 
-  TRxCharEvent OnRxChar;
-  TRxBufEvent OnRxBuf;
-  TNotifyEvent OnTxEmpty;
-  TNotifyEvent OnBreak;
-  TNotifyEvent OnRing;
-  TComSignalEvent OnCTSChange;
-  TComSignalEvent OnDSRChange;
-  TComSignalEvent OnRLSDChange;
-  TComErrorEvent OnError;
-  TNotifyEvent OnRxFlag;
+  kvel::LineEventHandler<TRxCharEvent> OnRxChar{*this};
+  kvel::LineEventHandler<TRxBufEvent> OnRxBuf{*this};
+  kvel::LineEventHandler<TNotifyEvent> OnTxEmpty{*this};
+  kvel::LineEventHandler<TNotifyEvent> OnBreak{*this};
+  kvel::LineEventHandler<TNotifyEvent> OnRing{*this};
+  kvel::LineEventHandler<TComSignalEvent> OnCTSChange{*this};
+  kvel::LineEventHandler<TComSignalEvent> OnDSRChange{*this};
+  kvel::LineEventHandler<TComSignalEvent> OnRLSDChange{*this};
+  kvel::LineEventHandler<TComErrorEvent> OnError{*this};
+  kvel::LineEventHandler<TNotifyEvent> OnRxFlag{*this};
   TNotifyEvent OnAfterOpen;
   TNotifyEvent OnAfterClose;
   TNotifyEvent OnBeforeOpen;
   TNotifyEvent OnBeforeClose;
-  TNotifyEvent OnRx80Full;
+  kvel::LineEventHandler<TNotifyEvent> OnRx80Full{*this};
 
  protected:
   virtual void OpenDevice();
@@ -523,10 +555,16 @@ class TCustomComPort {
   // says, or, when nothing is bound to receive it, settled on the event thread without
   // troubling the GUI thread. `stop` is the thread's stop event.
   void DispatchEvents(TComEvents events, const std::atomic<bool>& stop);
-  // Whether anything receives line events: a line-event handler or a link. Asked on the
-  // event thread for each batch, so a handler assigned while the port is open is served
-  // from the next batch on. A subclass that overrides the Do... raisers says so here.
+  // The line events that reach somebody: those with a handler, and those a link has a slot
+  // for while a link is attached. The event thread waits for these alone (of `Events`), so
+  // an arrival or a change that nobody hears wakes nothing; a handler assigned or a link
+  // attached while the port is open widens the wait at once. A subclass that overrides the
+  // Do... raisers names their events here, and calls EventBindingChanged when that changes.
+  virtual TComEvents BoundEvents() const;
+  // Whether any line event reaches somebody; asked on the event thread for each batch.
   virtual bool HasBoundEvents() const;
+  // Brings the event thread's wait in line with BoundEvents.
+  void EventBindingChanged();
   // The handlers of a batch, in the dispatch order, while this opening of the port lasts.
   void RunEventHandlers(TComEvents events, std::uint64_t session);
   void RunEventHandler(TComEvent event);
@@ -555,11 +593,14 @@ class TCustomComPort {
   friend class TComTimeouts;
   friend class TComBuffer;
   friend class kvel::TComThread;
+  friend void kvel::LineHandlersChanged(TCustomComPort& port);
 
   enum class TransferKind { WriteTransfer, ReadTransfer };
   struct TransferRecord;
 
   bool CanApply() const;
+  // The event mask the thread waits with: the bound part of `Events`.
+  std::uint32_t WaitMask() const;
   std::int32_t Read(std::uint8_t* data, std::int32_t count);
   void RecomputeHasDataLink();
   [[noreturn]] void RaiseNoDevice(int errorNumber) const;

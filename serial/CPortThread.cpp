@@ -151,9 +151,17 @@ std::uint32_t MaskToEventSet(std::uint32_t mask) {
 }
 
 TComThread::TComThread(TCustomComPort& port, SerialDevice& device, std::uint32_t mask)
-    : port_(port), device_(device) {
+    : port_(port), device_(device), mask_(mask) {
   device_.SetCommMask(mask);
   thread_ = std::thread([this] { Execute(); });
+}
+
+void TComThread::SetWaitMask(std::uint32_t mask) {
+  std::lock_guard lock(maskMutex_);
+  if (mask == mask_ || ended_) return;
+  mask_ = mask;
+  // A wait in progress ends and begins again with the new mask.
+  device_.SetCommMask(mask);
 }
 
 TComThread::~TComThread() {
@@ -195,7 +203,11 @@ void TComThread::Execute() {
     if (mask == 0) continue;
     port_.DispatchEvents(TComEvents::FromBits(MaskToEventSet(mask)), stop_);
   }
-  device_.SetCommMask(0);
+  {
+    std::lock_guard lock(maskMutex_);
+    ended_ = true;
+    device_.SetCommMask(0);
+  }
   device_.Purge(kPurgeTxClear | kPurgeRxClear);
   {
     std::lock_guard lock(Queue().mutex);

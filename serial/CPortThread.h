@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "SerialDevice.h"
@@ -52,6 +53,9 @@ class TComThread {
   TComThread& operator=(const TComThread&) = delete;
 
   const std::atomic<bool>& StopEvent() const { return stop_; }
+  // Waits for the events of `mask` from now on (any thread); nothing happens when it is the
+  // mask in force. Bytes already queued are announced when the new mask takes them in.
+  void SetWaitMask(std::uint32_t mask);
 
  private:
   void Execute();
@@ -60,6 +64,9 @@ class TComThread {
   SerialDevice& device_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
+  std::mutex maskMutex_;
+  std::uint32_t mask_ = 0;  // maskMutex_
+  bool ended_ = false;      // maskMutex_: the wait is over for good
   std::thread thread_;
 };
 

@@ -31,15 +31,6 @@ void ShowCurrent() noexcept {
   }
 }
 
-// Platform settings the program's drawing is made for, in force before the platform loads.
-int& WithPlatformDefaults(int& argc) {
-  // Shared-memory images cost the X server's completion event, and so two wake-ups of the
-  // program, for every paint, the caret's blink included. The terminal draws at most a frame
-  // at a time, which the plain transfer carries as well. A choice in the environment stays.
-  if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
-  return argc;
-}
-
 }  // namespace
 
 void ShowException(const std::exception& error) {
@@ -55,7 +46,7 @@ void Guarded(const std::function<void()>& action) {
   }
 }
 
-Application::Application(int& argc, char** argv) : QApplication(WithPlatformDefaults(argc), argv) {
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   InstallAccessibilityPreparation(this);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "KVELUnit1.h"
+#include "KVEL_32.h"
 #include "KVEL_Var.h"
 #include "PtyPair.h"
 #include "ui/Dialogs.h"
@@ -44,6 +45,10 @@ class BenchWindow {
   kvel::test::PtyPair& Pty() { return pty_; }
 
  private:
+  // The program's platform defaults go before the application object reads them.
+  struct PlatformDefaults {
+    PlatformDefaults() { SetPlatformDefaults(); }
+  } defaults_;
   kvel::Application application_;
   kvel::test::PtyPair pty_;
   std::unique_ptr<TForm1> form_;  // goes before the port and the application
