@@ -178,7 +178,7 @@ class MemoryDevice final : public SerialDevice {
     std::lock_guard lock(s_->mutex);
     if (Gone()) return EIO;
     s_->mask = mask;
-    s_->events = s_->queue.empty() ? 0 : kEvRxChar & mask;
+    s_->events = (s_->events & mask & ~kEvRxChar) | (s_->queue.empty() ? 0 : kEvRxChar & mask);
     ++s_->waitGeneration;
     s_->cv.notify_all();
     return 0;

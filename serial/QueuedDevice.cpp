@@ -205,9 +205,11 @@ int QueuedDevice::SetCommMask(std::uint32_t mask) {
     std::lock_guard lock(mutex_);
     if (lost_ != 0) return lost_;
     mask_ = mask;
+    // Events not yet taken that the new mask still asks for stay: a listener bound while
+    // the port is open would otherwise lose an error or a line change that had just come.
     // Bytes that came before the mask was set are announced all the same, so a reader
     // that waits for them is not left waiting for more.
-    events_ = rx_.empty() ? 0 : kEvRxChar & mask;
+    events_ = (events_ & mask & ~kEvRxChar) | (rx_.empty() ? 0 : kEvRxChar & mask);
     ++waitGeneration_;
     OnMaskSet();
   }

@@ -155,6 +155,28 @@ TEST_F(LinePortTest, AnErrorTakenByAQueueReadBeforeItsEventIsStillTold) {
   port_.ClosePort();
 }
 
+// A new mask (a handler bound while the port is open) keeps the events not yet taken that
+// it still asks for; the ones it no longer asks for, and an arrival already read, go.
+TEST(MaskChangeTest, EventsNotYetTakenSurviveAWiderMask) {
+  auto line = std::make_shared<kvel::MemoryLine>();
+  std::unique_ptr<kvel::SerialDevice> device;
+  ASSERT_EQ(line->Open(&device), 0);
+  ASSERT_EQ(device->SetCommMask(kvel::kEvErr | kvel::kEvRxChar | kvel::kEvRing), 0);
+  line->RaiseLineErrors(kvel::kCeOverrun);
+  line->Send("x");
+  std::uint8_t byte = 0;
+  std::size_t got = 0;
+  ASSERT_EQ(device->Read(&byte, 1, &got), 0);
+  ASSERT_EQ(got, 1u);
+  line->SetModemStatus(kvel::kMsRingOn);
+
+  ASSERT_EQ(device->SetCommMask(kvel::kEvErr | kvel::kEvRxChar | kvel::kEvCts), 0);
+  line->SetModemStatus(kvel::kMsRingOn | kvel::kMsCtsOn);  // something to end the wait
+  std::uint32_t events = 0;
+  ASSERT_EQ(device->WaitCommEvent(&events), 0);
+  EXPECT_EQ(events, kvel::kEvErr | kvel::kEvCts);
+}
+
 // Modem lines that the test sets; a waiter sees each change at once.
 struct FakeLines {
   std::mutex mutex;
