@@ -205,7 +205,7 @@ std::size_t TComTerminal::FeedBytes(Codec* codec, const std::uint8_t* bytes, std
     // Printable text outside a sequence, with nobody to tell of each character, goes in a
     // row's worth at a time: the bulk of what a device sends.
     if (!OnChar && (codec == nullptr || !codec->InSequence())) {
-      if (byte >= 32 && byte != 127) {
+      if (IsPrintable(byte)) {
         i += PutPrintableRun(bytes + i, count - i) - 1;
         continue;
       }
