@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 
@@ -13,6 +14,7 @@
 #include "KVEL_Events.h"
 #include "KVEL_Text.h"
 #include "KVEL_Var.h"
+#include "serial/PortKeeper.h"
 #include "terminal/CPortCtl.h"
 #include "ui/Clock.h"
 #include "ui/Convert.h"
@@ -34,10 +36,11 @@ constexpr int kPollGatherMs = 4;
 constexpr int kStreamGatherMs = TForm1::kTerminalFrameMs;
 // Bytes that come this soon after a round that read some belong to a stream.
 constexpr int kStreamGapMs = 16;
-// The longest sleep of the poll on a device that tells of its input. Nothing needs it while
-// the device and the window are well; it bounds how long a device that goes away without a
-// byte, with the window untouched, stays unreported.
-constexpr int kPollIdleMs = 1000;
+// The longest sleep of the poll on a device that tells of its input, or on a closed port.
+// Nothing needs it: such a device tells of its loss as it tells of its input, and the
+// port's keeper and every window event end the wait. It is a safety net only, so long that
+// an idle window does not wake for it.
+constexpr int kPollIdleMs = 30000;
 
 }  // namespace
 
@@ -98,7 +101,16 @@ void TForm1::PollReceive() {
     const std::int64_t now = kvel::NowMs();
     if (static_cast<std::size_t>(RxCount) >= kPollBacklogBytes) {
       lastBacklogMs = now;
-    } else if (ComPort1.Connected() && ComPort1.TellsOfInput()) {
+    } else if (!ComPort1.Connected()) {
+      // Nothing to read until the port opens again. Whoever opens it does that in a window
+      // event, which ends the wait; a port that waits for its device is looked for when its
+      // keeper's next look is due, in the round that follows.
+      const bool waiting = portKeeper_->Waiting();
+      const std::int64_t look = portKeeper_->MsToNextLook(kvel::NowMs());
+      WaitForActivity(
+          waiting ? static_cast<int>(std::min<std::int64_t>(look, kPollIdleMs)) + 1 : kPollIdleMs,
+          *waker);
+    } else if (ComPort1.TellsOfInput()) {
       // Bytes that came between the count and the read are still queued, and the notice
       // comes again only once a read has emptied the queue: they are read without a wait
       // for it.

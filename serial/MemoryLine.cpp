@@ -386,10 +386,18 @@ bool MemoryLine::InBreak() const {
 }
 
 void MemoryLine::Unplug() {
-  std::lock_guard lock(state_->mutex);
-  state_->unplugged = true;
-  state_->queue.clear();
-  state_->cv.notify_all();
+  bool wasPlugged = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    wasPlugged = !state_->unplugged;
+    state_->unplugged = true;
+    state_->queue.clear();
+    state_->cv.notify_all();
+  }
+  if (!wasPlugged) return;
+  // An open handle tells its reader that the device has gone, as a tty's does.
+  std::lock_guard noticeLock(state_->noticeMutex);
+  if (state_->notice) state_->notice();
 }
 
 void MemoryLine::Replug() {

@@ -342,6 +342,7 @@ void NetworkDevice::MarkLost(const std::string& why) {
   dataCv_.notify_all();
   eventCv_.notify_all();
   replyCv_.notify_all();
+  TellLoss();
 }
 
 // The reader looks at the queue before each poll: a read that makes room while it leaves

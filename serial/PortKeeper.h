@@ -90,6 +90,10 @@ class PortKeeper {
   const DeviceIdentity& Identity() const { return identity_; }
   // Readable when the device folders changed while the port waits; -1 when not watching.
   int WatchFd() const;
+  // While the port waits: how long until the next look is due (0 when it is due now).
+  std::int64_t MsToNextLook(std::int64_t nowMs) const {
+    return nextLookMs_ > nowMs ? nextLookMs_ - nowMs : 0;
+  }
   // How often the device was looked for, for checks that waiting costs next to nothing.
   std::uint64_t Looks() const { return looks_; }
 

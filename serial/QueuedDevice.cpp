@@ -62,6 +62,15 @@ void QueuedDevice::CallNotice() {
   if (notice_) notice_();
 }
 
+void QueuedDevice::TellLoss() {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_ == 0 || lossTold_) return;
+    lossTold_ = true;
+  }
+  CallNotice();
+}
+
 std::size_t QueuedDevice::QueueCapacity() const {
   return std::max<std::size_t>(inputSize_, kMinQueue);
 }

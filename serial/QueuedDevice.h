@@ -75,6 +75,9 @@ class QueuedDevice : public SerialDevice {
   void JoinReader();
   // Calls the input notice (not under the queue's lock).
   void CallNotice();
+  // Once the device has gone: calls the notice once, so that a reader who sleeps until it
+  // comes hears of the loss at once and not at its next look (not under the queue's lock).
+  void TellLoss();
 
   std::size_t QueueCapacity() const;  // mutex held
   bool QueueFull() const;             // mutex held
@@ -111,6 +114,7 @@ class QueuedDevice : public SerialDevice {
   std::condition_variable eventCv_;
   bool stop_ = false;
   int lost_ = 0;
+  bool lossTold_ = false;
   std::string failureDetail_;
   std::deque<std::uint8_t> rx_;
   std::size_t inputSize_ = 4096;

@@ -138,10 +138,11 @@ class SerialDevice {
   // Why the last failed call failed, in words for the user, or empty.
   virtual std::string FailureDetail() const { return {}; }
   // Calls `notice` from the device's own thread when its receive queue reaches `level`
-  // bytes, once, until a read or purge takes the queue below the level again. `notice` must
-  // not call back into the device. Level 0 or an empty notice removes it; once this returns,
-  // a notice it replaced is not running and is never called again. Devices that fill their
-  // queue only when the program looks at it have nothing to tell and ignore this.
+  // bytes, once, until a read or purge takes the queue below the level again; and once when
+  // the device goes away, so that a reader who sleeps until the notice comes hears of that
+  // too. `notice` must not call back into the device. Level 0 or an empty notice removes it; once
+  // this returns, a notice it replaced is not running and is never called again. Devices that fill
+  // their queue only when the program looks at it have nothing to tell and ignore this.
   virtual void SetInputNotice(std::size_t level, std::function<void()> notice) {
     (void)level;
     (void)notice;

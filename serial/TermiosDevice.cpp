@@ -169,6 +169,7 @@ void TermiosDevice::MarkLost(int code) {
   }
   dataCv_.notify_all();
   eventCv_.notify_all();
+  TellLoss();
 }
 
 void TermiosDevice::ModemWaitLoop() {

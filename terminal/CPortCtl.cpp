@@ -139,6 +139,9 @@ TComTerminal::TComTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
   caretTimer_.setInterval(flash > 0 ? flash / 2 : 500);
   connect(&caretTimer_, &QTimer::timeout, this, [this] {
     caretBlinkOn_ = !caretBlinkOn_;
+    caretBlinkedMs_ += caretTimer_.interval();
+    // Past the blink's time the caret stays on until something restarts it.
+    if (caretBlinkOn_ && caretBlinkedMs_ >= caretBlinkTimeoutMs_) caretTimer_.stop();
     viewport()->update(CaretRect());
     unpaintedUpdates_ = true;
   });
@@ -1250,11 +1253,8 @@ void TComTerminal::Flush() {
     view->update(CaretRect());
   }
   caretPainted_ = CaretRect();
-  if (caretExists_) {
-    // Writing restarts the blink with the caret on, as a text caret does while typing.
-    caretBlinkOn_ = true;
-    caretTimer_.start();
-  }
+  // Writing restarts the blink with the caret on, as a text caret does while typing.
+  if (caretExists_) RestartBlink();
   std::fill(dirty_.begin(), dirty_.end(), DirtySpan{});
   pendingScroll_ = 0;
   dirtyAll_ = false;
@@ -1350,11 +1350,16 @@ void TComTerminal::CreateCaret() {
   if (caret_ == tcNone) return;
   caretExists_ = true;
   caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
-  caretBlinkOn_ = true;
-  caretTimer_.start();
+  RestartBlink();
   caretPainted_ = CaretRect();
   viewport()->update(caretPainted_);
   unpaintedUpdates_ = true;
+}
+
+void TComTerminal::RestartBlink() {
+  caretBlinkOn_ = true;
+  caretBlinkedMs_ = 0;
+  caretTimer_.start();
 }
 
 void TComTerminal::DestroyCaret() {
@@ -1395,6 +1400,9 @@ bool TComTerminal::focusNextPrevChild(bool next) {
 }
 
 void TComTerminal::keyPressEvent(QKeyEvent* event) {
+  // A key shows the caret steady again, whether or not the line echoes it.
+  if (caretExists_ && !caretBlinkOn_) viewport()->update(CaretRect());
+  if (caretExists_) RestartBlink();
   TEscapeCode code = ecUnrecognised;
   switch (event->key()) {
     case Qt::Key_Home:

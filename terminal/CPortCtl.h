@@ -124,6 +124,12 @@ class TComTerminal : public QAbstractScrollArea {
   const TEscapeCodes* EscapeCodes() const { return codec_.get(); }
   // Whether the caret currently exists (the control has the focus and Caret is not tcNone).
   bool HasCaret() const { return caretExists_; }
+  // The caret blinks for a while after the last key, output or focus change, then stays on,
+  // so that a window nobody uses does not wake twice a second for it.
+  bool CaretBlinking() const { return caretTimer_.isActive(); }
+  bool CaretBlinkOn() const { return caretBlinkOn_; }
+  static constexpr int kCaretBlinkTimeoutMs = 5000;
+  void SetCaretBlinkTimeout(int ms) { caretBlinkTimeoutMs_ = ms; }
 
   // While text keeps coming, paints at most one frame every `ms`: text after a quiet spell
   // is painted at once, what follows within the frame together at its end. 0 (the default)
@@ -223,6 +229,7 @@ class TComTerminal : public QAbstractScrollArea {
   void ShowCaret(bool on);
   void CreateCaret();
   void DestroyCaret();
+  void RestartBlink();
 
   struct DirtySpan {
     int first = 0;  // 0 = clean
@@ -294,6 +301,8 @@ class TComTerminal : public QAbstractScrollArea {
   int caretHeight_ = 0;
   bool caretShown_ = false;
   bool caretBlinkOn_ = true;
+  int caretBlinkTimeoutMs_ = kCaretBlinkTimeoutMs;
+  int caretBlinkedMs_ = 0;  // since the blink last started
   QRect caretPainted_;
   QTimer caretTimer_;
 

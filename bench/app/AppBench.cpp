@@ -229,24 +229,25 @@ int main(int argc, char** argv) {
   Report("device byte -> screen", showLatency);
   form.DisplayTap = {};
 
-  // Idle poll, the window focused (its caret blinks) and not.
-  for (const bool focused : {true, false}) {
-    if (focused) {
-      form.ComTerminal1->setFocus();
-    } else {
-      form.ComTerminal1->clearFocus();
-    }
+  // Idle poll: the window focused while its caret blinks (the first seconds after the focus
+  // came), focused once the caret has settled, and unfocused.
+  const auto idle = [&form](const char* what, int ms) {
     const Usage u0 = UsageNow();
     const auto start = Clock::now();
-    QTimer::singleShot(seconds * 1000, [] { RunFlag = 0; });
+    QTimer::singleShot(ms, [] { RunFlag = 0; });
     form.PollReceive();
     const Usage u1 = UsageNow();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%-34s %.3f %% of a core, %.1f wake-ups/s over %d s\n",
-                focused ? "idle poll, caret blinking" : "idle poll, terminal unfocused",
+    std::printf("%-34s %.3f %% of a core, %.1f wake-ups/s over %.0f s\n", what,
                 (u1.cpu - u0.cpu) / elapsed * 100.0,
-                static_cast<double>(u1.voluntary - u0.voluntary) / elapsed, seconds);
-  }
+                static_cast<double>(u1.voluntary - u0.voluntary) / elapsed, elapsed);
+  };
+  form.ComTerminal1->clearFocus();
+  form.ComTerminal1->setFocus();
+  idle("idle poll, caret blinking", kvel::TComTerminal::kCaretBlinkTimeoutMs);
+  idle("idle poll, focused, caret steady", seconds * 1000);
+  form.ComTerminal1->clearFocus();
+  idle("idle poll, terminal unfocused", seconds * 1000);
 
   // 921600 baud (92160 bytes/s) in 64-byte writes with the log on.
   {

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -44,18 +45,26 @@ TEST_F(ReconnectTest, TheReceivePollWaitsForAnUnpluggedLineAndReadsAgainOnceItIs
   WriteIni("[QN4100I]\r\nBaudrate=19200\r\n");
   TForm1& form = StartPolling();
   line_->Send("before");
-  clock_.ScheduleAt(clock_.NowMs() + 250, [this] { line_->Unplug(); });
+  const std::int64_t unplugAt = clock_.NowMs() + 250;
+  clock_.ScheduleAt(unplugAt, [this] { line_->Unplug(); });
+  // The sleeping poll hears of the loss from the line itself, not at its next look.
+  std::string stateSoonAfter;
+  clock_.ScheduleAt(unplugAt + 20, [&] { stateSoonAfter = Panel(0); });
   PollFor(3000);
+  EXPECT_EQ(stateSoonAfter, " COM1 unplugged");
   EXPECT_EQ(shown_, "before");
   EXPECT_TRUE(boxes_.empty()) << boxes_.front().text;
   EXPECT_FALSE(form.ComPort1.Connected());
   EXPECT_EQ(Panel(0), " COM1 unplugged");
   EXPECT_EQ(form.Panels[0]->toolTip().toStdString(), " COM1 unplugged");
 
-  // Ten seconds away cost ten looks, one a second, for a poll that reads every 100 ms.
+  // Ten seconds away cost ten looks, one a second, and the poll wakes for nothing else.
   const std::uint64_t looks = form.PortKeeping().Looks();
+  clock_.ClearCalls();
   PollFor(10000);
   EXPECT_LE(form.PortKeeping().Looks() - looks, 11u);
+  const std::vector<int>& calls = clock_.Calls();
+  EXPECT_LE(std::count(calls.begin(), calls.end(), -1), 11);
 
   clock_.ScheduleAt(clock_.NowMs() + 300, [this] { line_->Replug(); });
   clock_.ScheduleAt(clock_.NowMs() + 1400, [this] { line_->Send("after"); });

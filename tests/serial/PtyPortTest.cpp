@@ -230,6 +230,20 @@ TEST_F(PtyPortTest, InputNoticeComesOnceAtItsLevelUntilAReadTakesTheQueueBelowIt
   EXPECT_EQ(calls, 3);
 }
 
+// A reader that sleeps until the notice comes hears of a hang-up at once, and once.
+TEST_F(PtyPortTest, TheInputNoticeAlsoTellsOfAHangUpOnce) {
+  std::atomic<int> calls{0};
+  port_.SetInputNotice(1, [&calls] { ++calls; });
+  port_.OpenPort();
+  pty_.CloseMaster();  // unplugged, the port still open
+  ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
+  EXPECT_THROW(port_.PendingInput(), EComPort);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(calls, 1);
+  port_.SetInputNotice(0, {});
+  port_.ClosePort();
+}
+
 TEST_F(PtyPortTest, RemovingTheInputNoticeWaitsForACallInProgress) {
   std::atomic<bool> started{false};
   std::atomic<bool> finished{false};

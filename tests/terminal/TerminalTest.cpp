@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTest>
 #include <chrono>
 #include <random>
 #include <sstream>
@@ -612,6 +613,37 @@ TEST_F(Terminal, CaretExistsOnlyWithTheFocusAndAShape) {
   term.clearFocus();
   QApplication::processEvents();
   EXPECT_FALSE(term.HasCaret());
+}
+
+// The caret blinks for a while after the last key, output or focus change and then stays on;
+// any of them starts the blink again.
+TEST_F(Terminal, TheCaretStopsBlinkingOnAfterAWhileAndAKeyOrOutputRestartsIt) {
+  const int flash = QApplication::cursorFlashTime();
+  QApplication::setCursorFlashTime(20);
+  kvel::TComTerminal blinking;
+  blinking.SetCaretBlinkTimeout(60);
+  blinking.show();
+  blinking.activateWindow();
+  blinking.setFocus();
+  QApplication::processEvents();
+  ASSERT_TRUE(blinking.HasCaret());
+  EXPECT_TRUE(blinking.CaretBlinking());
+  const auto settlesOn = [&] {
+    return QTest::qWaitFor([&] { return !blinking.CaretBlinking(); }, 5000) &&
+           blinking.CaretBlinkOn();
+  };
+  EXPECT_TRUE(settlesOn());
+  blinking.PutText("x");
+  EXPECT_TRUE(blinking.CaretBlinking());
+  EXPECT_TRUE(settlesOn());
+  QTest::keyClick(&blinking, Qt::Key_A);
+  EXPECT_TRUE(blinking.CaretBlinking());
+  EXPECT_TRUE(settlesOn());
+  blinking.clearFocus();
+  blinking.setFocus();
+  QApplication::processEvents();
+  EXPECT_TRUE(blinking.CaretBlinking());
+  QApplication::setCursorFlashTime(flash);
 }
 
 // Typing on a terminal without a port sends nothing and so shows nothing either.
