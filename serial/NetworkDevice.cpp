@@ -391,13 +391,15 @@ void NetworkDevice::ReaderLoop() {
       return;
     }
     bool tell = false;
+    bool eventDue = false;
     {
       std::lock_guard lock(mutex_);
       Parse(buffer.data(), static_cast<std::size_t>(n));
       tell = TakeNoticeDue();
+      eventDue = EventDue();
     }
     dataCv_.notify_all();
-    eventCv_.notify_all();
+    if (eventDue) eventCv_.notify_all();
     replyCv_.notify_all();
     FlushControl();
     if (tell) CallNotice();

@@ -75,6 +75,9 @@ class QueuedDevice : public SerialDevice {
   void JoinReader();
   // Calls the input notice (not under the queue's lock).
   void CallNotice();
+  // Whether an event the mask asks for waits (mutex held). The event waiter is woken only
+  // then: a wake for every read would cost it a switch per read to find nothing.
+  bool EventDue() const { return (events_ & mask_) != 0; }
   // Once the device has gone: calls the notice once, so that a reader who sleeps until it
   // comes hears of the loss at once and not at its next look (not under the queue's lock).
   void TellLoss();

@@ -76,15 +76,18 @@ class TtyModemLines final : public ModemLines {
 
 }  // namespace
 
-int ReadGatherMs(std::size_t got, bool throttled) {
+int ReadGatherMs(std::size_t got, bool throttled, bool streaming) {
   // A read this large means the tty fills faster than a pause could wait for: at the pause
   // below that is over 6 Mbaud, or a pseudo-terminal whose writer is held back.
   constexpr std::size_t kFillingBytes = 2048;
   // Short against the poll's own gathering for a reply, so that a reply still reaches the
   // window in one round; at 921600 baud some 280 bytes, far below what the tty holds.
   constexpr int kGatherMs = 3;
+  // Within a stream: short against the window's frame, and at 921600 baud some 920 bytes,
+  // still below what the tty holds (4 KiB, some 44 ms at that rate).
+  constexpr int kStreamGatherMs = 10;
   if (got == 0 || throttled || got >= kFillingBytes) return 0;
-  return kGatherMs;
+  return streaming ? kStreamGatherMs : kGatherMs;
 }
 
 std::unique_ptr<ModemLines> SystemModemLines() {
@@ -226,6 +229,7 @@ bool TermiosDevice::InputThrottled() const {
 
 void TermiosDevice::ReaderLoop() {
   std::vector<std::uint8_t> buffer(kReadSize);
+  bool streaming = false;  // bytes came during the last pause
   for (;;) {
     bool throttled = false;
     int timeout = -1;
@@ -248,6 +252,7 @@ void TermiosDevice::ReaderLoop() {
       // waiters for what came together, however many reads it took.
       std::size_t got = 0;
       bool tell = false;
+      bool eventDue = false;
       int failure = 0;
       for (;;) {
         // The read happens under the read lock, so a purge falls wholly before it (and the
@@ -271,6 +276,7 @@ void TermiosDevice::ReaderLoop() {
           got += static_cast<std::size_t>(n);
           throttled = InputThrottled();
           tell = TakeNoticeDue() || tell;
+          eventDue = EventDue();
           readLock.unlock();
           if (throttled || got >= kReadSize) break;
           // More waiting (a tty hands out at most its line buffer per read): read on.
@@ -289,7 +295,7 @@ void TermiosDevice::ReaderLoop() {
       }
       if (got > 0) {
         dataCv_.notify_all();
-        eventCv_.notify_all();
+        if (eventDue) eventCv_.notify_all();
         if (tell) CallNotice();
       }
       if (failure == 0 && got == 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
@@ -302,16 +308,22 @@ void TermiosDevice::ReaderLoop() {
       // the pieces of a line-rate stream) would cost a wake-up of this thread and of every
       // waiter per piece. What follows a read gathers in the tty for a moment instead and
       // is taken in one read; a stop, a purge or a write's wake still ends the pause at once.
-      if (const int pause = ReadGatherMs(got, throttled); pause > 0) {
+      const int pause = ReadGatherMs(got, throttled, streaming);
+      streaming = false;
+      if (pause > 0) {
         pollfd wake{wakeFd_.Get(), POLLIN, 0};
         if (poll(&wake, 1, pause) > 0) DrainWake();
+        int waiting = 0;
+        streaming = ioctl(fd_.Get(), FIONREAD, &waiting) == 0 && waiting > 0;
       }
     }
+    bool eventDue = false;
     {
       std::lock_guard lock(mutex_);
       PollLines();
+      eventDue = EventDue();
     }
-    eventCv_.notify_all();
+    if (eventDue) eventCv_.notify_all();
   }
 }
 

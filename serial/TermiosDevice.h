@@ -39,8 +39,11 @@ bool ModemWaitRefused(int code);
 
 // How long the reader lets the tty gather after a read that took `got` bytes before it looks
 // again: nothing after an empty read, with a full queue, or while the tty fills faster than
-// a pause could wait for. A byte after a quiet spell is read as soon as it comes.
-int ReadGatherMs(std::size_t got, bool throttled);
+// a pause could wait for. A byte after a quiet spell is read as soon as it comes. While the
+// device streams (bytes came during the last pause too) the pause is longer, so that a
+// line-rate stream costs fewer wake-ups; the first pause after a quiet spell stays short,
+// so that a reply is whole when the program's poll reads it.
+int ReadGatherMs(std::size_t got, bool throttled, bool streaming = false);
 
 // A serial device behind a Linux tty, with the behaviour of a classic serial driver:
 // a reader thread drains the tty into a receive queue of its own as bytes arrive,

@@ -146,16 +146,22 @@ TEST_F(PtyPortTest, GatheredReadsKeepEveryByteInOrderAndEndWithTheLine) {
 
 // The reader pauses only while more is coming and the pause is worth it: never after an empty
 // read or with a full queue, never once the tty fills faster, and never for longer than a
-// reply may take to reach the window.
+// reply may take to reach the window. Within a stream it pauses longer, yet well within a
+// frame of the window and far from filling the tty at 921600 baud.
 TEST(ReadGather, PausesWhileATrickleOrALineRateStreamComes) {
-  EXPECT_EQ(kvel::ReadGatherMs(0, false), 0);
+  for (const bool streaming : {false, true}) {
+    EXPECT_EQ(kvel::ReadGatherMs(0, false, streaming), 0);
+    EXPECT_EQ(kvel::ReadGatherMs(2048, false, streaming), 0);
+    EXPECT_EQ(kvel::ReadGatherMs(kvel::TermiosDevice::kReadSize, false, streaming), 0);
+  }
   for (const std::size_t got : {1u, 63u, 64u, 300u, 2047u}) {
     EXPECT_GT(kvel::ReadGatherMs(got, false), 0) << got;
     EXPECT_LE(kvel::ReadGatherMs(got, false), 4) << got;
     EXPECT_EQ(kvel::ReadGatherMs(got, true), 0) << got;
+    EXPECT_GT(kvel::ReadGatherMs(got, false, true), kvel::ReadGatherMs(got, false)) << got;
+    EXPECT_LE(kvel::ReadGatherMs(got, false, true), 16) << got;
+    EXPECT_EQ(kvel::ReadGatherMs(got, true, true), 0) << got;
   }
-  EXPECT_EQ(kvel::ReadGatherMs(2048, false), 0);
-  EXPECT_EQ(kvel::ReadGatherMs(kvel::TermiosDevice::kReadSize, false), 0);
 }
 
 TEST_F(PtyPortTest, AFullQueueHoldsTheWriterBackInsteadOfDropping) {
