@@ -47,6 +47,12 @@ QColor FromRgb(TColor rgb) {
                 static_cast<int>(rgb & 0xFF));
 }
 
+// The character a cell shows, for the font fallback of ordinary text.
+QChar ShownChar(const TTermCell& cell) {
+  return cell.Graphic ? QChar(static_cast<char16_t>(DecGraphic(cell.Ch)))
+                      : TComTerminal::DisplayChar(cell.Ch);
+}
+
 bool IsPrintable(std::uint8_t b) {
   return b >= 32 && b != 127;
 }
@@ -1056,6 +1062,7 @@ void TComTerminal::MeasureFont() {
         rawFont_.isValid() ? rawFont_.glyphIndexesForString(QString(shown)) : QList<quint32>{};
     graphicGlyphs_[k] = glyph.size() == 1 ? glyph[0] : 0;
   }
+  cellImages_.clear();
   if (caretExists_) caretHeight_ = caret_ == tcBlock ? cellHeight_ : cellHeight_ / 8;
 }
 
@@ -1277,53 +1284,53 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
 
   // A reverse screen swaps the colours of every cell, blank ones included.
   if (screenReverse_) painter.fillRect(area, fontColor_);
-  QList<quint32> glyphs;
-  QList<QPointF> positions;
-  for (int r = firstRow; r <= lastRow; ++r) {
-    const int row = r + viewRow_ - 1;
-    const int y = (r - 1) * cellHeight_;
-    int c = firstCol;
-    while (c <= lastCol) {
-      const TTermCell& cell = buffer_.Cell(c + viewCol_ - 1, row);
-      if (cell.Ch == 0) {
-        ++c;
-        continue;
-      }
-      // A run of cells that share colours and underline, drawn as one glyph run.
-      const int start = c;
-      glyphs.clear();
-      positions.clear();
+  if (!CopyCells(painter, event->region(), firstCol, lastCol, firstRow, lastRow)) {
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    for (int r = firstRow; r <= lastRow; ++r) {
+      const int row = r + viewRow_ - 1;
+      const int y = (r - 1) * cellHeight_;
+      int c = firstCol;
       while (c <= lastCol) {
-        const TTermCell& next = buffer_.Cell(c + viewCol_ - 1, row);
-        if (next.Ch == 0 || next.Fore != cell.Fore || next.Back != cell.Back ||
-            next.Underline != cell.Underline || next.Graphic != cell.Graphic) {
-          break;
+        const TTermCell& cell = buffer_.Cell(c + viewCol_ - 1, row);
+        if (cell.Ch == 0) {
+          ++c;
+          continue;
         }
-        glyphs.append(next.Graphic ? graphicGlyphs_[next.Ch - 0x60] : glyphs_[next.Ch]);
-        positions.append(QPointF((c - start) * cellWidth_, fontAscent_));
-        ++c;
-      }
-      const int x = (start - 1) * cellWidth_;
-      const int length = c - start;
-      painter.fillRect(x, y, length * cellWidth_, cellHeight_,
-                       FromRgb(screenReverse_ ? cell.Fore : cell.Back));
-      painter.setPen(FromRgb(screenReverse_ ? cell.Back : cell.Fore));
-      QGlyphRun run;
-      run.setRawFont(rawFont_);
-      run.setGlyphIndexes(glyphs);
-      run.setPositions(positions);
-      painter.drawGlyphRun(QPointF(x, y), run);
-      // A byte the font has no glyph for is left to the font fallback of ordinary text.
-      for (int i = 0; i < length; ++i) {
-        if (glyphs[i] != 0) continue;
-        const TTermCell& drawn = buffer_.Cell(start + i + viewCol_ - 1, row);
-        const QChar shown = drawn.Graphic ? QChar(static_cast<char16_t>(DecGraphic(drawn.Ch)))
-                                          : DisplayChar(drawn.Ch);
-        painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(shown));
-      }
-      if (cell.Underline) {
-        const int underlineY = y + fontAscent_ + 1;
-        painter.drawLine(x, underlineY, x + length * cellWidth_ - 1, underlineY);
+        // A run of cells that share colours and underline, drawn as one glyph run.
+        const int start = c;
+        glyphs.clear();
+        positions.clear();
+        while (c <= lastCol) {
+          const TTermCell& next = buffer_.Cell(c + viewCol_ - 1, row);
+          if (next.Ch == 0 || next.Fore != cell.Fore || next.Back != cell.Back ||
+              next.Underline != cell.Underline || next.Graphic != cell.Graphic) {
+            break;
+          }
+          glyphs.append(next.Graphic ? graphicGlyphs_[next.Ch - 0x60] : glyphs_[next.Ch]);
+          positions.append(QPointF((c - start) * cellWidth_, fontAscent_));
+          ++c;
+        }
+        const int x = (start - 1) * cellWidth_;
+        const int length = c - start;
+        painter.fillRect(x, y, length * cellWidth_, cellHeight_,
+                         FromRgb(screenReverse_ ? cell.Fore : cell.Back));
+        painter.setPen(FromRgb(screenReverse_ ? cell.Back : cell.Fore));
+        QGlyphRun run;
+        run.setRawFont(rawFont_);
+        run.setGlyphIndexes(glyphs);
+        run.setPositions(positions);
+        painter.drawGlyphRun(QPointF(x, y), run);
+        // A byte the font has no glyph for is left to the font fallback of ordinary text.
+        for (int i = 0; i < length; ++i) {
+          if (glyphs[i] != 0) continue;
+          const TTermCell& drawn = buffer_.Cell(start + i + viewCol_ - 1, row);
+          painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(ShownChar(drawn)));
+        }
+        if (cell.Underline) {
+          const int underlineY = y + fontAscent_ + 1;
+          painter.drawLine(x, underlineY, x + length * cellWidth_ - 1, underlineY);
+        }
       }
     }
   }
@@ -1337,6 +1344,96 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
   }
   unpaintedUpdates_ = false;
   if (frameTimer_.isActive()) paintedWhileDeferred_ = true;
+}
+
+void TComTerminal::DrawCell(QPainter& painter, int x, int y, const TTermCell& cell, TColor fore,
+                            TColor back) const {
+  painter.fillRect(x, y, cellWidth_, cellHeight_, FromRgb(back));
+  painter.setPen(FromRgb(fore));
+  const quint32 glyph = cell.Graphic ? graphicGlyphs_[cell.Ch - 0x60] : glyphs_[cell.Ch];
+  if (glyph != 0) {
+    QGlyphRun run;
+    run.setRawFont(rawFont_);
+    run.setGlyphIndexes({glyph});
+    run.setPositions({QPointF(0, fontAscent_)});
+    painter.drawGlyphRun(QPointF(x, y), run);
+  } else {
+    painter.drawText(x, y + fontAscent_, QString(ShownChar(cell)));
+  }
+  if (cell.Underline) {
+    const int underlineY = y + fontAscent_ + 1;
+    painter.drawLine(x, underlineY, x + cellWidth_ - 1, underlineY);
+  }
+}
+
+const QImage& TComTerminal::CellImage(const TTermCell& cell, TColor fore, TColor back,
+                                      QImage::Format format) {
+  if (format != cellImagesFormat_ || cellImages_.size() >= 4096) {
+    cellImages_.clear();
+    cellImagesFormat_ = format;
+  }
+  const std::uint64_t key = static_cast<std::uint64_t>(cell.Ch) |
+                            static_cast<std::uint64_t>(cell.Graphic) << 8 |
+                            static_cast<std::uint64_t>(cell.Underline) << 9 |
+                            static_cast<std::uint64_t>(fore & 0xFFFFFF) << 10 |
+                            static_cast<std::uint64_t>(back & 0xFFFFFF) << 34;
+  auto [at, added] = cellImages_.try_emplace(key);
+  if (added) {
+    at->second = QImage(cellWidth_, cellHeight_, format);
+    QPainter painter(&at->second);
+    painter.setFont(font());
+    DrawCell(painter, 0, 0, cell, fore, back);
+  }
+  return at->second;
+}
+
+bool TComTerminal::CopyCells(QPainter& painter, const QRegion& region, int firstCol, int lastCol,
+                             int firstRow, int lastRow) {
+  // Only an image of 32-bit pixels at one pixel a point, drawn on with no more than an
+  // offset, takes copies; anything else (printing, a grab into a pixmap) is painted.
+  QPaintDevice* device = painter.device();
+  if (device == nullptr || device->devType() != QInternal::Image) return false;
+  auto* image = static_cast<QImage*>(device);
+  const QImage::Format format = image->format();
+  if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied) return false;
+  if (image->devicePixelRatio() != 1.0) return false;
+  const QTransform transform = painter.deviceTransform();
+  if (transform.type() > QTransform::TxTranslate) return false;
+  const int dx = static_cast<int>(transform.dx());
+  const int dy = static_cast<int>(transform.dy());
+  if (dx != transform.dx() || dy != transform.dy()) return false;
+  // The painter writes straight into the image's pixels; so do these copies (no detach).
+  auto* bits = const_cast<uchar*>(std::as_const(*image).constBits());
+  const qsizetype stride = image->bytesPerLine();
+  const QRect bounds = image->rect().translated(-dx, -dy);
+  for (const QRect& part : region) {
+    const QRect clip = part & bounds & viewport()->rect();
+    if (clip.isEmpty()) continue;
+    const int c1 = std::max(firstCol, clip.left() / cellWidth_ + 1);
+    const int c2 = std::min(lastCol, clip.right() / cellWidth_ + 1);
+    const int r1 = std::max(firstRow, clip.top() / cellHeight_ + 1);
+    const int r2 = std::min(lastRow, clip.bottom() / cellHeight_ + 1);
+    for (int r = r1; r <= r2; ++r) {
+      const int row = r + viewRow_ - 1;
+      for (int c = c1; c <= c2; ++c) {
+        const TTermCell& cell = buffer_.Cell(c + viewCol_ - 1, row);
+        if (cell.Ch == 0) continue;
+        const QImage& look = screenReverse_ ? CellImage(cell, cell.Back, cell.Fore, format)
+                                            : CellImage(cell, cell.Fore, cell.Back, format);
+        const QRect cellRect((c - 1) * cellWidth_, (r - 1) * cellHeight_, cellWidth_, cellHeight_);
+        const QRect shown = cellRect & clip;
+        const auto bytes = static_cast<std::size_t>(shown.width()) * 4;
+        for (int y = shown.top(); y <= shown.bottom(); ++y) {
+          const uchar* from = look.constScanLine(y - cellRect.top()) +
+                              static_cast<std::ptrdiff_t>(shown.left() - cellRect.left()) * 4;
+          uchar* to = bits + static_cast<qsizetype>(y + dy) * stride +
+                      static_cast<qsizetype>(shown.left() + dx) * 4;
+          std::memcpy(to, from, bytes);
+        }
+      }
+    }
+  }
+  return true;
 }
 
 void TComTerminal::resizeEvent(QResizeEvent* event) {

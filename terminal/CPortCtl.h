@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QRawFont>
 #include <QTimer>
 #include <array>
@@ -12,6 +13,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "CPortCtlBuffer.h"
@@ -230,6 +232,14 @@ class TComTerminal : public QAbstractScrollArea {
   void CreateCaret();
   void DestroyCaret();
   void RestartBlink();
+  // Draws one cell (glyph or fallback text, underline) at (x, y) in the cell's own colours.
+  void DrawCell(QPainter& painter, int x, int y, const TTermCell& cell, TColor fore,
+                TColor back) const;
+  const QImage& CellImage(const TTermCell& cell, TColor fore, TColor back, QImage::Format format);
+  // Copies the non-blank cells of the window cells given into the painter's image, clipped
+  // to `region`; false (nothing drawn) when the painter does not draw on a plain image.
+  bool CopyCells(QPainter& painter, const QRegion& region, int firstCol, int lastCol, int firstRow,
+                 int lastRow);
 
   struct DirtySpan {
     int first = 0;  // 0 = clean
@@ -274,6 +284,10 @@ class TComTerminal : public QAbstractScrollArea {
   QRawFont rawFont_;
   std::array<quint32, 256> glyphs_{};        // glyph of each byte in rawFont_, 0 when it has none
   std::array<quint32, 31> graphicGlyphs_{};  // the same for the special graphics 0x60..0x7E
+  // Each cell look (character, colours, underline) drawn once into an image of the window's
+  // pixel format: painting a screen then copies pixels instead of blending every glyph.
+  std::unordered_map<std::uint64_t, QImage> cellImages_;
+  QImage::Format cellImagesFormat_ = QImage::Format_Invalid;
   bool reverse_ = false;
   bool bold_ = false;
   bool underline_ = false;

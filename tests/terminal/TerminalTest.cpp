@@ -488,6 +488,8 @@ int DifferingPixels(const QImage& a, const QImage& b) {
 }
 
 // What the incremental updates and pixel scrolls leave on screen must equal a fresh paint.
+// The window's image takes copies of drawn cells, a grab into a pixmap is painted: both
+// must give the same pixels, in every colour, line drawing and underline.
 TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
   QFont courier(QStringLiteral("Courier New"));
   courier.setPixelSize(12);
@@ -510,6 +512,8 @@ TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
       "\033[3;5Hxx\033[K\033[6;1H\033[J",
       "\033[12;1H\r\na\r\nb\r\nc",
       "\033[1;1H\033[?3h\033[?3l ok",
+      "\r\n\033[31;42mcolour\033[0m \033(0lqqk\033(B \033[4;7mboth\033[0m",
+      "\033[?5h\r\nreverse screen\033[?5l",
   };
   for (const char* block : blocks) {
     term.PutText(block);
