@@ -1,8 +1,11 @@
 #include "CPort.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "CPortThread.h"
 #include "ComError.h"
@@ -425,7 +428,9 @@ void TCustomComPort::OpenDevice() {
     std::string detail;
     kvel::NetworkTimeouts limits;
     if (reopenConnectMs_ > 0) limits.connectMs = reopenConnectMs_;
-    if (const int rc = kvel::NetworkDevice::Open(path, &device_, &detail, limits); rc != 0)
+    const int connected = std::exchange(reopenSocket_, -1);
+    if (const int rc = kvel::NetworkDevice::Open(path, &device_, &detail, limits, connected);
+        rc != 0)
       throw EComPort(1, rc, " - " + detail);
     return;
   }
@@ -442,17 +447,23 @@ void TCustomComPort::OpenDevice() {
   }
 }
 
-void TCustomComPort::ReopenOn(const std::string& devicePath, int connectMs) {
-  if (connected_ || designing_) return;
+void TCustomComPort::ReopenOn(const std::string& devicePath, int connectMs, int connected) {
+  if (connected_ || designing_) {
+    if (connected >= 0) ::close(connected);
+    return;
+  }
   struct Reset {
     TCustomComPort& port;
     ~Reset() {
       port.reopenPath_.clear();
       port.reopenConnectMs_ = 0;
+      if (port.reopenSocket_ >= 0) ::close(port.reopenSocket_);
+      port.reopenSocket_ = -1;
     }
   } reset{*this};
   reopenPath_ = devicePath;
   reopenConnectMs_ = connectMs;
+  reopenSocket_ = connected;
   OpenPort();
 }
 

@@ -437,8 +437,9 @@ class TCustomComPort {
   const std::string& DevicePath() const { return devicePath_; }
   // Opens the port on `devicePath` instead of what its name maps to now, with the settings
   // it has: the same device back after it went away, perhaps under another node. A network
-  // port gets `connectMs` to connect (0: the usual time).
-  void ReopenOn(const std::string& devicePath, int connectMs = 0);
+  // port gets `connectMs` to connect (0: the usual time), or takes over `connected`, a socket
+  // already connected to its server (closed if the port does not take it).
+  void ReopenOn(const std::string& devicePath, int connectMs = 0, int connected = -1);
   // Why the port has no device, in words ("COM1 unplugged: waiting for /dev/ttyUSB0"): said
   // after the error of every call that fails for want of one. Empty: nothing is added.
   void SetAbsenceNote(std::string note) { absenceNote_ = std::move(note); }
@@ -611,6 +612,7 @@ class TCustomComPort {
   std::string devicePath_;
   std::string reopenPath_;  // set while ReopenOn opens
   int reopenConnectMs_ = 0;
+  int reopenSocket_ = -1;  // owned until the network device takes it
   std::unique_ptr<kvel::TComThread> eventThread_;
   bool eventThreadCreated_ = false;
   bool eventWindow_ = false;               // the hidden window of smWindowSync

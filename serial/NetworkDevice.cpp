@@ -206,13 +206,12 @@ bool ParseNetworkPortName(const std::string& name, NetworkAddress* address, std:
 NetworkDevice::NetworkDevice(NetworkAddress address, NetworkTimeouts timeouts)
     : address_(std::move(address)), limits_(timeouts) {}
 
-int NetworkDevice::Open(const std::string& name, std::unique_ptr<SerialDevice>* device,
-                        std::string* detail, const NetworkTimeouts& timeouts) {
-  NetworkAddress address;
-  if (!ParseNetworkPortName(name, &address, detail)) return EINVAL;
+int ConnectNetworkAddress(const NetworkAddress& address, int connectMs, int* socket,
+                          std::string* detail) {
+  *socket = -1;
   const std::string where = address.host + ":" + address.port;
-  const auto deadline = After(Clock::now(), static_cast<std::uint64_t>(timeouts.connectMs));
-  const std::string seconds = SecondsText(timeouts.connectMs);
+  const auto deadline = After(Clock::now(), static_cast<std::uint64_t>(connectMs));
+  const std::string seconds = SecondsText(connectMs);
 
   std::future<Resolved> lookup = Resolve(address.host, address.port);
   if (lookup.wait_until(deadline) != std::future_status::ready) {
@@ -225,11 +224,10 @@ int NetworkDevice::Open(const std::string& name, std::unique_ptr<SerialDevice>* 
     return EHOSTUNREACH;
   }
 
-  std::unique_ptr<NetworkDevice> dev(new NetworkDevice(address, timeouts));
   int lastError = ETIMEDOUT;
-  for (std::size_t i = 0; i < resolved.addresses.size() && dev->socket_ < 0; ++i) {
+  for (std::size_t i = 0; i < resolved.addresses.size() && *socket < 0; ++i) {
     const auto* sa = reinterpret_cast<const sockaddr*>(&resolved.addresses[i]);
-    const int fd = socket(sa->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(sa->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
       lastError = errno;
       continue;
@@ -254,17 +252,34 @@ int NetworkDevice::Open(const std::string& name, std::unique_ptr<SerialDevice>* 
       if (rc == ETIMEDOUT) break;
       continue;
     }
-    dev->socket_ = fd;
+    *socket = fd;
   }
-  if (dev->socket_ < 0) {
-    if (lastError == ECONNREFUSED) {
-      *detail = where + " refused the connection (no server listens on that port)";
-    } else if (lastError == ETIMEDOUT) {
-      *detail = "no answer from " + where + " within " + seconds + " s";
-    } else {
-      *detail = "cannot connect to " + where + " (" + std::strerror(lastError) + ")";
-    }
-    return lastError;
+  if (*socket >= 0) return 0;
+  if (lastError == ECONNREFUSED) {
+    *detail = where + " refused the connection (no server listens on that port)";
+  } else if (lastError == ETIMEDOUT) {
+    *detail = "no answer from " + where + " within " + seconds + " s";
+  } else {
+    *detail = "cannot connect to " + where + " (" + std::strerror(lastError) + ")";
+  }
+  return lastError;
+}
+
+int NetworkDevice::Open(const std::string& name, std::unique_ptr<SerialDevice>* device,
+                        std::string* detail, const NetworkTimeouts& timeouts, int connected) {
+  NetworkAddress address;
+  if (!ParseNetworkPortName(name, &address, detail)) {
+    if (connected >= 0) close(connected);
+    return EINVAL;
+  }
+  const std::string where = address.host + ":" + address.port;
+  std::unique_ptr<NetworkDevice> dev(new NetworkDevice(address, timeouts));
+  if (connected >= 0) {
+    dev->socket_ = connected;
+  } else if (const int rc =
+                 ConnectNetworkAddress(address, timeouts.connectMs, &dev->socket_, detail);
+             rc != 0) {
+    return rc;
   }
   const int one = 1;
   setsockopt(dev->socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -28,6 +28,11 @@ bool IsNetworkPortName(const std::string& name);
 // Splits a network port name; false with what is wrong in `problem`.
 bool ParseNetworkPortName(const std::string& name, NetworkAddress* address, std::string* problem);
 
+// Looks up `address` and connects to it within `connectMs`: 0 with the connected socket
+// (non-blocking, close-on-exec) in `socket`, or an errno value with what failed in `detail`.
+int ConnectNetworkAddress(const NetworkAddress& address, int connectMs, int* socket,
+                          std::string* detail);
+
 // How long the open waits for each step.
 struct NetworkTimeouts {
   int connectMs = 3000;    // name look-up and TCP connect together
@@ -42,8 +47,10 @@ class NetworkDevice final : public QueuedDevice {
  public:
   // Connects and, for rfc2217://, negotiates; returns 0 or an errno value with what failed
   // and where in `detail`.
+  // A socket already connected to the server (`connected`, from ConnectNetworkAddress) is
+  // taken over instead of connecting anew, also when the open fails.
   static int Open(const std::string& name, std::unique_ptr<SerialDevice>* device,
-                  std::string* detail, const NetworkTimeouts& timeouts = {});
+                  std::string* detail, const NetworkTimeouts& timeouts = {}, int connected = -1);
   ~NetworkDevice() override;
 
   int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;

@@ -17,6 +17,7 @@
 #include "CPort.h"
 #include "MemoryLine.h"
 #include "NetworkDevice.h"
+#include "NetworkProbe.h"
 
 namespace kvel {
 namespace {
@@ -207,6 +208,7 @@ PortKeeper::~PortKeeper() = default;
 
 void PortKeeper::Opened() {
   state_ = State::kOpen;
+  probe_.reset();
   portName_ = port_.Port();
   identity_ = IdentifyDevice(sources_, port_.DevicePath());
   reason_.clear();
@@ -216,6 +218,7 @@ void PortKeeper::Opened() {
 
 void PortKeeper::OpenFailed(int code) {
   state_ = State::kClosed;
+  probe_.reset();
   portName_ = port_.Port();
   reason_ = ClosedReason(code, port_.DevicePath());
   watch_.reset();
@@ -224,6 +227,7 @@ void PortKeeper::OpenFailed(int code) {
 
 void PortKeeper::Closed() {
   state_ = State::kClosed;
+  probe_.reset();
   portName_ = port_.Port();
   reason_.clear();
   watch_.reset();
@@ -281,20 +285,39 @@ bool PortKeeper::Look(std::int64_t nowMs) {
     Opened();
     return false;
   }
-  const bool changed = watch_ != nullptr && watch_->TakeChanges();
-  if (!changed && nowMs < nextLookMs_) return false;
-  nextLookMs_ = nowMs + kLookMs;
-  ++looks_;
-  WatchFolders();  // folders that have appeared since
+  // A network server is tried on a thread of its own (see NetworkProbe); what came of it is
+  // taken up at the first serve after it ended, a look due or not.
+  int connected = -1;
+  if (probe_ != nullptr) {
+    if (!probe_->Done()) return false;
+    connected = probe_->TakeSocket();
+    probe_.reset();
+    if (connected < 0) {
+      state_ = State::kUnplugged;
+      reason_.clear();
+      return false;
+    }
+  } else {
+    const bool changed = watch_ != nullptr && watch_->TakeChanges();
+    if (!changed && nowMs < nextLookMs_) return false;
+    nextLookMs_ = nowMs + kLookMs;
+    ++looks_;
+    WatchFolders();  // folders that have appeared since
+  }
   const std::string where = LocateDevice(sources_, identity_);
   if (where.empty()) {
+    if (connected >= 0) ::close(connected);
     state_ = State::kUnplugged;
     reason_.clear();
     return false;
   }
+  if (identity_.network && connected < 0) {
+    probe_ = std::make_unique<NetworkProbe>(where, NetworkTimeouts{}.connectMs);
+    return false;
+  }
   const std::string name = portName_;
   try {
-    port_.ReopenOn(where, identity_.network ? kReconnectConnectMs : 0);
+    port_.ReopenOn(where, identity_.network ? kReconnectConnectMs : 0, connected);
   } catch (const EComPort& e) {
     if (port_.Connected()) {
       Opened();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "NetworkProbe.h"
 #include "PortMap.h"
 
 class TCustomComPort;
@@ -61,7 +62,8 @@ class PortKeeper {
  public:
   enum class State { kClosed, kOpen, kUnplugged, kReconnecting };
   static constexpr std::int64_t kLookMs = 1000;
-  // A network port gets this long to connect when it is tried again (the owner's thread waits).
+  // A network server that is away is tried on a thread of its own (NetworkProbe); the port is
+  // then opened on the connection made, with this as its limit should it have to connect.
   static constexpr int kReconnectConnectMs = 500;
 
   explicit PortKeeper(TCustomComPort& port, PortMapSources sources = PortMapSources::System());
@@ -94,6 +96,8 @@ class PortKeeper {
   std::int64_t MsToNextLook(std::int64_t nowMs) const {
     return nextLookMs_ > nowMs ? nextLookMs_ - nowMs : 0;
   }
+  // Whether a network server is being tried (on a thread of its own) for the next serve.
+  bool Probing() const { return probe_ != nullptr && !probe_->Done(); }
   // How often the device was looked for, for checks that waiting costs next to nothing.
   std::uint64_t Looks() const { return looks_; }
 
@@ -110,6 +114,7 @@ class PortKeeper {
   std::string reason_;
   DeviceIdentity identity_;
   std::unique_ptr<FolderWatch> watch_;
+  std::unique_ptr<NetworkProbe> probe_;  // a network server being tried
   std::int64_t nextLookMs_ = 0;
   std::uint64_t looks_ = 0;
 };

@@ -1,6 +1,9 @@
 // The network back end against a scripted peer on 127.0.0.1: Telnet negotiation, the COM
 // port option's settings and answers, escaping, purges and the failures of a connection.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,8 +16,10 @@
 #include "CPort.h"
 #include "ComError.h"
 #include "NetworkDevice.h"
+#include "NetworkProbe.h"
 #include "NetworkTestServers.h"
 #include "PortErrors.h"
+#include "PortKeeper.h"
 #include "PortMap.h"
 #include "PtyPair.h"
 
@@ -364,6 +369,78 @@ TEST(NetworkPortMapTest, ANetworkPortStandsWhereADevicePathMay) {
   EXPECT_NE(std::find(list.begin(), list.end(), "COM5"), list.end());
   unsetenv("KVEL_COM4");
   std::filesystem::remove_all(dir);
+}
+
+// A server tried from a thread of its own: the connection it made is taken over by the port,
+// so the bytes go where it connected; a refusal is told as the port's opening tells it.
+TEST(NetworkProbeTest, AConnectionMadeIsTakenOverAndARefusalIsTold) {
+  ScriptedPeer peer(false);
+  peer.Start();
+  const std::string url = Url("socket", peer.Port());
+  kvel::NetworkProbe probe(url, 3000);
+  ASSERT_TRUE(kvel::test::WaitFor([&] { return probe.Done(); }, 5000ms));
+  EXPECT_EQ(probe.Error(), 0);
+  const int socket = probe.TakeSocket();
+  ASSERT_GE(socket, 0);
+  EXPECT_EQ(probe.TakeSocket(), -1);
+  std::unique_ptr<kvel::SerialDevice> device;
+  std::string detail;
+  ASSERT_EQ(kvel::NetworkDevice::Open(url, &device, &detail, {}, socket), 0) << detail;
+  const std::string text = "through the probe";
+  std::size_t written = 0;
+  EXPECT_EQ(
+      device->Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &written), 0);
+  EXPECT_TRUE(peer.WaitFor([&](const ScriptedPeer::Seen& seen) { return seen.data == text; }));
+
+  kvel::NetworkProbe nobody(Url("socket", kvel::test::FreeLoopbackPort()), 3000);
+  ASSERT_TRUE(kvel::test::WaitFor([&] { return nobody.Done(); }, 5000ms));
+  EXPECT_EQ(nobody.Error(), ECONNREFUSED);
+  EXPECT_EQ(nobody.TakeSocket(), -1);
+  EXPECT_NE(nobody.Detail().find("refused the connection"), std::string::npos) << nobody.Detail();
+}
+
+// A server that takes no connection (as a host that drops packets) is tried again without
+// the keeper's serve, and so the window, waiting for the try to run into its limit.
+TEST(NetworkKeeperTest, AServerThatDoesNotAnswerIsTriedWithoutHoldingUpTheServe) {
+  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(server, 4), 0);
+  socklen_t size = sizeof address;
+  getsockname(server, reinterpret_cast<sockaddr*>(&address), &size);
+  const int portNumber = ntohs(address.sin_port);
+
+  TComPort port;
+  port.SetPort(Url("socket", portNumber));
+  kvel::PortKeeper keeper(port);
+  port.OpenPort();
+  keeper.Opened();
+  const int connection = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(connection, 0);
+  ::close(server);
+  ::close(connection);
+  ASSERT_TRUE(kvel::test::WaitFor([&] {
+    try {
+      port.PendingInput();
+      return false;
+    } catch (const EComPort&) {
+      return true;
+    }
+  }));
+  keeper.Lost(0);
+
+  kvel::test::SilentListener silent(portNumber);
+  if (!silent.Ready()) GTEST_SKIP() << "the system answers every connection";
+  EXPECT_FALSE(keeper.Serve(1000));
+  // The serve has returned while the try still runs.
+  EXPECT_TRUE(keeper.Probing());
+  EXPECT_FALSE(keeper.Serve(1100));
+  EXPECT_TRUE(keeper.Waiting());
+  EXPECT_EQ(keeper.Looks(), 1u);
 }
 
 }  // namespace

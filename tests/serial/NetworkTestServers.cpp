@@ -338,9 +338,11 @@ void ScriptedPeer::Drop() {
 
 // ---- silent listener ----
 
-SilentListener::SilentListener() {
+SilentListener::SilentListener(int port) {
   listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback(0);
+  const int on = 1;
+  if (listen_ >= 0) setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a = Loopback(port);
   if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       listen(listen_, 0) != 0)
     return;

@@ -103,7 +103,8 @@ class ScriptedPeer {
 // A TCP listener on 127.0.0.1 whose accept queue is full, so a connect to it gets no answer.
 class SilentListener {
  public:
-  SilentListener();
+  // On `port` (0: a free one).
+  explicit SilentListener(int port = 0);
   ~SilentListener();
   int Port() const { return port_; }
   bool Ready() const { return ready_; }
