@@ -490,9 +490,9 @@ class TCustomComPort {
 
   // Asks the device to call `notice` (from a thread of its own) when `level` bytes or more
   // wait in its receive queue; once, until a read takes the queue below the level; and once
-  // when the device goes away. Kept
-  // across closing and reopening; level 0 or an empty notice removes it, and once that
-  // call returns the old notice is not running and is never called again.
+  // when the device goes away. Kept across closing and reopening; level 0 or an empty notice
+  // removes it, and once that call returns the old notice is not running and is never called
+  // again.
   void SetInputNotice(std::size_t level, std::function<void()> notice);
   // Whether the open device keeps that notice (false while closed). A device that fills its
   // queue only when the program looks at it has nothing to tell: its reader must look.

@@ -46,9 +46,8 @@ struct NetworkTimeouts {
 class NetworkDevice final : public QueuedDevice {
  public:
   // Connects and, for rfc2217://, negotiates; returns 0 or an errno value with what failed
-  // and where in `detail`.
-  // A socket already connected to the server (`connected`, from ConnectNetworkAddress) is
-  // taken over instead of connecting anew, also when the open fails.
+  // and where in `detail`. A socket already connected to the server (`connected`, from
+  // ConnectNetworkAddress) is taken over instead of connecting anew, also when the open fails.
   static int Open(const std::string& name, std::unique_ptr<SerialDevice>* device,
                   std::string* detail, const NetworkTimeouts& timeouts = {}, int connected = -1);
   ~NetworkDevice() override;
