@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "KVEL_Var.h"
 #include "serial/CPort.h"
 
 class QAction;
@@ -344,6 +345,7 @@ class TForm1 : public QMainWindow {
   // The port whose last opening by ApplyPortSettings failed (shown then); empty once one opens.
   std::string failedPort_;
   bool logFailureShown_ = false;  // since the terminal log was last switched on
+  HeldAppendFile logFile_;        // the terminal log's file while the log is on
   bool pollStarted_ = false;      // the first tick of Timer1 has started the receive poll
   bool shown_ = false;
   bool formShowPending_ = false;  // shown, FormShow not run yet

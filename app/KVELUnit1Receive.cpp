@@ -152,6 +152,7 @@ void TForm1::SpeedButton3Click() {
     LogWrite("Log OFF: " + stamp, true);
   }
   LogWrite(" ", true);
+  if (!LogOn) logFile_.Close();
 }
 
 void TForm1::SetLogOff() {
@@ -167,7 +168,7 @@ void TForm1::ShowLogFailure(const std::string& reason, const std::string& conseq
 }
 
 void TForm1::LogWrite(const std::string& text, bool appendLineEnd) {
-  const std::string failure = AppendToFile(LogFileName, text, appendLineEnd);
+  const std::string failure = logFile_.Append(LogFileName, text, appendLineEnd, kvel::NowMs());
   if (failure.empty()) return;
   // Off before the box is shown: handlers that run meanwhile log nothing more.
   SetLogOff();

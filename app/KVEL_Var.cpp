@@ -143,6 +143,41 @@ std::string AppendToFile(const std::string& fileName, const std::string& text, b
   return {};
 }
 
+std::string HeldAppendFile::Append(const std::string& fileName, const std::string& text,
+                                   bool appendLineEnd, std::int64_t nowMs) {
+  if (fd_ >= 0) {
+    struct stat held {};
+    bool keep = name_ == fileName && ::fstat(fd_, &held) == 0 && held.st_nlink > 0;
+    if (keep && nowMs - lookedMs_ >= kLookAgainMs) {
+      struct stat named {};
+      keep = ::stat(fileName.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+             named.st_ino == held.st_ino;
+      lookedMs_ = nowMs;
+    }
+    if (!keep) Close();
+  }
+  if (fd_ < 0) {
+    // The same opening as AppendToFile's: at the end, and a FIFO without a reader skipped.
+    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd_ < 0) return std::strerror(errno);
+    name_ = fileName;
+    lookedMs_ = nowMs;
+  }
+  errno = 0;
+  if (!WriteAll(fd_, text) || (appendLineEnd && !WriteAll(fd_, "\r\n"))) {
+    const std::string why = errno != 0 ? std::strerror(errno) : "nothing was written";
+    Close();
+    return why;
+  }
+  return {};
+}
+
+void HeldAppendFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  name_.clear();
+}
+
 std::string LogFileProblem(const std::string& fileName) {
   struct stat st {};
   if (::stat(fileName.c_str(), &st) == 0) {

@@ -70,6 +70,31 @@ void DiagLog(const std::string& fileName, const std::string& text, bool appendLi
 // failures the operator must hear of.
 std::string AppendToFile(const std::string& fileName, const std::string& text, bool appendLineEnd);
 
+// A file appended to as by AppendToFile but kept open between the writes: the terminal log
+// is written every round while a device streams, and opening the file for each write cost
+// more than the write. So that the lines still go where the name points, the file is let go
+// and opened anew by name when it has been deleted (looked at on every write), when it has
+// been renamed or replaced (looked at once a second by `nowMs`), after a failed write, and
+// whenever another name is asked for.
+class HeldAppendFile {
+ public:
+  static constexpr std::int64_t kLookAgainMs = 1000;
+  HeldAppendFile() = default;
+  ~HeldAppendFile() { Close(); }
+  HeldAppendFile(const HeldAppendFile&) = delete;
+  HeldAppendFile& operator=(const HeldAppendFile&) = delete;
+
+  std::string Append(const std::string& fileName, const std::string& text, bool appendLineEnd,
+                     std::int64_t nowMs);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+  std::int64_t lookedMs_ = 0;
+};
+
 // Why `fileName` could not be appended to, found without creating or changing anything
 // (the file need not exist, its folder must); empty when it could be.
 std::string LogFileProblem(const std::string& fileName);

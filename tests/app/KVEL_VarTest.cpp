@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -55,6 +57,41 @@ TEST_F(DiagLogTest, AFifoWithoutReaderIsSkippedInsteadOfBlocking) {
   // Without the non-blocking open this call never returns.
   DiagLog(path, "text", true);
   SUCCEED();
+}
+
+// The terminal log's file is kept open between writes, yet its lines go where the name
+// points: a deleted file is made anew at the next write, a renamed one (a log rotated) keeps
+// the lines until the name is looked at again a second later, another name is another file,
+// and a failed write lets the file go and says why.
+TEST_F(DiagLogTest, AHeldLogFileFollowsItsName) {
+  const std::string path = Path("held.log");
+  HeldAppendFile log;
+  EXPECT_EQ(log.Append(path, "one", true, 0), "");
+  EXPECT_EQ(log.Append(path, "two", false, 10), "");
+  EXPECT_EQ(ReadFile(path), "one\r\ntwo");
+
+  std::filesystem::remove(path);
+  EXPECT_EQ(log.Append(path, "after the delete", true, 20), "");
+  EXPECT_EQ(ReadFile(path), "after the delete\r\n");
+
+  const std::string rotated = Path("held.log.1");
+  std::filesystem::rename(path, rotated);
+  EXPECT_EQ(log.Append(path, "still the old", true, 30), "");
+  EXPECT_EQ(log.Append(path, "the new", true, 30 + HeldAppendFile::kLookAgainMs), "");
+  EXPECT_EQ(ReadFile(rotated), "after the delete\r\nstill the old\r\n");
+  EXPECT_EQ(ReadFile(path), "the new\r\n");
+
+  const std::string other = Path("other.log");
+  EXPECT_EQ(log.Append(other, "elsewhere", false, 40 + HeldAppendFile::kLookAgainMs), "");
+  EXPECT_EQ(ReadFile(other), "elsewhere");
+  EXPECT_EQ(ReadFile(path), "the new\r\n");
+
+  EXPECT_EQ(log.Append(Path("missing/x.log"), "text", true, 50), std::strerror(ENOENT));
+  EXPECT_FALSE(log.IsOpen());
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_EQ(log.Append("/dev/full", "text", true, 60), std::strerror(ENOSPC));
+    EXPECT_FALSE(log.IsOpen());
+  }
 }
 
 TEST_F(DiagLogTest, RelativeNameResolvesAgainstCurrentFolder) {
