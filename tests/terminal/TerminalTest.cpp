@@ -269,6 +269,11 @@ TEST_F(Terminal, SaveAndRestoreCursorAndAttributes) {
   term.PutText("\033[0m\0338");
   EXPECT_EQ(Cursor(), Pos(6, 5));
   EXPECT_TRUE(term.Bold());
+  // A reset forgets what was saved: ESC 8 then goes home with plain attributes.
+  term.PutText("\033[7;8H\033[1;7m\0337\033c\0338");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  EXPECT_FALSE(term.Bold());
+  EXPECT_FALSE(term.Reverse());
 }
 
 TEST_F(Terminal, ErasingLinesAndScreen) {
