@@ -620,47 +620,37 @@ void TComTerminal::HomeCursor() {
 
 // ---- buffer changes ---------------------------------------------------------------------
 
-void TComTerminal::ScrollUp() {
-  buffer_.ScrollUp();
-  if (dirtyAll_) return;
-  if (pendingScroll_ < 0 || pendingScroll_ + 1 >= rows_) {
-    MarkAll();
-    return;
-  }
-  ++pendingScroll_;
-  std::rotate(dirty_.begin(), dirty_.begin() + 1, dirty_.end());
-  dirty_.back() = DirtySpan{};
-  MarkCells(1, columns_, rows_);
-}
-
-void TComTerminal::ScrollDown() {
-  buffer_.ScrollDown();
-  if (dirtyAll_) return;
-  if (pendingScroll_ > 0 || pendingScroll_ - 1 <= -rows_) {
-    MarkAll();
-    return;
-  }
-  --pendingScroll_;
-  std::rotate(dirty_.rbegin(), dirty_.rbegin() + 1, dirty_.rend());
-  dirty_.front() = DirtySpan{};
-  MarkCells(1, columns_, 1);
-}
-
 void TComTerminal::ScrollRegion(int top, int n) {
-  if (top == 1 && bottomMargin_ == rows_ && (n == 1 || n == -1)) {
-    if (n > 0) {
-      ScrollUp();
-    } else {
-      ScrollDown();
-    }
-    return;
-  }
   if (n > 0) {
     buffer_.ScrollUp(top, bottomMargin_, n);
   } else {
     buffer_.ScrollDown(top, bottomMargin_, -n);
   }
-  MarkRows(top, bottomMargin_);
+  if (top == 1 && bottomMargin_ == rows_ && (n == 1 || n == -1)) {
+    MarkScreenScrolled(n);
+  } else {
+    MarkRows(top, bottomMargin_);
+  }
+}
+
+// The whole screen moved by one line (1 up, -1 down): the rows' marks move with it and the
+// repaint becomes a pixel scroll, unless the scrolls pending reverse or fill the screen.
+void TComTerminal::MarkScreenScrolled(int by) {
+  if (dirtyAll_) return;
+  if (pendingScroll_ * by < 0 || std::abs(pendingScroll_ + by) >= rows_) {
+    MarkAll();
+    return;
+  }
+  pendingScroll_ += by;
+  if (by > 0) {
+    std::rotate(dirty_.begin(), dirty_.begin() + 1, dirty_.end());
+    dirty_.back() = DirtySpan{};
+    MarkCells(1, columns_, rows_);
+  } else {
+    std::rotate(dirty_.rbegin(), dirty_.rbegin() + 1, dirty_.rend());
+    dirty_.front() = DirtySpan{};
+    MarkCells(1, columns_, 1);
+  }
 }
 
 void TComTerminal::EraseLineFrom(int col, int row) {

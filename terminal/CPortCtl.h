@@ -188,8 +188,6 @@ class TComTerminal : public QAbstractScrollArea {
   void ReverseLineFeed();
   void Tab();
   void Backspace();
-  void ScrollUp();
-  void ScrollDown();
   // Scrolls the rows from `top` to the bottom margin by n rows: up for n > 0, down for n < 0.
   void ScrollRegion(int top, int n);
   void EraseLineFrom(int col, int row);
@@ -214,6 +212,7 @@ class TComTerminal : public QAbstractScrollArea {
   void MarkCells(int col1, int col2, int row);
   void MarkRows(int row1, int row2);
   void MarkAll();
+  void MarkScreenScrolled(int by);
   void Flush();
   // Flush, or leave it to the end of the frame while text keeps coming.
   void FlushPaced();

@@ -513,6 +513,8 @@ TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
       "\r\nmore\r\n",
       "\033[3;5Hxx\033[K\033[6;1H\033[J",
       "\033[12;1H\r\na\r\nb\r\nc",
+      // Down by reverse index at the top, then up again, in one batch.
+      "\033[1;1H\033Mtop\033M\033[12;1H\r\nup",
       "\033[1;1H\033[?3h\033[?3l ok",
   };
   for (const char* block : blocks) {
