@@ -529,44 +529,36 @@ void TCustomComPort::RunEventHandler(TComEvent event) {
       CallLinks(&TComLink::RingNotice);
       DoRing();
       break;
-    case evCTS: {
-      const bool on = ReadModemSignals().Contains(msCTS);
-      CallLinks(&TComLink::CTSSignal, on);
-      DoCTSChange(on);
+    case evCTS:
+      ReportModemLine(msCTS, &TComLink::CTSSignal, &TCustomComPort::DoCTSChange);
       break;
-    }
-    case evDSR: {
-      const bool on = ReadModemSignals().Contains(msDSR);
-      CallLinks(&TComLink::DSRSignal, on);
-      DoDSRChange(on);
+    case evDSR:
+      ReportModemLine(msDSR, &TComLink::DSRSignal, &TCustomComPort::DoDSRChange);
       break;
-    }
     case evRxFlag:
       CallLinks(&TComLink::RxFlagNotice);
       DoRxFlag();
       break;
-    case evRLSD: {
-      const bool on = ReadModemSignals().Contains(msRLSD);
-      CallLinks(&TComLink::RLSDSignal, on);
-      DoRLSDChange(on);
+    case evRLSD:
+      ReportModemLine(msRLSD, &TComLink::RLSDSignal, &TCustomComPort::DoRLSDChange);
       break;
-    }
     case evRx80Full:
       DoRx80Full();
       break;
   }
 }
 
+void TCustomComPort::ReportModemLine(TModemSignal line, TComSignalEvent TComLink::*slot,
+                                     void (TCustomComPort::*handler)(bool)) {
+  const bool on = ReadModemSignals().Contains(line);
+  CallLinks(slot, on);
+  (this->*handler)(on);
+}
+
 void TCustomComPort::ReportSignalsOn() {
-  const TModemSignals cts = ReadModemSignals();
-  CallLinks(&TComLink::CTSSignal, cts.Contains(msCTS));
-  DoCTSChange(cts.Contains(msCTS));
-  const TModemSignals dsr = ReadModemSignals();
-  CallLinks(&TComLink::DSRSignal, dsr.Contains(msDSR));
-  DoDSRChange(dsr.Contains(msDSR));
-  const TModemSignals rlsd = ReadModemSignals();
-  CallLinks(&TComLink::RLSDSignal, rlsd.Contains(msRLSD));
-  DoRLSDChange(rlsd.Contains(msRLSD));
+  ReportModemLine(msCTS, &TComLink::CTSSignal, &TCustomComPort::DoCTSChange);
+  ReportModemLine(msDSR, &TComLink::DSRSignal, &TCustomComPort::DoDSRChange);
+  ReportModemLine(msRLSD, &TComLink::RLSDSignal, &TCustomComPort::DoRLSDChange);
 }
 
 void TCustomComPort::ReportSignalsOff() {

@@ -584,6 +584,9 @@ class TCustomComPort {
   // The open- and close-time reports of CTS, DSR and RLSD to links and handlers.
   void ReportSignalsOn();
   void ReportSignalsOff();
+  // Reads one modem line and tells its level to the links' slot and to the port's handler.
+  void ReportModemLine(TModemSignal line, TComSignalEvent TComLink::*slot,
+                       void (TCustomComPort::*handler)(bool));
 
   // A handler may attach or detach links: the call goes through the list as it was,
   // passing over links that have left it meanwhile.
