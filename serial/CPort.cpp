@@ -108,95 +108,12 @@ bool kvel::IsDeviceGone(int code) {
 
 // ---- settings sub-objects ----
 
-TComParity::TComParity(const TComParity& other)
-    : bits_(other.bits_),
-      check_(other.check_),
-      replace_(other.replace_),
-      replaceChar_(other.replaceChar_) {}
-
-TComParity& TComParity::operator=(const TComParity& other) {
-  bits_ = other.bits_;
-  check_ = other.check_;
-  replace_ = other.replace_;
-  replaceChar_ = other.replaceChar_;
-  return *this;
-}
-
 void TComParity::Changed() {
   if (owner_ != nullptr) owner_->ApplyLineSettings();
 }
 
-template <typename T>
-static bool Store(T& field, T value) {
-  if (field == value) return false;
-  field = value;
-  return true;
-}
-
-void TComParity::SetBits(TParityBits value) {
-  if (Store(bits_, value)) Changed();
-}
-void TComParity::SetCheck(bool value) {
-  if (Store(check_, value)) Changed();
-}
-void TComParity::SetReplace(bool value) {
-  if (Store(replace_, value)) Changed();
-}
-void TComParity::SetReplaceChar(std::uint8_t value) {
-  if (Store(replaceChar_, value)) Changed();
-}
-
-TComFlowControl::TComFlowControl(const TComFlowControl& other) {
-  *this = other;
-}
-
-TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
-  outCTSFlow_ = other.outCTSFlow_;
-  outDSRFlow_ = other.outDSRFlow_;
-  controlDTR_ = other.controlDTR_;
-  controlRTS_ = other.controlRTS_;
-  xonXoffOut_ = other.xonXoffOut_;
-  xonXoffIn_ = other.xonXoffIn_;
-  dsrSensitivity_ = other.dsrSensitivity_;
-  txContinueOnXoff_ = other.txContinueOnXoff_;
-  xonChar_ = other.xonChar_;
-  xoffChar_ = other.xoffChar_;
-  return *this;
-}
-
 void TComFlowControl::Changed() {
   if (owner_ != nullptr) owner_->ApplyLineSettings();
-}
-
-void TComFlowControl::SetOutCTSFlow(bool value) {
-  if (Store(outCTSFlow_, value)) Changed();
-}
-void TComFlowControl::SetOutDSRFlow(bool value) {
-  if (Store(outDSRFlow_, value)) Changed();
-}
-void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
-  if (Store(controlDTR_, value)) Changed();
-}
-void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
-  if (Store(controlRTS_, value)) Changed();
-}
-void TComFlowControl::SetXonXoffOut(bool value) {
-  if (Store(xonXoffOut_, value)) Changed();
-}
-void TComFlowControl::SetXonXoffIn(bool value) {
-  if (Store(xonXoffIn_, value)) Changed();
-}
-void TComFlowControl::SetDSRSensitivity(bool value) {
-  if (Store(dsrSensitivity_, value)) Changed();
-}
-void TComFlowControl::SetTxContinueOnXoff(bool value) {
-  if (Store(txContinueOnXoff_, value)) Changed();
-}
-void TComFlowControl::SetXonChar(std::uint8_t value) {
-  if (Store(xonChar_, value)) Changed();
-}
-void TComFlowControl::SetXoffChar(std::uint8_t value) {
-  if (Store(xoffChar_, value)) Changed();
 }
 
 TFlowControl TComFlowControl::FlowControl() const {
@@ -223,46 +140,8 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
   Changed();
 }
 
-TComTimeouts::TComTimeouts(const TComTimeouts& other) {
-  *this = other;
-}
-
-TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
-  readInterval_ = other.readInterval_;
-  readTotalMultiplier_ = other.readTotalMultiplier_;
-  readTotalConstant_ = other.readTotalConstant_;
-  writeTotalMultiplier_ = other.writeTotalMultiplier_;
-  writeTotalConstant_ = other.writeTotalConstant_;
-  return *this;
-}
-
 void TComTimeouts::Changed() {
   if (owner_ != nullptr) owner_->ApplyTimeoutSettings();
-}
-
-void TComTimeouts::SetReadInterval(std::int32_t value) {
-  if (Store(readInterval_, value)) Changed();
-}
-void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
-  if (Store(readTotalMultiplier_, value)) Changed();
-}
-void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
-  if (Store(readTotalConstant_, value)) Changed();
-}
-void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
-  if (Store(writeTotalMultiplier_, value)) Changed();
-}
-void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
-  if (Store(writeTotalConstant_, value)) Changed();
-}
-
-TComBuffer::TComBuffer(const TComBuffer& other)
-    : inputSize_(other.inputSize_), outputSize_(other.outputSize_) {}
-
-TComBuffer& TComBuffer::operator=(const TComBuffer& other) {
-  inputSize_ = other.inputSize_;
-  outputSize_ = other.outputSize_;
-  return *this;
 }
 
 void TComBuffer::Changed() {
@@ -275,10 +154,10 @@ static std::int32_t EvenSize(std::int32_t value) {
 }
 
 void TComBuffer::SetInputSize(std::int32_t value) {
-  if (Store(inputSize_, EvenSize(value))) Changed();
+  Set(inputSize_, EvenSize(value));
 }
 void TComBuffer::SetOutputSize(std::int32_t value) {
-  if (Store(outputSize_, EvenSize(value))) Changed();
+  Set(outputSize_, EvenSize(value));
 }
 
 // ---- the port ----
@@ -661,44 +540,36 @@ void TCustomComPort::RunEventHandler(TComEvent event) {
       CallLinks(&TComLink::RingNotice);
       DoRing();
       break;
-    case evCTS: {
-      const bool on = ReadModemSignals().Contains(msCTS);
-      CallLinks(&TComLink::CTSSignal, on);
-      DoCTSChange(on);
+    case evCTS:
+      ReportModemLine(msCTS, &TComLink::CTSSignal, &TCustomComPort::DoCTSChange);
       break;
-    }
-    case evDSR: {
-      const bool on = ReadModemSignals().Contains(msDSR);
-      CallLinks(&TComLink::DSRSignal, on);
-      DoDSRChange(on);
+    case evDSR:
+      ReportModemLine(msDSR, &TComLink::DSRSignal, &TCustomComPort::DoDSRChange);
       break;
-    }
     case evRxFlag:
       CallLinks(&TComLink::RxFlagNotice);
       DoRxFlag();
       break;
-    case evRLSD: {
-      const bool on = ReadModemSignals().Contains(msRLSD);
-      CallLinks(&TComLink::RLSDSignal, on);
-      DoRLSDChange(on);
+    case evRLSD:
+      ReportModemLine(msRLSD, &TComLink::RLSDSignal, &TCustomComPort::DoRLSDChange);
       break;
-    }
     case evRx80Full:
       DoRx80Full();
       break;
   }
 }
 
+void TCustomComPort::ReportModemLine(TModemSignal line, TComSignalEvent TComLink::*slot,
+                                     void (TCustomComPort::*handler)(bool)) {
+  const bool on = ReadModemSignals().Contains(line);
+  CallLinks(slot, on);
+  (this->*handler)(on);
+}
+
 void TCustomComPort::ReportSignalsOn() {
-  const TModemSignals cts = ReadModemSignals();
-  CallLinks(&TComLink::CTSSignal, cts.Contains(msCTS));
-  DoCTSChange(cts.Contains(msCTS));
-  const TModemSignals dsr = ReadModemSignals();
-  CallLinks(&TComLink::DSRSignal, dsr.Contains(msDSR));
-  DoDSRChange(dsr.Contains(msDSR));
-  const TModemSignals rlsd = ReadModemSignals();
-  CallLinks(&TComLink::RLSDSignal, rlsd.Contains(msRLSD));
-  DoRLSDChange(rlsd.Contains(msRLSD));
+  ReportModemLine(msCTS, &TComLink::CTSSignal, &TCustomComPort::DoCTSChange);
+  ReportModemLine(msDSR, &TComLink::DSRSignal, &TCustomComPort::DoDSRChange);
+  ReportModemLine(msRLSD, &TComLink::RLSDSignal, &TCustomComPort::DoRLSDChange);
 }
 
 void TCustomComPort::ReportSignalsOff() {
@@ -923,25 +794,6 @@ void TCustomComPort::SetPort(const std::string& value) {
     ClosePort();
     OpenPort();
   }
-}
-
-void TCustomComPort::SetBaudRate(TBaudRate value) {
-  if (Store(baudRate_, value)) ApplyLineSettings();
-}
-void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
-  if (Store(customBaudRate_, value)) ApplyLineSettings();
-}
-void TCustomComPort::SetDataBits(TDataBits value) {
-  if (Store(dataBits_, value)) ApplyLineSettings();
-}
-void TCustomComPort::SetStopBits(TStopBits value) {
-  if (Store(stopBits_, value)) ApplyLineSettings();
-}
-void TCustomComPort::SetDiscardNull(bool value) {
-  if (Store(discardNull_, value)) ApplyLineSettings();
-}
-void TCustomComPort::SetEventChar(std::uint8_t value) {
-  if (Store(eventChar_, value)) ApplyLineSettings();
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {

@@ -236,26 +236,47 @@ class TComLink {
   TComSignalEvent RxSignal;
 };
 
-// Parity settings of a port; a change re-applies the owner's line settings.
-class TComParity {
- public:
-  TComParity() = default;
-  TComParity(const TComParity& other);
-  TComParity& operator=(const TComParity& other);  // copies the fields, keeps the owner
+namespace kvel {
 
+// What the settings objects of a port share: the port they belong to, which a copy keeps
+// (copying settings copies their values only), and the store of a setter, which has the port
+// apply a changed value. `Settings` names its Changed().
+template <typename Settings>
+class PortSettings {
+ protected:
+  PortSettings() = default;
+  PortSettings(const PortSettings& /*other*/) {}
+  PortSettings& operator=(const PortSettings& /*other*/) { return *this; }
+  ~PortSettings() = default;
+
+  template <typename T>
+  void Set(T& field, T value) {
+    if (field == value) return;
+    field = value;
+    static_cast<Settings*>(this)->Changed();
+  }
+
+  TCustomComPort* owner_ = nullptr;
+};
+
+}  // namespace kvel
+
+// Parity settings of a port; a change re-applies the owner's line settings.
+class TComParity : public kvel::PortSettings<TComParity> {
+ public:
   TParityBits Bits() const { return bits_; }
-  void SetBits(TParityBits value);
+  void SetBits(TParityBits value) { Set(bits_, value); }
   bool Check() const { return check_; }
-  void SetCheck(bool value);
+  void SetCheck(bool value) { Set(check_, value); }
   bool Replace() const { return replace_; }
-  void SetReplace(bool value);
+  void SetReplace(bool value) { Set(replace_, value); }
   std::uint8_t ReplaceChar() const { return replaceChar_; }
-  void SetReplaceChar(std::uint8_t value);
+  void SetReplaceChar(std::uint8_t value) { Set(replaceChar_, value); }
 
  private:
   friend class TCustomComPort;
+  friend class kvel::PortSettings<TComParity>;
   void Changed();
-  TCustomComPort* owner_ = nullptr;
   TParityBits bits_ = prNone;
   bool check_ = false;
   bool replace_ = false;
@@ -263,40 +284,36 @@ class TComParity {
 };
 
 // Flow-control settings of a port; a change re-applies the owner's line settings.
-class TComFlowControl {
+class TComFlowControl : public kvel::PortSettings<TComFlowControl> {
  public:
-  TComFlowControl() = default;
-  TComFlowControl(const TComFlowControl& other);
-  TComFlowControl& operator=(const TComFlowControl& other);
-
   bool OutCTSFlow() const { return outCTSFlow_; }
-  void SetOutCTSFlow(bool value);
+  void SetOutCTSFlow(bool value) { Set(outCTSFlow_, value); }
   bool OutDSRFlow() const { return outDSRFlow_; }
-  void SetOutDSRFlow(bool value);
+  void SetOutDSRFlow(bool value) { Set(outDSRFlow_, value); }
   TDTRFlowControl ControlDTR() const { return controlDTR_; }
-  void SetControlDTR(TDTRFlowControl value);
+  void SetControlDTR(TDTRFlowControl value) { Set(controlDTR_, value); }
   TRTSFlowControl ControlRTS() const { return controlRTS_; }
-  void SetControlRTS(TRTSFlowControl value);
+  void SetControlRTS(TRTSFlowControl value) { Set(controlRTS_, value); }
   bool XonXoffOut() const { return xonXoffOut_; }
-  void SetXonXoffOut(bool value);
+  void SetXonXoffOut(bool value) { Set(xonXoffOut_, value); }
   bool XonXoffIn() const { return xonXoffIn_; }
-  void SetXonXoffIn(bool value);
+  void SetXonXoffIn(bool value) { Set(xonXoffIn_, value); }
   bool DSRSensitivity() const { return dsrSensitivity_; }
-  void SetDSRSensitivity(bool value);
+  void SetDSRSensitivity(bool value) { Set(dsrSensitivity_, value); }
   bool TxContinueOnXoff() const { return txContinueOnXoff_; }
-  void SetTxContinueOnXoff(bool value);
+  void SetTxContinueOnXoff(bool value) { Set(txContinueOnXoff_, value); }
   std::uint8_t XonChar() const { return xonChar_; }
-  void SetXonChar(std::uint8_t value);
+  void SetXonChar(std::uint8_t value) { Set(xonChar_, value); }
   std::uint8_t XoffChar() const { return xoffChar_; }
-  void SetXoffChar(std::uint8_t value);
+  void SetXoffChar(std::uint8_t value) { Set(xoffChar_, value); }
   // The preset derived from RTS control, CTS output flow and XON/XOFF.
   TFlowControl FlowControl() const;
   void SetFlowControl(TFlowControl value);
 
  private:
   friend class TCustomComPort;
+  friend class kvel::PortSettings<TComFlowControl>;
   void Changed();
-  TCustomComPort* owner_ = nullptr;
   bool outCTSFlow_ = false;
   bool outDSRFlow_ = false;
   TDTRFlowControl controlDTR_ = dtrDisable;
@@ -310,27 +327,23 @@ class TComFlowControl {
 };
 
 // The five transfer timeouts of a port in milliseconds (-1 is the all-ones maximum).
-class TComTimeouts {
+class TComTimeouts : public kvel::PortSettings<TComTimeouts> {
  public:
-  TComTimeouts() = default;
-  TComTimeouts(const TComTimeouts& other);
-  TComTimeouts& operator=(const TComTimeouts& other);
-
   std::int32_t ReadInterval() const { return readInterval_; }
-  void SetReadInterval(std::int32_t value);
+  void SetReadInterval(std::int32_t value) { Set(readInterval_, value); }
   std::int32_t ReadTotalMultiplier() const { return readTotalMultiplier_; }
-  void SetReadTotalMultiplier(std::int32_t value);
+  void SetReadTotalMultiplier(std::int32_t value) { Set(readTotalMultiplier_, value); }
   std::int32_t ReadTotalConstant() const { return readTotalConstant_; }
-  void SetReadTotalConstant(std::int32_t value);
+  void SetReadTotalConstant(std::int32_t value) { Set(readTotalConstant_, value); }
   std::int32_t WriteTotalMultiplier() const { return writeTotalMultiplier_; }
-  void SetWriteTotalMultiplier(std::int32_t value);
+  void SetWriteTotalMultiplier(std::int32_t value) { Set(writeTotalMultiplier_, value); }
   std::int32_t WriteTotalConstant() const { return writeTotalConstant_; }
-  void SetWriteTotalConstant(std::int32_t value);
+  void SetWriteTotalConstant(std::int32_t value) { Set(writeTotalConstant_, value); }
 
  private:
   friend class TCustomComPort;
+  friend class kvel::PortSettings<TComTimeouts>;
   void Changed();
-  TCustomComPort* owner_ = nullptr;
   std::int32_t readInterval_ = -1;
   std::int32_t readTotalMultiplier_ = 0;
   std::int32_t readTotalConstant_ = 0;
@@ -339,12 +352,8 @@ class TComTimeouts {
 };
 
 // The driver's receive and transmit queue sizes of a port.
-class TComBuffer {
+class TComBuffer : public kvel::PortSettings<TComBuffer> {
  public:
-  TComBuffer() = default;
-  TComBuffer(const TComBuffer& other);
-  TComBuffer& operator=(const TComBuffer& other);
-
   std::int32_t InputSize() const { return inputSize_; }
   void SetInputSize(std::int32_t value);  // a positive odd size is stored one less
   std::int32_t OutputSize() const { return outputSize_; }
@@ -352,8 +361,8 @@ class TComBuffer {
 
  private:
   friend class TCustomComPort;
+  friend class kvel::PortSettings<TComBuffer>;
   void Changed();
-  TCustomComPort* owner_ = nullptr;
   std::int32_t inputSize_ = 1024;
   std::int32_t outputSize_ = 1024;
 };
@@ -446,17 +455,17 @@ class TCustomComPort {
   const std::string& Port() const { return port_; }
   void SetPort(const std::string& value);
   TBaudRate BaudRate() const { return baudRate_; }
-  void SetBaudRate(TBaudRate value);
+  void SetBaudRate(TBaudRate value) { SetLineSetting(baudRate_, value); }
   std::int32_t CustomBaudRate() const { return customBaudRate_; }
-  void SetCustomBaudRate(std::int32_t value);
+  void SetCustomBaudRate(std::int32_t value) { SetLineSetting(customBaudRate_, value); }
   TDataBits DataBits() const { return dataBits_; }
-  void SetDataBits(TDataBits value);
+  void SetDataBits(TDataBits value) { SetLineSetting(dataBits_, value); }
   TStopBits StopBits() const { return stopBits_; }
-  void SetStopBits(TStopBits value);
+  void SetStopBits(TStopBits value) { SetLineSetting(stopBits_, value); }
   bool DiscardNull() const { return discardNull_; }
-  void SetDiscardNull(bool value);
+  void SetDiscardNull(bool value) { SetLineSetting(discardNull_, value); }
   std::uint8_t EventChar() const { return eventChar_; }
-  void SetEventChar(std::uint8_t value);
+  void SetEventChar(std::uint8_t value) { SetLineSetting(eventChar_, value); }
   TComEvents Events() const { return events_; }
   void SetEvents(TComEvents value) { events_ = value; }
   TSyncMethod SyncMethod() const { return syncMethod_; }
@@ -577,6 +586,9 @@ class TCustomComPort {
   // The open- and close-time reports of CTS, DSR and RLSD to links and handlers.
   void ReportSignalsOn();
   void ReportSignalsOff();
+  // Reads one modem line and tells its level to the links' slot and to the port's handler.
+  void ReportModemLine(TModemSignal line, TComSignalEvent TComLink::*slot,
+                       void (TCustomComPort::*handler)(bool));
 
   // A handler may attach or detach links: the call goes through the list as it was,
   // passing over links that have left it meanwhile.
@@ -590,6 +602,15 @@ class TCustomComPort {
   }
 
  private:
+  // Stores a changed line setting and applies the line settings (at once when the port is
+  // open).
+  template <typename T>
+  void SetLineSetting(T& field, T value) {
+    if (field == value) return;
+    field = value;
+    ApplyLineSettings();
+  }
+
   friend class TComParity;
   friend class TComFlowControl;
   friend class TComTimeouts;

@@ -261,20 +261,20 @@ std::size_t TComTerminal::FeedBytes(Codec* codec, const std::uint8_t* bytes, std
 // leaves the cursor there with the wrap pending, as the DEC terminals do: the wrap happens
 // only when the next printable character comes, and a cursor movement cancels it.
 std::size_t TComTerminal::PutPrintableRun(const std::uint8_t* bytes, std::size_t count) {
-  const TColor fore = bold_ ? altColorRgb_ : (reverse_ ? colorRgb_ : fontColorRgb_);
-  const TColor back = reverse_ ? fontColorRgb_ : colorRgb_;
-  const Charset charset = charsets_[static_cast<std::size_t>(shift_)];
+  const TColor fore = cursor_.bold ? altColorRgb_ : (cursor_.reverse ? colorRgb_ : fontColorRgb_);
+  const TColor back = cursor_.reverse ? fontColorRgb_ : colorRgb_;
+  const Charset charset = cursor_.charsets[static_cast<std::size_t>(cursor_.shift)];
   std::size_t i = 0;
   while (i < count && IsPrintable(bytes[i])) {
-    if (wrapPending_) {
-      wrapPending_ = false;
+    if (cursor_.wrapPending) {
+      cursor_.wrapPending = false;
       if (wrapLines_) {
-        cursorCol_ = 1;
+        cursor_.col = 1;
         LineFeed();
       }
     }
-    const int row = cursorRow_;
-    const int first = std::clamp(cursorCol_, 1, columns_);
+    const int row = cursor_.row;
+    const int first = std::clamp(cursor_.col, 1, columns_);
     const std::size_t n = PrintableLength(
         bytes + i, std::min(static_cast<std::size_t>(columns_ - first + 1), count - i));
     if (insertMode_) buffer_.InsertCells(first, row, static_cast<int>(n));
@@ -282,24 +282,24 @@ std::size_t TComTerminal::PutPrintableRun(const std::uint8_t* bytes, std::size_t
     if (charset == csAscii) {
       // The cells take their colours in one fill and their characters in a second pass:
       // two short loops the compiler turns into wide stores.
-      std::fill_n(cells, n, TTermCell{0, fore, back, underline_, false});
+      std::fill_n(cells, n, TTermCell{0, fore, back, cursor_.underline, false});
       for (std::size_t k = 0; k < n; ++k) cells[k].Ch = bytes[i + k];
     } else {
       for (std::size_t k = 0; k < n; ++k) {
         std::uint8_t ch = bytes[i + k];
         const bool graphic = charset == csGraphics && DecGraphic(ch) != 0;
         if (charset == csUk && ch == '#') ch = 0xA3;  // the pound sign
-        cells[k] = TTermCell{ch, fore, back, underline_, graphic};
+        cells[k] = TTermCell{ch, fore, back, cursor_.underline, graphic};
       }
     }
     i += n;
     const int last = first + static_cast<int>(n) - 1;
     MarkCells(first, insertMode_ ? columns_ : last, row);
     if (last < columns_) {
-      cursorCol_ = last + 1;
+      cursor_.col = last + 1;
     } else {
-      cursorCol_ = columns_;
-      wrapPending_ = wrapLines_;
+      cursor_.col = columns_;
+      cursor_.wrapPending = wrapLines_;
     }
   }
   return i;
@@ -329,10 +329,10 @@ void TComTerminal::WriteChar(std::uint8_t ch) {
       CarriageReturn();
       break;
     case 14:  // SO: G1 in use
-      shift_ = 1;
+      cursor_.shift = 1;
       break;
     case 15:  // SI: G0 in use
-      shift_ = 0;
+      cursor_.shift = 0;
       break;
     default:
       // DEL is padding, never a character.
@@ -351,9 +351,9 @@ void TComTerminal::ClearScreen() {
 
 void TComTerminal::MoveCursor(int col, int row) {
   Batch batch(*this);
-  cursorCol_ = std::clamp(col, 1, columns_);
-  cursorRow_ = std::clamp(row, 1, rows_);
-  wrapPending_ = false;
+  cursor_.col = std::clamp(col, 1, columns_);
+  cursor_.row = std::clamp(row, 1, rows_);
+  cursor_.wrapPending = false;
 }
 
 void TComTerminal::WriteScreenText(std::ostream& out) const {
@@ -365,7 +365,7 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
   TParamList reply;
   // A count of 0 or none means 1.
   auto count = [params](int n) { return std::max(TEscapeCodes::ParamOr(n, params, 1), 1); };
-  const int row = cursorRow_;
+  const int row = cursor_.row;
   switch (code) {
     case ecUp:
     case ecAppUp:
@@ -385,7 +385,7 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
       return true;
     case ecHome:
     case ecGoto:
-      if (originMode_) {
+      if (cursor_.origin) {
         MoveCursor(count(2),
                    std::clamp(Moved(topMargin_ - 1, count(1)), topMargin_, bottomMargin_));
       } else {
@@ -403,19 +403,19 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
       LineFeed();
       return true;
     case ecClearToLineEnd:
-      EraseLineFrom(cursorCol_, row);
+      EraseLineFrom(cursor_.col, row);
       return true;
     case ecClearToLineStart:
-      buffer_.EraseLineTo(cursorCol_, row);
-      MarkCells(1, cursorCol_, row);
+      buffer_.EraseLineTo(cursor_.col, row);
+      MarkCells(1, cursor_.col, row);
       return true;
     case ecClearToScreenEnd:
-      EraseScreenFrom(cursorCol_, row);
+      EraseScreenFrom(cursor_.col, row);
       return true;
     case ecClearToScreenStart:
-      buffer_.EraseScreenTo(cursorCol_, row);
+      buffer_.EraseScreenTo(cursor_.col, row);
       MarkRows(1, row - 1);
-      MarkCells(1, cursorCol_, row);
+      MarkCells(1, cursor_.col, row);
       return true;
     // Erasing a line or the screen leaves the cursor where it is, as on the DEC terminals.
     case ecClearLine:
@@ -436,16 +436,16 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
       }
       return true;
     case ecInsertChars:
-      buffer_.InsertCells(cursorCol_, row, count(1));
-      MarkCells(cursorCol_, columns_, row);
+      buffer_.InsertCells(cursor_.col, row, count(1));
+      MarkCells(cursor_.col, columns_, row);
       return true;
     case ecDeleteChars:
-      buffer_.DeleteCells(cursorCol_, row, count(1));
-      MarkCells(cursorCol_, columns_, row);
+      buffer_.DeleteCells(cursor_.col, row, count(1));
+      MarkCells(cursor_.col, columns_, row);
       return true;
     case ecEraseChars:
-      buffer_.EraseCells(cursorCol_, row, count(1));
-      MarkCells(cursorCol_, columns_, row);
+      buffer_.EraseCells(cursor_.col, row, count(1));
+      MarkCells(cursor_.col, columns_, row);
       return true;
     case ecScrollRegion:
       SetMargins(params);
@@ -455,10 +455,10 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
       SetCharset(code == ecDesignateG0 ? 0 : 1, params);
       return true;
     case ecTabSet:
-      buffer_.SetTabStop(cursorCol_, true);
+      buffer_.SetTabStop(cursor_.col, true);
       return true;
     case ecTabClear:
-      buffer_.SetTabStop(cursorCol_, false);
+      buffer_.SetTabStop(cursor_.col, false);
       return true;
     case ecTabClearAll:
       buffer_.ClearAllTabStops();
@@ -474,7 +474,7 @@ bool TComTerminal::PerformAction(TEscapeCode code, TParamList* params) {
       return true;
     case ecPositionQuery: {
       TParamList& list = params != nullptr ? *params : reply;
-      list = {std::to_string(cursorRow_), std::to_string(cursorCol_)};
+      list = {std::to_string(cursor_.row), std::to_string(cursor_.col)};
       SendReply(ecPositionReport, &list);
       return true;
     }
@@ -573,103 +573,93 @@ void TComTerminal::ReceiveBlock(TCustomComPort&, const std::uint8_t* bytes, std:
 // ---- cursor movements -------------------------------------------------------------------
 
 void TComTerminal::CarriageReturn() {
-  cursorCol_ = 1;
-  wrapPending_ = false;
+  cursor_.col = 1;
+  cursor_.wrapPending = false;
 }
 
 // At the bottom margin the region scrolls; below it the cursor stops at the last row.
 void TComTerminal::LineFeed() {
-  wrapPending_ = false;
-  if (cursorRow_ == bottomMargin_) {
+  cursor_.wrapPending = false;
+  if (cursor_.row == bottomMargin_) {
     ScrollRegion(topMargin_, 1);
-  } else if (cursorRow_ < rows_) {
-    ++cursorRow_;
+  } else if (cursor_.row < rows_) {
+    ++cursor_.row;
   }
 }
 
 void TComTerminal::ReverseLineFeed() {
-  wrapPending_ = false;
-  if (cursorRow_ == topMargin_) {
+  cursor_.wrapPending = false;
+  if (cursor_.row == topMargin_) {
     ScrollRegion(topMargin_, -1);
-  } else if (cursorRow_ > 1) {
-    --cursorRow_;
+  } else if (cursor_.row > 1) {
+    --cursor_.row;
   }
 }
 
 // With no tab stop to the right the VT102 screen goes to the last column; the other
 // emulations leave the cursor where it is.
 void TComTerminal::Tab() {
-  int t = buffer_.NextTab(cursorCol_ + 1);
+  int t = buffer_.NextTab(cursor_.col + 1);
   if (t == 0 && emulation_ == teVT100orANSI) t = columns_;
-  if (t != 0 && t != cursorCol_) {
-    cursorCol_ = t;
-    wrapPending_ = false;
+  if (t != 0 && t != cursor_.col) {
+    cursor_.col = t;
+    cursor_.wrapPending = false;
   }
 }
 
 void TComTerminal::Backspace() {
-  cursorCol_ = std::max(cursorCol_ - 1, 1);
-  wrapPending_ = false;
+  cursor_.col = std::max(cursor_.col - 1, 1);
+  cursor_.wrapPending = false;
 }
 
 // Up and down stop at the margin when the cursor starts inside the region.
 void TComTerminal::MoveRelative(int dcol, int drow) {
-  int row = cursorRow_;
+  int row = cursor_.row;
   if (drow < 0) {
     row = std::max(Moved(row, drow), row >= topMargin_ ? topMargin_ : 1);
   } else if (drow > 0) {
     row = std::min(Moved(row, drow), row <= bottomMargin_ ? bottomMargin_ : rows_);
   }
-  MoveCursor(Moved(cursorCol_, dcol), row);
+  MoveCursor(Moved(cursor_.col, dcol), row);
 }
 
 void TComTerminal::HomeCursor() {
-  MoveCursor(1, originMode_ ? topMargin_ : 1);
+  MoveCursor(1, cursor_.origin ? topMargin_ : 1);
 }
 
 // ---- buffer changes ---------------------------------------------------------------------
 
-void TComTerminal::ScrollUp() {
-  buffer_.ScrollUp();
-  if (dirtyAll_) return;
-  if (pendingScroll_ < 0 || pendingScroll_ + 1 >= rows_) {
-    MarkAll();
-    return;
-  }
-  ++pendingScroll_;
-  std::rotate(dirty_.begin(), dirty_.begin() + 1, dirty_.end());
-  dirty_.back() = DirtySpan{};
-  MarkCells(1, columns_, rows_);
-}
-
-void TComTerminal::ScrollDown() {
-  buffer_.ScrollDown();
-  if (dirtyAll_) return;
-  if (pendingScroll_ > 0 || pendingScroll_ - 1 <= -rows_) {
-    MarkAll();
-    return;
-  }
-  --pendingScroll_;
-  std::rotate(dirty_.rbegin(), dirty_.rbegin() + 1, dirty_.rend());
-  dirty_.front() = DirtySpan{};
-  MarkCells(1, columns_, 1);
-}
-
 void TComTerminal::ScrollRegion(int top, int n) {
-  if (top == 1 && bottomMargin_ == rows_ && (n == 1 || n == -1)) {
-    if (n > 0) {
-      ScrollUp();
-    } else {
-      ScrollDown();
-    }
-    return;
-  }
   if (n > 0) {
     buffer_.ScrollUp(top, bottomMargin_, n);
   } else {
     buffer_.ScrollDown(top, bottomMargin_, -n);
   }
-  MarkRows(top, bottomMargin_);
+  if (top == 1 && bottomMargin_ == rows_ && (n == 1 || n == -1)) {
+    MarkScreenScrolled(n);
+  } else {
+    MarkRows(top, bottomMargin_);
+  }
+}
+
+// The whole screen moved by one line (1 up, -1 down): the rows' marks move with it and the
+// repaint becomes a pixel scroll, unless the scrolls pending reverse or fill the screen.
+void TComTerminal::MarkScreenScrolled(int by) {
+  if (dirtyAll_) return;
+  if (pendingScroll_ * by < 0 || std::abs(pendingScroll_ + by) >= rows_) {
+    MarkAll();
+    return;
+  }
+  pendingScroll_ += by;
+  if (by > 0) {
+    std::rotate(dirty_.begin(), dirty_.begin() + 1, dirty_.end());
+    dirty_.back() = DirtySpan{};
+    MarkCells(1, columns_, rows_);
+  } else {
+    std::rotate(dirty_.rbegin(), dirty_.rbegin() + 1, dirty_.rend());
+    dirty_.front() = DirtySpan{};
+    MarkCells(1, columns_, 1);
+  }
 }
 
 void TComTerminal::EraseLineFrom(int col, int row) {
@@ -690,7 +680,7 @@ void TComTerminal::FillScreen(std::uint8_t ch) {
 
 void TComTerminal::SetAttributes(const TParamList* params) {
   if (params == nullptr || params->empty()) {
-    reverse_ = bold_ = underline_ = false;
+    cursor_.reverse = cursor_.bold = cursor_.underline = false;
     return;
   }
   const int count = static_cast<int>(params->size());
@@ -698,26 +688,26 @@ void TComTerminal::SetAttributes(const TParamList* params) {
     // An empty parameter is 0, as an empty list is.
     switch (TEscapeCodes::ParamOr(n, params, 0)) {
       case 0:
-        reverse_ = bold_ = underline_ = false;
+        cursor_.reverse = cursor_.bold = cursor_.underline = false;
         break;
       case 1:
-        bold_ = true;
+        cursor_.bold = true;
         break;
       case 4:
-        underline_ = true;
+        cursor_.underline = true;
         break;
       case 7:
-        reverse_ = true;
+        cursor_.reverse = true;
         break;
       case 21:
       case 22:
-        bold_ = false;
+        cursor_.bold = false;
         break;
       case 24:
-        underline_ = false;
+        cursor_.underline = false;
         break;
       case 27:
-        reverse_ = false;
+        cursor_.reverse = false;
         break;
       default:
         break;
@@ -761,12 +751,12 @@ void TComTerminal::SetOneMode(bool isPrivate, int mode, bool on) {
       HomeCursor();
       break;
     case 6:
-      originMode_ = on;
+      cursor_.origin = on;
       HomeCursor();
       break;
     case 7:
       wrapLines_ = on;
-      if (!on) wrapPending_ = false;
+      if (!on) cursor_.wrapPending = false;
       break;
     default:
       break;
@@ -796,13 +786,14 @@ void TComTerminal::SetCharset(int which, const TParamList* params) {
     default:
       break;
   }
-  charsets_[static_cast<std::size_t>(which)] = set;
+  cursor_.charsets[static_cast<std::size_t>(which)] = set;
 }
 
 // RIS: screen, cursor, modes, margins, tab stops, character sets and attributes as new.
 void TComTerminal::ResetTerminal() {
-  reverse_ = bold_ = underline_ = false;
-  appCursorKeys_ = insertMode_ = originMode_ = false;
+  cursor_ = {};
+  saved_ = {};
+  appCursorKeys_ = insertMode_ = false;
   if (screenReverse_) {
     screenReverse_ = false;
     MarkAll();
@@ -810,50 +801,36 @@ void TComTerminal::ResetTerminal() {
   wrapLines_ = wrapSetting_;
   topMargin_ = 1;
   bottomMargin_ = rows_;
-  charsets_ = {csAscii, csAscii};
-  shift_ = 0;
-  savedCol_ = savedRow_ = 0;
-  savedReverse_ = savedBold_ = savedUnderline_ = false;
-  savedOrigin_ = savedWrapPending_ = false;
-  savedCharsets_ = {csAscii, csAscii};
-  savedShift_ = 0;
   Reallocate();
   MoveCursor(1, 1);
 }
 
 void TComTerminal::SaveCursor(bool withAttributes) {
-  savedCol_ = cursorCol_;
-  savedRow_ = cursorRow_;
   if (withAttributes) {
-    savedReverse_ = reverse_;
-    savedBold_ = bold_;
-    savedUnderline_ = underline_;
-    savedOrigin_ = originMode_;
-    savedWrapPending_ = wrapPending_;
-    savedCharsets_ = charsets_;
-    savedShift_ = shift_;
+    saved_ = cursor_;
+  } else {
+    saved_.col = cursor_.col;
+    saved_.row = cursor_.row;
   }
 }
 
 void TComTerminal::RestoreCursor(bool withAttributes) {
-  MoveCursor(savedCol_, savedRow_);
+  MoveCursor(saved_.col, saved_.row);
   if (withAttributes) {
-    reverse_ = savedReverse_;
-    bold_ = savedBold_;
-    underline_ = savedUnderline_;
-    originMode_ = savedOrigin_;
-    wrapPending_ = savedWrapPending_;
-    charsets_ = savedCharsets_;
-    shift_ = savedShift_;
+    // The position as MoveCursor has clamped it, everything else as it was saved.
+    CursorState restored = saved_;
+    restored.col = cursor_.col;
+    restored.row = cursor_.row;
+    cursor_ = restored;
   }
 }
 
 // A shrunken grid must not leave the cursor, or the position it returns to, outside it.
 void TComTerminal::ClampCursors() {
-  cursorCol_ = std::clamp(cursorCol_, 1, columns_);
-  cursorRow_ = std::clamp(cursorRow_, 1, rows_);
-  savedCol_ = std::min(savedCol_, columns_);
-  savedRow_ = std::min(savedRow_, rows_);
+  cursor_.col = std::clamp(cursor_.col, 1, columns_);
+  cursor_.row = std::clamp(cursor_.row, 1, rows_);
+  saved_.col = std::min(saved_.col, columns_);
+  saved_.row = std::min(saved_.row, rows_);
   if (bottomMargin_ > rows_ || topMargin_ >= bottomMargin_) {
     topMargin_ = 1;
     bottomMargin_ = rows_;
@@ -1179,8 +1156,8 @@ QRect TComTerminal::CellsRect(int col1, int col2, int row1, int row2) const {
 
 QRect TComTerminal::CaretRect() const {
   if (!caretExists_) return {};
-  return {(cursorCol_ - viewCol_) * cellWidth_,
-          (cursorRow_ - viewRow_) * cellHeight_ + cellHeight_ - caretHeight_, cellWidth_,
+  return {(cursor_.col - viewCol_) * cellWidth_,
+          (cursor_.row - viewRow_) * cellHeight_ + cellHeight_ - caretHeight_, cellWidth_,
           caretHeight_};
 }
 

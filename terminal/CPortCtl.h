@@ -104,24 +104,24 @@ class TComTerminal : public QAbstractScrollArea {
   void SetConnected(bool on);
 
   // ---- state ----
-  int CursorCol() const { return cursorCol_; }
-  int CursorRow() const { return cursorRow_; }
+  int CursorCol() const { return cursor_.col; }
+  int CursorRow() const { return cursor_.row; }
   int ViewCol() const { return viewCol_; }
   int ViewRow() const { return viewRow_; }
   int CellWidth() const { return cellWidth_; }
   int CellHeight() const { return cellHeight_; }
   bool AppCursorKeys() const { return appCursorKeys_; }
   bool InsertMode() const { return insertMode_; }
-  bool OriginMode() const { return originMode_; }
+  bool OriginMode() const { return cursor_.origin; }
   // DECSCNM: the screen is shown in reverse video (the cells keep their colours).
   bool ScreenReverse() const { return screenReverse_; }
   // A character went into the last column: the wrap waits for the next printable one.
-  bool WrapPending() const { return wrapPending_; }
+  bool WrapPending() const { return cursor_.wrapPending; }
   int TopMargin() const { return topMargin_; }
   int BottomMargin() const { return bottomMargin_; }
-  bool Bold() const { return bold_; }
-  bool Reverse() const { return reverse_; }
-  bool Underline() const { return underline_; }
+  bool Bold() const { return cursor_.bold; }
+  bool Reverse() const { return cursor_.reverse; }
+  bool Underline() const { return cursor_.underline; }
   const TComTermBuffer& Buffer() const { return buffer_; }
   const TEscapeCodes* EscapeCodes() const { return codec_.get(); }
   // Whether the caret currently exists (the control has the focus and Caret is not tcNone).
@@ -196,8 +196,6 @@ class TComTerminal : public QAbstractScrollArea {
   void ReverseLineFeed();
   void Tab();
   void Backspace();
-  void ScrollUp();
-  void ScrollDown();
   // Scrolls the rows from `top` to the bottom margin by n rows: up for n > 0, down for n < 0.
   void ScrollRegion(int top, int n);
   void EraseLineFrom(int col, int row);
@@ -222,6 +220,7 @@ class TComTerminal : public QAbstractScrollArea {
   void MarkCells(int col1, int col2, int row);
   void MarkRows(int row1, int row2);
   void MarkAll();
+  void MarkScreenScrolled(int by);
   void Flush();
   // Flush, or leave it to the end of the frame while text keeps coming.
   void FlushPaced();
@@ -240,6 +239,20 @@ class TComTerminal : public QAbstractScrollArea {
   // to `region`; false (nothing drawn) when the painter does not draw on a plain image.
   bool CopyCells(QPainter& painter, const QRegion& region, int firstCol, int lastCol, int firstRow,
                  int lastRow);
+
+  // Where the cursor stands and what it writes with: the live state, and the copy that
+  // save cursor keeps (all of it, or the position alone) for restore cursor.
+  struct CursorState {
+    int col = 1;
+    int row = 1;
+    bool reverse = false;
+    bool bold = false;
+    bool underline = false;
+    bool origin = false;  // rows count from the top margin
+    bool wrapPending = false;
+    std::array<Charset, 2> charsets{csAscii, csAscii};
+    int shift = 0;  // 0: G0 is in use (SI), 1: G1 (SO)
+  };
 
   struct DirtySpan {
     int first = 0;  // 0 = clean
@@ -274,8 +287,6 @@ class TComTerminal : public QAbstractScrollArea {
   TColor fontColorRgb_ = 0xFFFFFF;
   TColor altColorRgb_ = 0xA6A6A6;
 
-  int cursorCol_ = 1;
-  int cursorRow_ = 1;
   int viewCol_ = 1;
   int viewRow_ = 1;
   int cellWidth_ = 8;
@@ -288,28 +299,14 @@ class TComTerminal : public QAbstractScrollArea {
   // pixel format: painting a screen then copies pixels instead of blending every glyph.
   std::unordered_map<std::uint64_t, QImage> cellImages_;
   QImage::Format cellImagesFormat_ = QImage::Format_Invalid;
-  bool reverse_ = false;
-  bool bold_ = false;
-  bool underline_ = false;
-  int savedCol_ = 0;
-  int savedRow_ = 0;
-  bool savedReverse_ = false;
-  bool savedBold_ = false;
-  bool savedUnderline_ = false;
+  CursorState cursor_;
+  CursorState saved_;
   bool appCursorKeys_ = false;
   bool wrapSetting_ = false;
-  bool wrapPending_ = false;
   bool insertMode_ = false;
-  bool originMode_ = false;
   bool screenReverse_ = false;
   int topMargin_ = 1;
   int bottomMargin_ = 24;
-  std::array<Charset, 2> charsets_{csAscii, csAscii};
-  int shift_ = 0;  // 0: G0 is in use (SI), 1: G1 (SO)
-  bool savedOrigin_ = false;
-  bool savedWrapPending_ = false;
-  std::array<Charset, 2> savedCharsets_{csAscii, csAscii};
-  int savedShift_ = 0;
 
   bool caretExists_ = false;
   int caretHeight_ = 0;

@@ -204,6 +204,11 @@ TEST(ApplyRules, WhichAssignmentsReapplyTheLineSettings) {
   loose.SetBits(prOdd);
   EXPECT_EQ(port.lineApplies, 5);
   EXPECT_EQ(port.Parity().Bits(), prNone);
+  port.Parity() = loose;  // takes the values alone: no apply, and the port stays the owner
+  EXPECT_EQ(port.Parity().Bits(), prOdd);
+  EXPECT_EQ(port.lineApplies, 5);
+  port.Parity().SetBits(prEven);
+  EXPECT_EQ(port.lineApplies, 6);
 }
 
 TEST_F(MemoryPortTest, SyncMethodIsRefusedWhileOpen) {

@@ -270,6 +270,11 @@ TEST_F(Terminal, SaveAndRestoreCursorAndAttributes) {
   term.PutText("\033[0m\0338");
   EXPECT_EQ(Cursor(), Pos(6, 5));
   EXPECT_TRUE(term.Bold());
+  // A reset forgets what was saved: ESC 8 then goes home with plain attributes.
+  term.PutText("\033[7;8H\033[1;7m\0337\033c\0338");
+  EXPECT_EQ(Cursor(), Pos(1, 1));
+  EXPECT_FALSE(term.Bold());
+  EXPECT_FALSE(term.Reverse());
 }
 
 TEST_F(Terminal, ErasingLinesAndScreen) {
@@ -511,6 +516,8 @@ TEST_F(Terminal, IncrementalPaintingMatchesAFullRepaint) {
       "\r\nmore\r\n",
       "\033[3;5Hxx\033[K\033[6;1H\033[J",
       "\033[12;1H\r\na\r\nb\r\nc",
+      // Down by reverse index at the top, then up again, in one batch.
+      "\033[1;1H\033Mtop\033M\033[12;1H\r\nup",
       "\033[1;1H\033[?3h\033[?3l ok",
       "\r\n\033[31;42mcolour\033[0m \033(0lqqk\033(B \033[4;7mboth\033[0m",
       "\033[?5h\r\nreverse screen\033[?5l",

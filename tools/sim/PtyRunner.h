@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Config.h"
+#include "RealTime.h"
 
 namespace kvel::sim {
 
@@ -32,24 +33,19 @@ class PtyPort {
 };
 
 // Runs the lines of a configuration in real time, each on its own pseudo-terminal.
-class PtyRunner {
+class PtyRunner final : public Runner {
  public:
   explicit PtyRunner(SimConfig& config);
-  ~PtyRunner();
-  PtyRunner(const PtyRunner&) = delete;
-  PtyRunner& operator=(const PtyRunner&) = delete;
+  ~PtyRunner() override;
 
   // "KVEL_COM1=/dev/pts/4" for every line.
-  std::vector<std::string> EnvironmentLines() const;
-  // Streams every transcript entry to `out` (not owned), prefixed by the port name.
-  void TraceTo(std::FILE* out);
-  // Runs until `stop` is set (by a signal handler) or every line has gone away.
-  void Run(const volatile std::sig_atomic_t& stop);
+  std::vector<std::string> EnvironmentLines() const override;
+  void TraceTo(std::FILE* out) override;
+  void Run(const volatile std::sig_atomic_t& stop) override;
 
  private:
   struct Endpoint;
   std::vector<Endpoint> endpoints_;
-  std::FILE* trace_ = nullptr;
 };
 
 }  // namespace kvel::sim

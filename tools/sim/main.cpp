@@ -70,8 +70,8 @@ void WriteEnvFile(const std::string& path, const std::vector<std::string>& lines
 }
 
 // Runs the lines on pseudo-terminals or on TCP, after telling where they are.
-template <typename Runner>
-int Serve(Runner&& runner, const std::string& envFile, const std::string& transcriptPath) {
+int Serve(kvel::sim::Runner&& runner, const std::string& envFile,
+          const std::string& transcriptPath) {
   std::FILE* trace = nullptr;
   if (transcriptPath == "-") {
     trace = stderr;
