@@ -29,21 +29,6 @@ constexpr std::array<UnitTypeInfo, kUnitTypeCount> kUnitTypes{{
 const std::string kDefaultEditor = " Choose editor";
 const std::string kDefaultLogFile = "KVEL.LOG";
 
-// Closes the descriptor it holds.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -130,17 +115,8 @@ void ResetProcessState() {
 }
 
 std::string AppendToFile(const std::string& fileName, const std::string& text, bool appendLineEnd) {
-  // O_APPEND puts every write at the current end, also when another process appends meanwhile.
-  // O_NONBLOCK keeps a log name that points at a FIFO or device from freezing the window:
-  // without a reader such a file is simply skipped, like any file that cannot be opened.
-  const FileDescriptor file(
-      ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
-  if (file.Get() < 0) return std::strerror(errno);
-  errno = 0;
-  if (!WriteAll(file.Get(), text) || (appendLineEnd && !WriteAll(file.Get(), "\r\n"))) {
-    return errno != 0 ? std::strerror(errno) : "nothing was written";
-  }
-  return {};
+  HeldAppendFile file;
+  return file.Append(fileName, text, appendLineEnd, 0);
 }
 
 std::string HeldAppendFile::Append(const std::string& fileName, const std::string& text,
@@ -157,7 +133,9 @@ std::string HeldAppendFile::Append(const std::string& fileName, const std::strin
     if (!keep) Close();
   }
   if (fd_ < 0) {
-    // The same opening as AppendToFile's: at the end, and a FIFO without a reader skipped.
+    // O_APPEND puts every write at the current end, also when another process appends
+    // meanwhile. O_NONBLOCK keeps a name that points at a FIFO or device from freezing the
+    // window: without a reader such a file is simply skipped, like any that cannot be opened.
     fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd_ < 0) return std::strerror(errno);
     name_ = fileName;

@@ -1262,52 +1262,12 @@ void TComTerminal::paintEvent(QPaintEvent* event) {
   // A reverse screen swaps the colours of every cell, blank ones included.
   if (screenReverse_) painter.fillRect(area, fontColor_);
   if (!CopyCells(painter, event->region(), firstCol, lastCol, firstRow, lastRow)) {
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
     for (int r = firstRow; r <= lastRow; ++r) {
-      const int row = r + viewRow_ - 1;
-      const int y = (r - 1) * cellHeight_;
-      int c = firstCol;
-      while (c <= lastCol) {
-        const TTermCell& cell = buffer_.Cell(c + viewCol_ - 1, row);
-        if (cell.Ch == 0) {
-          ++c;
-          continue;
-        }
-        // A run of cells that share colours and underline, drawn as one glyph run.
-        const int start = c;
-        glyphs.clear();
-        positions.clear();
-        while (c <= lastCol) {
-          const TTermCell& next = buffer_.Cell(c + viewCol_ - 1, row);
-          if (next.Ch == 0 || next.Fore != cell.Fore || next.Back != cell.Back ||
-              next.Underline != cell.Underline || next.Graphic != cell.Graphic) {
-            break;
-          }
-          glyphs.append(next.Graphic ? graphicGlyphs_[next.Ch - 0x60] : glyphs_[next.Ch]);
-          positions.append(QPointF((c - start) * cellWidth_, fontAscent_));
-          ++c;
-        }
-        const int x = (start - 1) * cellWidth_;
-        const int length = c - start;
-        painter.fillRect(x, y, length * cellWidth_, cellHeight_,
-                         FromRgb(screenReverse_ ? cell.Fore : cell.Back));
-        painter.setPen(FromRgb(screenReverse_ ? cell.Back : cell.Fore));
-        QGlyphRun run;
-        run.setRawFont(rawFont_);
-        run.setGlyphIndexes(glyphs);
-        run.setPositions(positions);
-        painter.drawGlyphRun(QPointF(x, y), run);
-        // A byte the font has no glyph for is left to the font fallback of ordinary text.
-        for (int i = 0; i < length; ++i) {
-          if (glyphs[i] != 0) continue;
-          const TTermCell& drawn = buffer_.Cell(start + i + viewCol_ - 1, row);
-          painter.drawText(x + i * cellWidth_, y + fontAscent_, QString(ShownChar(drawn)));
-        }
-        if (cell.Underline) {
-          const int underlineY = y + fontAscent_ + 1;
-          painter.drawLine(x, underlineY, x + length * cellWidth_ - 1, underlineY);
-        }
+      for (int c = firstCol; c <= lastCol; ++c) {
+        const TTermCell& cell = buffer_.Cell(c + viewCol_ - 1, r + viewRow_ - 1);
+        if (cell.Ch == 0) continue;
+        DrawCell(painter, (c - 1) * cellWidth_, (r - 1) * cellHeight_, cell,
+                 screenReverse_ ? cell.Back : cell.Fore, screenReverse_ ? cell.Fore : cell.Back);
       }
     }
   }
