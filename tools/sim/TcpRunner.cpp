@@ -117,17 +117,8 @@ void TcpRunner::Run(const volatile std::sig_atomic_t& stop) {
       if (errno == EINTR) continue;
       throw std::runtime_error(std::string("ppoll: ") + std::strerror(errno));
     }
-    if ((fds[0].revents & POLLIN) != 0) {
-      const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd >= 0 && client_ >= 0) {
-        close(fd);  // one client at a time, as on a serial line
-      } else if (fd >= 0) {
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        client_ = fd;
-        backlog.clear();
-      }
-    }
+    // The client first: one that has left is gone before a new connection is looked at, so
+    // the next client is not turned away as a second one.
     if (client_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       std::uint8_t buffer[4096];
       const ssize_t n = recv(client_, buffer, sizeof buffer, 0);
@@ -136,6 +127,17 @@ void TcpRunner::Run(const volatile std::sig_atomic_t& stop) {
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         close(client_);
         client_ = -1;
+        backlog.clear();
+      }
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+      const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd >= 0 && client_ >= 0) {
+        close(fd);  // one client at a time, as on a serial line
+      } else if (fd >= 0) {
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        client_ = fd;
         backlog.clear();
       }
     }
