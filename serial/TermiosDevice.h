@@ -53,8 +53,11 @@ class TermiosDevice final : public QueuedDevice {
   // Opens `path` exclusively (UUCP lock file and flock); returns 0 or an errno value
   // (EBUSY when the device is in use). `lockNote`, when given, receives what the lock
   // passed over (a stale lock file it could not remove), for the hint of a failure.
+  // `marksOnPseudoTerminal`: the tty marks errors (and doubles FF) on a pseudo-terminal too,
+  // which receives no errors and goes without the marks otherwise; for tests of the decoding.
   static int Open(const std::string& path, std::unique_ptr<SerialDevice>* device,
-                  std::string* lockNote = nullptr, std::unique_ptr<ModemLines> lines = nullptr);
+                  std::string* lockNote = nullptr, std::unique_ptr<ModemLines> lines = nullptr,
+                  bool marksOnPseudoTerminal = false);
   ~TermiosDevice() override;
 
   int SetupComm(std::uint32_t inputSize, std::uint32_t outputSize) override;
@@ -114,6 +117,9 @@ class TermiosDevice final : public QueuedDevice {
   std::uint32_t lastCounters_[6] = {};
   bool txPending_ = false;
   bool pseudoTerminal_ = false;  // no line: the kernel keeps no character frame
+  // The tty marks errors and breaks in what it hands over (FF 00 c, FF 00 00, FF doubled).
+  // A pseudo-terminal receives neither, and goes without the marks.
+  bool marksErrors_ = true;
 };
 
 // Why a device could not be opened for lack of permission, and what the user can do.

@@ -280,6 +280,44 @@ TEST_F(PtyPortTest, MarkedBytesAndDroppedNulls) {
   EXPECT_TRUE(port_.ReadLineErrors().Empty());
 }
 
+// A pseudo-terminal receives no parity or framing errors and no breaks, so it goes without
+// the error marks, which hold the kernel to its byte-by-byte path; with them (as on a real
+// line) it doubles FF, and the decoding must undo that. Both ways every byte arrives as sent,
+// a would-be mark too, and a parity setting adds no check either.
+TEST(PtyMarks, APseudoTerminalGoesWithoutErrorMarksAndEveryByteArrivesAsSentEitherWay) {
+  for (const bool marks : {false, true}) {
+    SCOPED_TRACE(marks);
+    PtyPair pty;
+    std::unique_ptr<kvel::SerialDevice> device;
+    ASSERT_EQ(kvel::TermiosDevice::Open(pty.SlavePath(), &device, nullptr, nullptr, marks), 0);
+    kvel::Dcb dcb;
+    dcb.baudRate = 9600;
+    dcb.byteSize = 8;
+    dcb.parity = 2;
+    dcb.flags = kvel::kDcbBinary | kvel::kDcbParity;
+    ASSERT_EQ(device->SetCommState(dcb), 0);
+    kvel::TermiosSettings t;
+    ASSERT_EQ(kvel::GetTermios2(pty.MasterFd(), &t), 0);  // the slave's settings
+    EXPECT_EQ((t.iflag & PARMRK) != 0, marks);
+    EXPECT_EQ((t.iflag & INPCK) != 0, marks);
+
+    const std::string sent = AllBytes() + std::string("\xFF\0A\xFF\0\0\xFF\xFF", 8) + AllBytes();
+    pty.Write(sent);
+    std::string got;
+    WaitFor([&] {
+      std::uint8_t buffer[1024];
+      std::size_t n = 0;
+      if (device->Read(buffer, sizeof buffer, &n) == 0) got.append(buffer, buffer + n);
+      return got.size() >= sent.size();
+    });
+    EXPECT_EQ(got, sent);
+    std::uint32_t errors = 0;
+    kvel::ComStat stat;
+    ASSERT_EQ(device->ClearCommError(&errors, &stat), 0);
+    EXPECT_EQ(errors, 0u);
+  }
+}
+
 struct RateRow {
   TBaudRate rate;
   std::int32_t custom;
