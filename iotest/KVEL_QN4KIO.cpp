@@ -42,7 +42,7 @@ TDopjeNew* AddLamp(QWidget* parent, const std::string& name, int centreX, int y)
 }  // namespace
 
 TQN4K_IO_Form::TQN4K_IO_Form(IoTestHost& host, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
+    : IoTestDialog(parent), host_(host) {
   setWindowTitle(QStringLiteral(" QN4100I I/O Test"));
   kvel::FixForm(this, "QN4K_IO_Form", 488, 214);
   CreateControls();
@@ -97,12 +97,8 @@ void TQN4K_IO_Form::FormShow() {
   }
 }
 
-void TQN4K_IO_Form::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) finished_ = false;
-  if (shown_) return;
-  shown_ = true;
-  FormShow();
+void TQN4K_IO_Form::ShownAnew() {
+  finished_ = false;
 }
 
 bool TQN4K_IO_Form::event(QEvent* event) {
@@ -262,10 +258,6 @@ void TQN4K_IO_Form::Button2Click() {
   kvel::HelpViewer::Instance().ShowContext(this, kHelpContext);
 }
 
-void TQN4K_IO_Form::CloseForHost() {
-  Leave();
-}
-
 void TQN4K_IO_Form::closeEvent(QCloseEvent* event) {
   // Every way of closing goes through "Close", which also ends the loops beneath; a window
   // hidden while they run would keep its caller waiting for ever.
@@ -275,12 +267,4 @@ void TQN4K_IO_Form::closeEvent(QCloseEvent* event) {
     return;
   }
   QDialog::closeEvent(event);
-}
-
-void TQN4K_IO_Form::reject() {
-  if (!closing_) {
-    kvel::Guarded([this] { Leave(); });
-    return;
-  }
-  QDialog::reject();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QDialog>
 #include <array>
 #include <string>
 
+#include "IoTestDialog.h"
 #include "IoTestHost.h"
 #include "WindowSupport.h"
 
@@ -16,7 +16,7 @@ class TDopjeNew;
 // The QN4100I I/O test: checks that a unit of the brand answers, then polls it: writes the
 // eight opto outputs, reads the sixteen opto inputs into lamps and checks the unit again,
 // until Close.
-class TQN4K_IO_Form : public QDialog, public IoTestWindow {
+class TQN4K_IO_Form : public IoTestDialog {
   Q_OBJECT
 
  public:
@@ -34,7 +34,7 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   QPushButton* Button2 = nullptr;  // "Info"
   QPushButton* Button3 = nullptr;  // hidden; its click is the polling loop
 
-  void FormShow();
+  void FormShow() override;
   // Runs at every activation: the start-up, unless one already runs beneath.
   void FormActivate();
   void StartUp();
@@ -45,17 +45,12 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   // (1 to 6), or 10 when Close stopped it.
   int UnitCheck();
 
-  void CloseForHost() override;
-  // Esc: goes through "Close" like every other way of closing; while the check or the
-  // polling runs, once they have ended.
-  void reject() override;
-
   bool RunningFlag() const { return running_; }
 
  protected:
   bool event(QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void ShownAnew() override;
 
  private:
   void CreateControls();
@@ -63,16 +58,14 @@ class TQN4K_IO_Form : public QDialog, public IoTestWindow {
   // Handles pending window messages inside the start-up; a program that is ending closes
   // the window as Close does.
   void Pump();
-  // Every way of closing but "Close" itself: with a start-up on the stack, its loops end at
-  // their next check and the window closes once they have ended; else at once.
-  void Leave();
+  // Every way of closing but "Close" itself (Esc too): with a start-up on the stack, its
+  // loops end at their next check and the window closes once they have ended; else at once.
+  void Leave() override;
 
   IoTestHost& host_;
   bool running_ = false;
   bool probing_ = false;
-  bool shown_ = false;
   bool activeStartUp_ = false;
-  bool closing_ = false;
   bool closed_ = false;       // "Close" was pressed: nothing starts any more
   bool leaveWanted_ = false;  // the window closes when the start-up has ended
   bool failed_ = false;       // a port error stopped the test: nothing starts any more

@@ -40,8 +40,7 @@ std::string AutoTestResultText(int code) {
   return kTexts[code];
 }
 
-TXMU_IO_Form::TXMU_IO_Form(IoTestHost& host, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
+TXMU_IO_Form::TXMU_IO_Form(IoTestHost& host, QWidget* parent) : IoTestDialog(parent), host_(host) {
   setWindowTitle(QStringLiteral(" (X)MU   I/O Test "));
   kvel::FixForm(this, "XMU_IO_Form", 400, 266);
   CreateControls();
@@ -136,12 +135,8 @@ void TXMU_IO_Form::FormShow() {
   CentreOver(this, host_.MainWindow(), 20);
 }
 
-void TXMU_IO_Form::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) closed_ = false;
-  if (shown_) return;
-  shown_ = true;
-  FormShow();
+void TXMU_IO_Form::ShownAnew() {
+  closed_ = false;
 }
 
 void TXMU_IO_Form::CheckBox1Click(QCheckBox* box) {
@@ -304,11 +299,7 @@ void TXMU_IO_Form::CloseForHost() {
   close();
 }
 
-void TXMU_IO_Form::reject() {
-  if (closing_) {
-    QDialog::reject();
-    return;
-  }
+void TXMU_IO_Form::Leave() {
   // Closed already: the exit sequence has gone out.
   if (closed_) return;
   if (steps_ > 0) {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QDialog>
 #include <array>
 #include <string>
 
+#include "IoTestDialog.h"
 #include "IoTestHost.h"
 #include "WindowSupport.h"
 
@@ -16,7 +16,7 @@ class QWidget;
 
 // The MU / XMU indexer I/O test: outputs one by one, strobes, the four inputs and the
 // guided automatic test of the indexer's I/O port.
-class TXMU_IO_Form : public QDialog, public IoTestWindow {
+class TXMU_IO_Form : public IoTestDialog {
   Q_OBJECT
 
  public:
@@ -53,7 +53,7 @@ class TXMU_IO_Form : public QDialog, public IoTestWindow {
   QPushButton* Button2 = nullptr;  // "Info"
 
   void FormCreate();
-  void FormShow();
+  void FormShow() override;
   void CheckBox1Click(QCheckBox* box);
   void AllOutOFFClick();
   void RadioGroup1Click(QRadioButton* button);
@@ -65,17 +65,17 @@ class TXMU_IO_Form : public QDialog, public IoTestWindow {
   void Button2Click();
 
   void CloseForHost() override;
-  // Closes the window the way its close does (the exit sequence first); during a step of
-  // the automatic test, once that step has ended.
-  void reject() override;
 
   int Step() const { return step_; }
   int ResultCode() const { return resultCode_; }
 
  protected:
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void ShownAnew() override;
+  // Esc: closes the window the way its close does (the exit sequence first); during a step
+  // of the automatic test, once that step has ended.
+  void Leave() override;
 
  private:
   void CreateControls();
@@ -93,10 +93,8 @@ class TXMU_IO_Form : public QDialog, public IoTestWindow {
   bool updating_ = false;
   int step_ = 0;
   int resultCode_ = 0;
-  bool shown_ = false;
   int steps_ = 0;             // automatic-test steps on the stack
   bool closeWanted_ = false;  // a close came during a step
-  bool closing_ = false;      // the close handler has run the exit sequence
   bool exitFailed_ = false;   // "Exit" could not send the exit sequence
   bool closed_ = false;       // the window has been closed, after the exit sequence
   EndingWatch ending_;

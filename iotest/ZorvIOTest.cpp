@@ -209,8 +209,7 @@ std::string DriveErrorText(int number) {
   return "---- Unknown Error ----";
 }
 
-TZorvIOForm::TZorvIOForm(IoTestHost& host, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), host_(host) {
+TZorvIOForm::TZorvIOForm(IoTestHost& host, QWidget* parent) : IoTestDialog(parent), host_(host) {
   setWindowTitle(QStringLiteral(" Zorvdrive I/O test"));
   setProperty("helpContext", 100);
   kvel::FixForm(this, "ZorvIOForm", 472, 236);
@@ -409,16 +408,12 @@ void TZorvIOForm::FormShow() {
   BCDswitch->show();
 }
 
-void TZorvIOForm::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  // Shown anew (not restored by the window system): a window that can be left again.
-  if (!event->spontaneous() && loops_ == 0) {
+void TZorvIOForm::ShownAnew() {
+  // A loop still on the stack keeps the close it is to carry out when it ends.
+  if (loops_ == 0) {
     closed_ = false;
     closeRequested_ = false;
   }
-  if (shown_) return;
-  shown_ = true;
-  kvel::Guarded([this] { FormShow(); });
 }
 
 TDopjeNew* TZorvIOForm::InputLamp(int n) const {
@@ -784,18 +779,6 @@ void TZorvIOForm::Leave() {
   Running = false;
   exiting_ = true;
   close();
-}
-
-void TZorvIOForm::CloseForHost() {
-  Leave();
-}
-
-void TZorvIOForm::reject() {
-  if (closing_) {
-    QDialog::reject();
-    return;
-  }
-  Leave();
 }
 
 void TZorvIOForm::closeEvent(QCloseEvent* event) {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QDialog>
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "IoTestDialog.h"
 #include "IoTestHost.h"
 #include "WindowSupport.h"
 
@@ -49,7 +49,7 @@ class TUpDown : public QWidget {
 // outputs as boxes, BCD switch, encoder and analog input, and for GRV an analog output,
 // all over one polling loop that the operator starts and stops. It also decodes the
 // drive's reply to "ERR".
-class TZorvIOForm : public QDialog, public IoTestWindow {
+class TZorvIOForm : public IoTestDialog {
   Q_OBJECT
 
  public:
@@ -110,7 +110,7 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   int TorqueValue = 0;
 
   // Opening: the unit-type layout, the lamps, the outputs as the drive holds them.
-  void FormShow();
+  void FormShow() override;
   void ReadInput(int n);
   void ReadInputGroup(int first, int last);
   void ShowInputs();
@@ -137,18 +137,14 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   // the window, so it runs on a window that is never shown.
   void ReportDriveError();
 
-  void CloseForHost() override;
-  // As "Exit"; while the loop runs, once it has ended its cycle and switched the drive off.
-  void reject() override;
-
   bool IsGrv() const { return grv_; }
   // The lamp of input n (1-based) for the unit type shown.
   TDopjeNew* InputLamp(int n) const;
 
  protected:
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void ShownAnew() override;
 
  private:
   void CreateControls();
@@ -166,16 +162,14 @@ class TZorvIOForm : public QDialog, public IoTestWindow {
   void ShowStopping();
   // The status after the loop.
   void ShowStopped();
-  // Every way of closing but "Exit" itself: stops a running loop and closes once it has
-  // switched the drive off, else closes at once.
-  void Leave();
+  // Every way of closing but "Exit" itself (Esc too, as "Exit"): stops a running loop and
+  // closes once it has switched the drive off, else closes at once.
+  void Leave() override;
 
   IoTestHost& host_;
   bool grv_ = false;
-  bool shown_ = false;
   bool exiting_ = false;         // "Exit" (or the main window) closes the window
   bool closeRequested_ = false;  // a close came while the loop ran
-  bool closing_ = false;         // the close handler runs
   bool closed_ = false;          // the window has been closed
   int loops_ = 0;                // polling loops on the stack
   EndingWatch ending_;

@@ -280,6 +280,21 @@ TEST_F(XmuTest, RejectRunsTheExitSequenceAndCloses) {
   }
 }
 
+// A window shown again after it closed is a window like the first: Esc runs the exit
+// sequence and closes it once more.
+TEST_F(XmuTest, ShownAgainAfterItClosedItClosesAgain) {
+  Open("indexer 1 xmu");
+  form_->reject();
+  ASSERT_FALSE(form_->isVisible());
+  rig_->TakeSent();
+  form_->show();
+  ASSERT_TRUE(form_->isVisible());
+  const std::int64_t start = Now();
+  form_->reject();
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(rig_->TakeSent(), SentFrom(start, {{0, "Z90 9\n\r"}, {300, "Z90 9 \r"}}));
+}
+
 // The program's end during a step of the automatic test: the step ends at its next check,
 // then the exit sequence goes out and the window closes.
 TEST_F(XmuTest, ProgramEndDuringAnAutomaticTestStepEndsItThenRunsTheExitSequence) {

@@ -648,4 +648,19 @@ TEST_F(ZorvTest, ExitClosesOnlyWhenStopped) {
   EXPECT_FALSE(form_->isVisible());
 }
 
+// The opening (layout, lamps, the outputs read from the drive) runs at the first show only;
+// a window shown again after it closed can be left again.
+TEST_F(ZorvTest, OpeningRunsOnceAndAWindowShownAgainCanBeLeftAgain) {
+  Open(7, "drive zorv");
+  ASSERT_FALSE(rig_->TakeSent().empty());
+  form_->StopBtn->click();
+  ASSERT_FALSE(form_->isVisible());
+  rig_->TakeSent();
+  form_->show();
+  ASSERT_TRUE(form_->isVisible());
+  EXPECT_EQ(rig_->TakeSent(), std::vector<Sent>{});
+  form_->reject();
+  EXPECT_FALSE(form_->isVisible());
+}
+
 }  // namespace

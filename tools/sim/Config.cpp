@@ -1,6 +1,10 @@
 #include "Config.h"
 
 #include <cmath>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <utility>
 
 #include "Drive.h"
 #include "Indexer.h"
@@ -61,80 +65,153 @@ void SplitKeyValue(const std::string& word, std::string* key, std::string* value
   *value = eq == std::string::npos ? std::string() : word.substr(eq + 1);
 }
 
+// Hands each KEY=VALUE word of a statement, from `first` on, to `read` in the order written.
+template <typename Read>
+void ForEachKeyValue(const std::vector<std::string>& words, std::size_t first, Read read) {
+  for (std::size_t i = first; i < words.size(); ++i) {
+    std::string key;
+    std::string value;
+    SplitKeyValue(words[i], &key, &value);
+    read(key, value);
+  }
+}
+
+// The KEY=VALUE settings one statement accepts, each bound to the field its value goes to.
+// Values are checked and stored word by word, so the first bad word is the one reported.
+class Settings {
+ public:
+  using Reader = std::function<void(const std::string& key, const std::string& value)>;
+
+  // `unknown` starts the message for a key the statement does not have.
+  explicit Settings(std::string unknown) : unknown_(std::move(unknown)) {}
+
+  Settings& Custom(const char* key, Reader read) {
+    readers_.emplace(key, std::move(read));
+    return *this;
+  }
+  // A key on its own; any value after it is ignored.
+  Settings& Flag(const char* key, bool* to) {
+    return Custom(key, [to](const std::string&, const std::string&) { *to = true; });
+  }
+  // Keys whose values are texts, taken as written.
+  Settings& Texts(std::initializer_list<std::pair<const char*, std::string*>> keys) {
+    for (const auto& [key, to] : keys) {
+      Custom(key, [to](const std::string&, const std::string& value) { *to = value; });
+    }
+    return *this;
+  }
+  Settings& Time(const char* key, Micros* to) {
+    return Custom(key, [to](const std::string& k, const std::string& v) { *to = Millis(k, v); });
+  }
+  Settings& Decimal(const char* key, double* to) {
+    return Custom(key, [to](const std::string& k, const std::string& v) { *to = Real(k, v); });
+  }
+  Settings& Bits(const char* key, std::uint32_t* to, std::size_t maxBits) {
+    return Custom(key, [to, maxBits](const std::string& k, const std::string& v) {
+      *to = BitString(k, v, maxBits);
+    });
+  }
+  template <typename Int>
+  Settings& Whole(const char* key, Int* to, long long lo, long long hi) {
+    return Custom(key, [to, lo, hi](const std::string& k, const std::string& v) {
+      *to = static_cast<Int>(Integer(k, v, lo, hi));
+    });
+  }
+
+  void Read(const std::vector<std::string>& words, std::size_t first) const {
+    ForEachKeyValue(words, first, [this](const std::string& key, const std::string& value) {
+      const auto it = readers_.find(key);
+      if (it == readers_.end()) Fail(unknown_ + key + "'");
+      it->second(key, value);
+    });
+  }
+
+ private:
+  std::string unknown_;
+  std::map<std::string, Reader, std::less<>> readers_;
+};
+
+// The settings every unit statement has besides its own: how many requests the unit answers,
+// and how long it takes to answer (-1 leaves the line's delay).
+Settings UnitSettings(std::string unknown, int* silentAfter, Micros* delay) {
+  Settings settings(std::move(unknown));
+  settings.Whole("silent-after", silentAfter, 0, 100000000).Time("reply-delay", delay);
+  return settings;
+}
+
+// The type a statement names, looked up by its upper-case spelling; `unknown` starts the
+// message for a name not in the table.
+template <typename Type>
+Type NamedType(const std::string& unknown, const std::string& word,
+               std::initializer_list<std::pair<const char*, Type>> names) {
+  const std::string upper = Upper(word);
+  for (const auto& [name, type] : names) {
+    if (upper == name) return type;
+  }
+  Fail(unknown + word + "'");
+}
+
 int Address(const std::string& word) {
   return static_cast<int>(Integer("address", word, 1, 99));
 }
 
-void ApplyFault(Faults& f, const std::string& word) {
-  std::string key;
-  std::string value;
-  SplitKeyValue(word, &key, &value);
-  if (key == "silent") {
-    f.silent = true;
-  } else if (key == "busy") {
-    f.busy = true;
-  } else if (key == "slow") {
-    f.extraDelayUs = Millis(key, value);
-  } else if (key == "ack-delay") {
-    f.ackDelayUs = Millis(key, value);
-  } else if (key == "no-ack-after-line") {
-    f.noAckAfterLine = static_cast<int>(Integer(key, value, 0, Indexer::kMaxLineNumber));
-  } else if (key == "no-ack-h12") {
-    f.noAckH12 = true;
-  } else if (key == "cut") {
-    f.cutReplyTo = static_cast<std::size_t>(Integer(key, value, 1, 10000));
-  } else if (key == "noise") {
-    if (value.empty()) Fail("noise: needs the bytes to send");
-    f.noise = value;
-  } else if (key == "answer-after") {
-    f.answerAfter = static_cast<int>(Integer(key, value, 0, 1000000));
-  } else if (key == "silent-after") {
-    f.silentAfter = static_cast<int>(Integer(key, value, 0, 1000000));
-  } else if (key == "silent-from") {
-    f.silentFromUs = Millis(key, value);
-  } else if (key == "busy-until") {
-    f.busyUntilUs = Millis(key, value);
-  } else if (key == "silent-after-line") {
-    f.silentAfterLine = static_cast<int>(Integer(key, value, 0, Indexer::kMaxLineNumber));
-  } else if (key == "store-line") {
-    // store-line=N:TEXT
-    const std::size_t colon = value.find(':');
-    if (colon == std::string::npos || colon + 1 >= value.size()) {
-      Fail("store-line: needs a line number and the text, as store-line=3:\"N003 G01 X9\"");
-    }
-    const int n =
-        static_cast<int>(Integer(key, value.substr(0, colon), 1, Indexer::kMaxLineNumber));
-    f.storedAs[n] = value.substr(colon + 1);
-  } else {
-    Fail("unknown fault '" + key + "'");
+// The unit a statement names on a line: an address, or "drive" for the line's drive;
+// `missing` starts the message for one the line does not have.
+Controller& NamedUnit(const LineConfig& lc, const std::string& missing, const std::string& word) {
+  Controller* unit = word == "drive" ? lc.line->Find(0) : lc.line->Find(Address(word));
+  if (unit == nullptr) Fail(missing + word + " on " + lc.port);
+  return *unit;
+}
+
+// store-line=N:TEXT
+void StoreLineAs(std::map<int, std::string>& storedAs, const std::string& key,
+                 const std::string& value) {
+  const std::size_t colon = value.find(':');
+  if (colon == std::string::npos || colon + 1 >= value.size()) {
+    Fail("store-line: needs a line number and the text, as store-line=3:\"N003 G01 X9\"");
   }
+  const int n = static_cast<int>(Integer(key, value.substr(0, colon), 1, Indexer::kMaxLineNumber));
+  storedAs[n] = value.substr(colon + 1);
+}
+
+void ApplyFaults(Faults& f, const std::vector<std::string>& w, std::size_t first) {
+  Settings("unknown fault '")
+      .Flag("silent", &f.silent)
+      .Flag("busy", &f.busy)
+      .Time("slow", &f.extraDelayUs)
+      .Time("ack-delay", &f.ackDelayUs)
+      .Whole("no-ack-after-line", &f.noAckAfterLine, 0, Indexer::kMaxLineNumber)
+      .Flag("no-ack-h12", &f.noAckH12)
+      .Whole("cut", &f.cutReplyTo, 1, 10000)
+      .Custom("noise",
+              [&f](const std::string&, const std::string& value) {
+                if (value.empty()) Fail("noise: needs the bytes to send");
+                f.noise = value;
+              })
+      .Whole("answer-after", &f.answerAfter, 0, 1000000)
+      .Whole("silent-after", &f.silentAfter, 0, 1000000)
+      .Time("silent-from", &f.silentFromUs)
+      .Time("busy-until", &f.busyUntilUs)
+      .Whole("silent-after-line", &f.silentAfterLine, 0, Indexer::kMaxLineNumber)
+      .Custom("store-line",
+              [&f](const std::string& k, const std::string& v) { StoreLineAs(f.storedAs, k, v); })
+      .Read(w, first);
 }
 
 // reply ADDR|drive "COMMAND" "BYTES" [uses=N] [from=MS] [pause-at=K pause=MS]
 void ApplyScriptedReply(LineConfig& lc, const std::vector<std::string>& w) {
   if (w.size() < 4) Fail("reply needs a unit, a command and the reply bytes");
-  Controller* unit = w[1] == "drive" ? lc.line->Find(0) : lc.line->Find(Address(w[1]));
-  if (unit == nullptr) Fail("reply: no unit " + w[1] + " on " + lc.port);
+  Controller& unit = NamedUnit(lc, "reply: no unit ", w[1]);
   ScriptedReply scripted;
   scripted.command = w[2];
   scripted.bytes = w[3];
-  for (std::size_t i = 4; i < w.size(); ++i) {
-    std::string key;
-    std::string value;
-    SplitKeyValue(w[i], &key, &value);
-    if (key == "uses") {
-      scripted.uses = static_cast<int>(Integer(key, value, 1, 100000000));
-    } else if (key == "from") {
-      scripted.fromUs = Millis(key, value);
-    } else if (key == "pause-at") {
-      scripted.pauseAt = static_cast<std::size_t>(Integer(key, value, 0, 100000));
-    } else if (key == "pause") {
-      scripted.pauseUs = Millis(key, value);
-    } else {
-      Fail("reply: unknown setting '" + key + "'");
-    }
-  }
-  unit->scriptedReplies().push_back(std::move(scripted));
+  Settings("reply: unknown setting '")
+      .Whole("uses", &scripted.uses, 1, 100000000)
+      .Time("from", &scripted.fromUs)
+      .Whole("pause-at", &scripted.pauseAt, 0, 100000)
+      .Time("pause", &scripted.pauseUs)
+      .Read(w, 4);
+  unit.scriptedReplies().push_back(std::move(scripted));
 }
 
 }  // namespace
@@ -218,91 +295,57 @@ void SimConfig::Apply(const std::string& statement) {
     }
     auto line = std::make_unique<Line>();
     int select = -1;
-    for (std::size_t i = 2; i < w.size(); ++i) {
-      std::string key;
-      std::string value;
-      SplitKeyValue(w[i], &key, &value);
-      if (key == "baud") {
-        line->timing().byteUs =
-            Timing::ByteTimeForBaud(static_cast<std::uint32_t>(Integer(key, value, 50, 4000000)));
-      } else if (key == "byte-us") {
-        line->timing().byteUs = Integer(key, value, 0, 1000000);
-      } else if (key == "reply-delay") {
-        line->timing().replyDelayUs = Millis(key, value);
-      } else if (key == "select") {
-        select = static_cast<int>(Integer(key, value, 0, 99));
-      } else if (key == "gone-after") {
-        line->faults().goneAtUs = Millis(key, value);
-      } else if (key == "gone-after-requests") {
-        line->faults().goneAfterRequests = static_cast<int>(Integer(key, value, 1, 100000000));
-      } else {
-        Fail("line: unknown setting '" + key + "'");
-      }
-    }
+    Settings("line: unknown setting '")
+        .Custom("baud",
+                [&line](const std::string& key, const std::string& value) {
+                  line->timing().byteUs = Timing::ByteTimeForBaud(
+                      static_cast<std::uint32_t>(Integer(key, value, 50, 4000000)));
+                })
+        .Whole("byte-us", &line->timing().byteUs, 0, 1000000)
+        .Time("reply-delay", &line->timing().replyDelayUs)
+        .Whole("select", &select, 0, 99)
+        .Time("gone-after", &line->faults().goneAtUs)
+        .Whole("gone-after-requests", &line->faults().goneAfterRequests, 1, 100000000)
+        .Read(w, 2);
     lines.push_back({port, std::move(line)});
     if (select >= 0) lines.back().line->SetAddressed(select);
   } else if (verb == "indexer") {
     if (w.size() < 3) Fail("indexer needs an address and a type (mu, xmu, qn4100i)");
     const int address = Address(w[1]);
     IndexerSetup setup;
-    const std::string type = Upper(w[2]);
-    if (type == "MU") {
-      setup.type = IndexerType::MU;
-    } else if (type == "XMU") {
-      setup.type = IndexerType::XMU;
-    } else if (type == "QN4100I") {
-      setup.type = IndexerType::QN4100I;
-    } else {
-      Fail("indexer: unknown type '" + w[2] + "'");
-    }
+    setup.type = NamedType<IndexerType>(
+        "indexer: unknown type '", w[2],
+        {{"MU", IndexerType::MU}, {"XMU", IndexerType::XMU}, {"QN4100I", IndexerType::QN4100I}});
     Micros delay = -1;
-    for (std::size_t i = 3; i < w.size(); ++i) {
-      std::string key;
-      std::string value;
-      SplitKeyValue(w[i], &key, &value);
-      if (key == "id") {
-        setup.id = value;
-      } else if (key == "rev") {
-        setup.revision = value;
-      } else if (key == "probe") {
-        if (value == "ready") {
-          setup.probe = ProbeStyle::Ready;
-        } else if (value == "busy") {
-          setup.probe = ProbeStyle::Busy;
-        } else if (value == "number" || value.starts_with("number:")) {
-          setup.probe = ProbeStyle::Numbered;
-          if (value.size() > 7) {
-            setup.probeNumber = static_cast<int>(Integer(key, value.substr(7), -999, 99999));
-          }
-        } else {
-          Fail("probe: '" + value + "' is not ready, busy or number[:N]");
-        }
-      } else if (key == "inputs") {
-        setup.inputs = BitString(key, value, 16);
-      } else if (key == "h85") {
-        setup.h85 = value;
-      } else if (key == "h86") {
-        setup.h86 = value;
-      } else if (key == "h87") {
-        setup.h87 = value;
-      } else if (key == "autotest") {
-        setup.autoTestResult = static_cast<int>(Integer(key, value, 0, 999));
-      } else if (key == "erase") {
-        setup.eraseUs = Millis(key, value);
-      } else if (key == "input-reply") {
-        setup.inputReply = value;
-      } else if (key == "autotest-reply") {
-        setup.autoTestReply = value;
-      } else if (key == "autotest-time") {
-        setup.autoTestUs = Millis(key, value);
-      } else if (key == "silent-after") {
-        setup.silentAfter = static_cast<int>(Integer(key, value, 0, 100000000));
-      } else if (key == "reply-delay") {
-        delay = Millis(key, value);
-      } else {
-        Fail("indexer: unknown setting '" + key + "'");
-      }
-    }
+    UnitSettings("indexer: unknown setting '", &setup.silentAfter, &delay)
+        .Texts({{"id", &setup.id},
+                {"rev", &setup.revision},
+                {"h85", &setup.h85},
+                {"h86", &setup.h86},
+                {"h87", &setup.h87},
+                {"input-reply", &setup.inputReply},
+                {"autotest-reply", &setup.autoTestReply}})
+        .Custom("probe",
+                [&setup](const std::string& key, const std::string& value) {
+                  if (value == "ready") {
+                    setup.probe = ProbeStyle::Ready;
+                  } else if (value == "busy") {
+                    setup.probe = ProbeStyle::Busy;
+                  } else if (value == "number" || value.starts_with("number:")) {
+                    setup.probe = ProbeStyle::Numbered;
+                    if (value.size() > 7) {
+                      setup.probeNumber =
+                          static_cast<int>(Integer(key, value.substr(7), -999, 99999));
+                    }
+                  } else {
+                    Fail("probe: '" + value + "' is not ready, busy or number[:N]");
+                  }
+                })
+        .Bits("inputs", &setup.inputs, 16)
+        .Whole("autotest", &setup.autoTestResult, 0, 999)
+        .Time("erase", &setup.eraseUs)
+        .Time("autotest-time", &setup.autoTestUs)
+        .Read(w, 3);
     LineConfig& lc = CurrentLine();
     if (lc.line->Find(0) != nullptr) {
       Fail("indexer " + std::to_string(address) + ": " + lc.port +
@@ -319,14 +362,11 @@ void SimConfig::Apply(const std::string& statement) {
     auto* unit = dynamic_cast<Indexer*>(CurrentLine().line->Find(address));
     if (unit == nullptr) Fail(verb + ": no indexer " + w[1] + " on " + CurrentLine().port);
     if (verb == "param") {
-      for (std::size_t i = 2; i < w.size(); ++i) {
-        std::string key;
-        std::string value;
-        SplitKeyValue(w[i], &key, &value);
+      ForEachKeyValue(w, 2, [unit](std::string key, const std::string& value) {
         if (!key.empty() && (key[0] == 'L' || key[0] == 'l')) key = key.substr(1);
         const int n = static_cast<int>(Integer("parameter", key, 0, 99));
         unit->SetParam(n, static_cast<int>(Integer("L" + key, value, -99999999, 999999999)));
-      }
+      });
     } else {
       // The program text is the statement after its address, as written.
       const std::size_t at = statement.find(w[1], statement.find("program") + 7) + w[1].size();
@@ -337,54 +377,28 @@ void SimConfig::Apply(const std::string& statement) {
   } else if (verb == "drive") {
     if (w.size() < 2) Fail("drive needs a type (zorv, grv)");
     DriveSetup setup;
-    const std::string type = Upper(w[1]);
-    if (type == "ZORV" || type == "ZORVDRIVE") {
-      setup.type = DriveType::ZorvDrive;
-    } else if (type == "GRV") {
-      setup.type = DriveType::GRV;
-    } else {
-      Fail("drive: unknown type '" + w[1] + "'");
-    }
+    setup.type = NamedType<DriveType>("drive: unknown type '", w[1],
+                                      {{"ZORV", DriveType::ZorvDrive},
+                                       {"ZORVDRIVE", DriveType::ZorvDrive},
+                                       {"GRV", DriveType::GRV}});
     Micros delay = -1;
-    for (std::size_t i = 2; i < w.size(); ++i) {
-      std::string key;
-      std::string value;
-      SplitKeyValue(w[i], &key, &value);
-      if (key == "inputs") {
-        setup.inputs = BitString(key, value, 19);
-      } else if (key == "outputs") {
-        setup.outputs = BitString(key, value, 8);
-      } else if (key == "bcd") {
-        setup.bcd = Integer(key, value, -9999999, 9999999);
-      } else if (key == "encoder") {
-        setup.encoder = Real(key, value);
-      } else if (key == "analog") {
-        setup.analog = Real(key, value);
-      } else if (key == "error") {
-        setup.error = static_cast<int>(Integer(key, value, 0, 9999));
-      } else if (key == "bcd-reply") {
-        setup.bcdReply = value;
-      } else if (key == "analog-reply") {
-        setup.analogReply = value;
-      } else if (key == "error-reply") {
-        setup.errorReply = value;
-      } else if (key == "silent-after") {
-        setup.silentAfter = static_cast<int>(Integer(key, value, 0, 100000000));
-      } else if (key == "reply-delay") {
-        delay = Millis(key, value);
-      } else {
-        Fail("drive: unknown setting '" + key + "'");
-      }
-    }
+    UnitSettings("drive: unknown setting '", &setup.silentAfter, &delay)
+        .Bits("inputs", &setup.inputs, 19)
+        .Bits("outputs", &setup.outputs, 8)
+        .Whole("bcd", &setup.bcd, -9999999, 9999999)
+        .Decimal("encoder", &setup.encoder)
+        .Decimal("analog", &setup.analog)
+        .Whole("error", &setup.error, 0, 9999)
+        .Texts({{"bcd-reply", &setup.bcdReply},
+                {"analog-reply", &setup.analogReply},
+                {"error-reply", &setup.errorReply}})
+        .Read(w, 2);
     LineConfig& lc = CurrentLine();
     if (!lc.line->Units().empty()) Fail("drive: " + lc.port + " already has a unit");
     lc.line->Add(std::make_unique<Drive>(setup)).SetReplyDelayUs(delay);
   } else if (verb == "fault") {
     if (w.size() < 3) Fail("fault needs a unit (an address or 'drive') and a fault");
-    Controller* unit =
-        w[1] == "drive" ? CurrentLine().line->Find(0) : CurrentLine().line->Find(Address(w[1]));
-    if (unit == nullptr) Fail("fault: no unit " + w[1] + " on " + CurrentLine().port);
-    for (std::size_t i = 2; i < w.size(); ++i) ApplyFault(unit->faults(), w[i]);
+    ApplyFaults(NamedUnit(CurrentLine(), "fault: no unit ", w[1]).faults(), w, 2);
   } else if (verb == "reply") {
     ApplyScriptedReply(CurrentLine(), w);
   } else {
