@@ -273,7 +273,7 @@ TEST_F(PtyPortTest, MarkedBytesAndDroppedNulls) {
       std::string("A\xFF"
                   "B\0C",
                   5));
-  // FF reaches the program once although the driver marks it, NUL not at all.
+  // FF reaches the program once, NUL not at all.
   EXPECT_EQ(ReadAll(4),
             "A\xFF"
             "BC");
