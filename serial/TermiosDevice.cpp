@@ -475,12 +475,7 @@ int TermiosDevice::SetCommState(const Dcb& dcb) {
     failureDetail_.clear();
   }
   LineSettingsPlan plan;
-  if (const int rc = PlanLineSettings(dcb, &plan); rc != 0) return rc;
-  // Nothing on a pseudo-terminal is ever received with a parity or framing error or as a
-  // break, so there is nothing to mark or check. Without the marks the kernel copies what
-  // arrives in whole blocks instead of looking at every byte, which more than doubles what
-  // a pseudo-terminal carries.
-  if (!marksErrors_) plan.termios.iflag &= ~static_cast<std::uint32_t>(PARMRK | INPCK);
+  if (const int rc = PlanLineSettings(dcb, &plan, marksErrors_); rc != 0) return rc;
   const int fd = fd_.Get();
   TermiosSettings before;
   if (const int rc = GetTermios2(fd, &before); rc != 0) return rc;

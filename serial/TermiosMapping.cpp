@@ -9,7 +9,7 @@ namespace kvel {
 static_assert(VSTART < TermiosSettings::kControlChars && VSTOP < TermiosSettings::kControlChars &&
               VMIN < TermiosSettings::kControlChars && VTIME < TermiosSettings::kControlChars);
 
-int PlanLineSettings(const Dcb& dcb, LineSettingsPlan* plan) {
+int PlanLineSettings(const Dcb& dcb, LineSettingsPlan* plan, bool marksErrors) {
   LineSettingsPlan p;
   TermiosSettings& t = p.termios;
   if (dcb.baudRate == 0) return EINVAL;
@@ -49,10 +49,10 @@ int PlanLineSettings(const Dcb& dcb, LineSettingsPlan* plan) {
   p.dtr = dtrControl == 0x0010 || dtrControl == 0x0020 ? LineLevel::kOn : LineLevel::kOff;
   p.dsrGatesOutput = (flags & kDcbOutxDsrFlow) != 0;
 
-  // PARMRK always: errors and breaks arrive marked in the byte stream (FF 00 c,
-  // FF 00 00, and FF doubled), which the device decodes. No break signal to the process.
-  t.iflag = PARMRK;
-  if ((flags & kDcbParity) != 0) t.iflag |= INPCK;
+  // PARMRK: errors and breaks arrive marked in the byte stream (FF 00 c, FF 00 00, and FF
+  // doubled), which the device decodes. No break signal to the process.
+  t.iflag = marksErrors ? PARMRK : 0;
+  if (marksErrors && (flags & kDcbParity) != 0) t.iflag |= INPCK;
   if ((flags & kDcbOutX) != 0) t.iflag |= IXON;
   if ((flags & kDcbInX) != 0) t.iflag |= IXOFF;
   t.oflag = 0;

@@ -36,7 +36,10 @@ struct LineSettingsPlan {
 
 // Maps a line-settings record onto termios and the extra line handling. Returns 0, or
 // EINVAL for a record the line cannot take (rate 0, a byte size outside 5..8, an
-// unknown parity or stop-bits value).
-int PlanLineSettings(const Dcb& dcb, LineSettingsPlan* plan);
+// unknown parity or stop-bits value). `marksErrors`: errors and breaks arrive marked in the
+// byte stream; a line that can receive neither (a pseudo-terminal) goes without the marks and
+// the parity check, and the kernel then copies what arrives in blocks instead of looking at
+// every byte.
+int PlanLineSettings(const Dcb& dcb, LineSettingsPlan* plan, bool marksErrors = true);
 
 }  // namespace kvel
